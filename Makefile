@@ -1,0 +1,39 @@
+# Thin wrapper: bootstrap (installs what is missing), configure, build, test.
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
+JOBS ?= $(shell nproc)
+CTEST_FLAGS ?= --output-on-failure --no-tests=error
+
+.PHONY: all bootstrap build test test-asan test-tsan bench run clean
+
+all: build
+
+bootstrap:
+	@bash scripts/bootstrap
+
+build: bootstrap
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	ninja -C $(BUILD) -j$(JOBS)
+
+# Everything: the normal build's unit and integration tests, then the unit tests again under the
+# address and undefined-behaviour sanitizers.
+test: build
+	cd $(BUILD) && ctest $(CTEST_FLAGS)
+	$(MAKE) test-asan
+
+test-asan: bootstrap
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined
+	ninja -C $(ASAN_BUILD) -j$(JOBS)
+	cd $(ASAN_BUILD) && ctest $(CTEST_FLAGS) -L unit
+
+test-tsan: bootstrap
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=thread
+	ninja -C $(TSAN_BUILD) -j$(JOBS)
+	cd $(TSAN_BUILD) && ctest $(CTEST_FLAGS) -L unit
+
+bench: build
+	@for b in $(BUILD)/bin/bench_*; do echo "== $$b"; $$b || exit 1; done
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
