@@ -7,6 +7,9 @@ CTEST_FLAGS ?= --output-on-failure --no-tests=error
 
 .PHONY: all bootstrap build test test-asan test-tsan bench run clean
 
+# The main job: for now, the UDP component listening on 127.0.0.1:2800 for CR LF lines.
+RUN_ARGS ?= listen --ip 127.0.0.1 --port 2800 --line-end-rx CRLF --line-end-tx CRLF
+
 all: build
 
 bootstrap:
@@ -31,6 +34,9 @@ test-tsan: bootstrap
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=thread
 	ninja -C $(TSAN_BUILD) -j$(JOBS)
 	cd $(TSAN_BUILD) && ctest $(CTEST_FLAGS) -L unit
+
+run: build
+	$(BUILD)/bin/qxudp $(RUN_ARGS)
 
 bench: build
 	@for b in $(BUILD)/bin/bench_*; do echo "== $$b"; $$b || exit 1; done

@@ -1,0 +1,268 @@
+// qxudp: the UDP component from the shell. `listen` activates a receive socket and prints every
+// status and packet event; `send` makes a one-shot send and prints the replies.
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <optional>
+
+#include "framework/app/Application.h"
+#include "udp_link/QxUDPS.h"
+
+namespace {
+
+const char* kUsage =
+    "usage:\n"
+    "  qxudp listen [--ip ADDR] [--port PORT] [--line-end-rx TEXT] [--line-end-tx TEXT]\n"
+    "               [--utf8] [--rx-timeout MS] [--respond TEXT] [--count N] [--json]\n"
+    "  qxudp send HOST PORT TEXT [--line-end-tx TEXT] [--line-end-rx TEXT] [--utf8]\n"
+    "               [--respond TEXT] [--json]\n"
+    "\n"
+    "listen  binds ADDR:PORT (default 127.0.0.1:2800) and prints every status and packet event\n"
+    "        until interrupted (Ctrl-C), or until N packets with --count. Each packet is\n"
+    "        answered with --respond TEXT when given.\n"
+    "send    sends TEXT once from a fresh socket and prints every reply that arrives within a\n"
+    "        second of the previous one, answering each with --respond TEXT when given.\n"
+    "\n"
+    "Line ends: CRLF, CR (any case) or any other text taken literally; empty means none\n"
+    "(listen then reports whole datagrams). --utf8 sends and reads UTF-8 on the wire.\n"
+    "--json prints one JSON object per line instead of text.\n";
+
+struct Options {
+  String Command;
+  std::vector<String> Positional;
+  std::map<String, String> Values;
+  bool UTF8 = false, Json = false;
+};
+
+[[noreturn]] void Usage(const String& error) {
+  if (!error.empty()) std::fprintf(stderr, "qxudp: %s\n\n", error.c_str());
+  std::fputs(kUsage, error.empty() ? stdout : stderr);
+  std::exit(error.empty() ? 0 : 2);
+}
+
+Options Parse(int argc, char** argv) {
+  static const char* kValued[] = {"--ip",         "--port",    "--line-end-rx", "--line-end-tx",
+                                  "--rx-timeout", "--respond", "--count"};
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    String a = argv[i];
+    if (a == "--help" || a == "-h") Usage("");
+    if (a == "--utf8") {
+      o.UTF8 = true;
+    } else if (a == "--json") {
+      o.Json = true;
+    } else if (a.rfind("--", 0) == 0) {
+      bool known = false;
+      for (const char* k : kValued) known = known || a == k;
+      if (!known) Usage("unknown option " + a);
+      if (i + 1 >= argc) Usage(a + " needs a value");
+      o.Values[a] = argv[++i];
+    } else if (o.Command.empty()) {
+      o.Command = a;
+    } else {
+      o.Positional.push_back(a);
+    }
+  }
+  return o;
+}
+
+// Text for a terminal: printable as is, control bytes escaped.
+String Visible(const String& s) {
+  String out;
+  for (unsigned char c : s) {
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\t')
+      out += "\\t";
+    else if (c == '\\')
+      out += "\\\\";
+    else if (c < 32 || c == 127)
+      out += "\\x" + IntToHex(c, 2);
+    else
+      out += static_cast<char>(c);
+  }
+  return out;
+}
+
+String JsonString(const String& s) {
+  String out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 32 || c == 127)
+          out += "\\u00" + IntToHex(c, 2);
+        else
+          out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+void Emit(const String& line) {
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+class Printer {
+ public:
+  explicit Printer(bool json) : FJson(json) {}
+  void Status(bool active, int32_t error, const String& desc) {
+    if (FJson)
+      Emit(String("{\"event\":\"status\",\"active\":") + (active ? "true" : "false") +
+           ",\"error\":" + IntToStr(error) + ",\"desc\":" + JsonString(desc) + "}");
+    else if (error != 0)
+      Emit(String("status: ") + (active ? "active" : "inactive") + " (error " + IntToStr(error) +
+           ": " + desc + ")");
+    else
+      Emit(String("status: ") + (active ? "active" : "inactive"));
+  }
+  void Packet(const char* kind, const String& text, const String& hex, const String& peer,
+              const String& port) {
+    if (FJson)
+      Emit(String("{\"event\":\"") + kind + "\",\"text\":" + JsonString(text) +
+           ",\"hex\":" + JsonString(hex) + ",\"peer\":" + JsonString(peer) +
+           ",\"port\":" + JsonString(port) + "}");
+    else
+      Emit(String(kind) + " from " + peer + ":" + port + ": \"" + Visible(text) + "\"  " + hex);
+  }
+
+ private:
+  bool FJson;
+};
+
+// SIGINT and SIGTERM end the main loop (through a descriptor the loop watches).
+int WatchStopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  int fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+  Application->AddWatch(fd, [fd] {
+    signalfd_siginfo info;
+    while (read(fd, &info, sizeof info) > 0) {
+    }
+    Application->Terminate();
+  });
+  return fd;
+}
+
+void Configure(TQxUDPS* u, const Options& o) {
+  if (o.Values.count("--line-end-rx")) u->SetFUDPLineEndRx(o.Values.at("--line-end-rx"));
+  if (o.Values.count("--line-end-tx")) u->SetFUDPLineEndTx(o.Values.at("--line-end-tx"));
+  u->SetFUTF8(o.UTF8);
+}
+
+int Listen(const Options& o) {
+  if (!o.Positional.empty()) Usage("listen takes no arguments besides options");
+  TOwned<TComponent> root(new TComponent(nullptr));
+  auto* u = new TQxUDPS(root.get());
+  Configure(u, o);
+  u->SetFUDPLocalIP(o.Values.count("--ip") ? o.Values.at("--ip") : "127.0.0.1");
+  u->SetFUDPRxPort(o.Values.count("--port") ? o.Values.at("--port") : "2800");
+  if (o.Values.count("--rx-timeout")) {
+    int32_t ms;
+    if (!TryStrToInt(o.Values.at("--rx-timeout"), ms)) Usage("--rx-timeout needs a number");
+    u->SetFUDPRxTimeout(ms);
+  }
+  int64_t count = -1;
+  if (o.Values.count("--count")) {
+    int32_t n;
+    if (!TryStrToInt(o.Values.at("--count"), n) || n < 1) Usage("--count needs a positive number");
+    count = n;
+  }
+  const std::optional<String> respond =
+      o.Values.count("--respond") ? std::optional<String>(o.Values.at("--respond")) : std::nullopt;
+
+  Printer out(o.Json);
+  int failures = 0;
+  int64_t packets = 0;
+  u->SetFOnUDPStatus(TOnUDPStatus::Callable([&](TObject*, bool active, int32_t error, String desc) {
+    out.Status(active, error, desc);
+    // A failed bind reports twice: once from the thread, once as it ends.
+    if (error != 0 && ++failures == 2) Application->Terminate();
+  }));
+  u->SetFOnGetPacketUDP(TOnGetPacketUDP::Callable(
+      [&](TObject*, String text, String hex, String peer, String port, String& response) {
+        out.Packet("packet", text, hex, peer, port);
+        if (respond) response = *respond;
+        if (count > 0 && ++packets >= count) Application->Terminate();
+      }));
+  u->SetUDPActive(true);
+  Application->Run();
+  const bool failed = failures > 0;
+  u->SetUDPActive(false);  // the final status event, when it was active
+  return failed ? 1 : 0;
+}
+
+int Send(const Options& o) {
+  if (o.Positional.size() != 3) Usage("send needs HOST PORT TEXT");
+  const String& host = o.Positional[0];
+  const String& port = o.Positional[1];
+  const String& text = o.Positional[2];
+  if (o.Values.count("--ip") || o.Values.count("--port") || o.Values.count("--count") ||
+      o.Values.count("--rx-timeout"))
+    Usage("--ip, --port, --count and --rx-timeout are for listen");
+  // The component reports nothing for these; say why nothing was sent.
+  if (text.empty()) {
+    std::fprintf(stderr, "qxudp: nothing sent: the text is empty\n");
+    return 0;
+  }
+  {
+    TUDPBlockSocket probe;
+    probe.Connect(host, port);
+    if (probe.LastError() != 0) {
+      std::fprintf(stderr, "qxudp: nothing sent: %s:%s: %s\n", host.c_str(), port.c_str(),
+                   probe.LastErrorDesc().c_str());
+      return 0;
+    }
+  }
+  TOwned<TComponent> root(new TComponent(nullptr));
+  auto* u = new TQxUDPS(root.get());
+  Configure(u, o);
+  Printer out(o.Json);
+  const std::optional<String> respond =
+      o.Values.count("--respond") ? std::optional<String>(o.Values.at("--respond")) : std::nullopt;
+  u->SetFOnGetPacketUDP(TOnGetPacketUDP::Callable(
+      [&](TObject*, String reply, String hex, String peer, String rport, String& response) {
+        out.Packet("reply", reply, hex, peer, rport);
+        if (respond) response = *respond;
+      }));
+  u->UDPClientSendTo(host, port, text);
+  // The send ends about a second after its last reply.
+  while (!Application->Terminated() && u->ClientSendsRunning() > 0)
+    Application->HandleMessage(std::chrono::milliseconds(20));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o = Parse(argc, argv);
+  WatchStopSignals();  // first, so that every thread started later has the signals blocked
+  if (o.Command == "listen") return Listen(o);
+  if (o.Command == "send") return Send(o);
+  Usage(o.Command.empty() ? "a command is needed: listen or send" : "unknown command " + o.Command);
+}

@@ -1,0 +1,249 @@
+// TQxUDPS: the UDP server and client component. Active, it binds a receive socket and runs a
+// receive thread that cuts incoming data into packets by the receive line end and raises
+// OnGetPacketUDP on the main thread, sending the handler's response back to the peer; it sends
+// queued datagrams from the same socket, does one-shot sends on short-lived threads that collect
+// replies, and shows the host's network identity.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "framework/core/Classes.h"
+#include "framework/threads/Threads.h"
+#include "framework/ui/Forms.h"
+#include "net/blcksock.h"
+
+class TQxUDPS;
+class TUDPThread;
+class TUDPClientThread;
+
+// Sender, PacketUDP, PacketUDPHex, PeerIP, PeerPort, Response (in and out).
+using TOnGetPacketUDP = TMethod<TObject*, String, String, String, String, String&>;
+// Sender, Active, Error, ErrorDesc.
+using TOnUDPStatus = TMethod<TObject*, bool, int32_t, String>;
+
+// Guards the receive threads' send queues, for every component of the process.
+extern TCriticalSection* csCriticalSection;
+
+// The bytes a line-end property names: "CRLF" (any case) is CR LF, "CR" is CR, anything else is
+// its own text in the ANSI code page, empty is none.
+RawByteString LineEndBytes(const String& text);
+// "HEX(n) " followed by two upper-case hexadecimal digits per byte.
+String HexForm(const RawByteString& bytes);
+
+// What a worker thread holds instead of the component itself. The component cuts its workers
+// off by clearing Owner (under Lock) when it stops waiting for them or dies; a worker touches the
+// component only while holding Lock and seeing Owner set, so it can never reach a dead component.
+struct TQxUDPSLink {
+  std::mutex Lock;
+  TQxUDPS* Owner = nullptr;
+  // One reply of a one-shot send at a time passes through the component's reply slots.
+  std::mutex ReplyLock;
+  // One-shot sends started and not yet finished.
+  std::atomic<int> Running{0};
+};
+
+class TQxUDPS : public TComponent {
+  QX_CLASS(TQxUDPS)
+  explicit TQxUDPS(TComponent* AOwner);
+  ~TQxUDPS() override;
+  void BeforeDestruction() override;
+
+  // Queues a datagram on the receive thread; dropped while inactive.
+  void UDPServerSendTo(const String& ip, const String& port, const RawByteString& data);
+  // Sends one datagram from a fresh socket and reports its replies; never blocks.
+  void UDPClientSendTo(const String& sIP, const String& sPort, const String& AData);
+  RawByteString ConvertWin1250toUTF8(const RawByteString& value);
+  RawByteString ConvertUTF8toWin1250(const RawByteString& value);
+  void RefreshPcIP();
+
+  // Published properties.
+  bool UDPActive() const { return FUDPActive; }
+  void SetUDPActive(bool Value);
+  bool UTF8() const { return FUTF8; }
+  void SetFUTF8(bool Value) { FUTF8 = Value; }
+  const String& UDPRxPort() const { return FUDPRxPort; }
+  void SetFUDPRxPort(const String& Value) { FUDPRxPort = Value; }
+  const String& UDPTxPort() const { return FUDPTxPort; }
+  void SetFUDPTxPort(const String& Value) { FUDPTxPort = Value; }
+  const String& pcIP() const { return FpcIP; }
+  void SetFpcIP(const String& Value) { FpcIP = Value; }
+  TStrings* pcIPs() const { return FpcIPs.get(); }
+  void SetFpcIPs(TStrings* Value);
+  const String& pcName() const { return FpcName; }
+  void SetFpcName(const String& Value);
+  const String& pcMAC() const { return FpcMAC; }
+  void SetFpcMAC(const String& Value);
+  const String& UDPLocalIP() const { return FUDPLocalIP; }
+  void SetFUDPLocalIP(const String& Value) { FUDPLocalIP = Value; }
+  bool UDPBroadcast() const { return FUDPBroadcast; }
+  void SetFUDPBroadcast(bool Value) { FUDPBroadcast = Value; }
+  String UDPLineEndTx() const;
+  void SetFUDPLineEndTx(const String& Value);
+  String UDPLineEndRx() const;
+  void SetFUDPLineEndRx(const String& Value);
+  const TOnGetPacketUDP& OnGetPacketUDP() const { return FOnGetPacketUDP; }
+  void SetFOnGetPacketUDP(const TOnGetPacketUDP& Value) { FOnGetPacketUDP = Value; }
+  const TOnUDPStatus& OnUDPStatus() const { return FOnUDPStatus; }
+  void SetFOnUDPStatus(const TOnUDPStatus& Value) { FOnUDPStatus = Value; }
+  int32_t UDPRxTimeout() const { return FUDPRxTimeout; }
+  void SetFUDPRxTimeout(int32_t Value) { FUDPRxTimeout = Value; }
+  const String& Version() const { return FVersion; }
+
+  // Last bind outcome, as the status event reports it.
+  int32_t UDPError() const { return FUDPError; }
+  const String& UDPErrorDesc() const { return FUDPErrorDesc; }
+  // The local port the receive socket is bound to while active (0 otherwise); useful when
+  // UDPRxPort is "0".
+  int BoundPort() const { return FBoundPort; }
+  // One-shot sends still running (they end about a second after their last reply).
+  int ClientSendsRunning() const { return FClientLink->Running; }
+
+ protected:
+  void Loaded() override;
+  virtual void DoUDPStatus();
+  virtual void DoGetPacketUDP();
+  virtual void DoClientPacketUDP();
+  void SetEvents();
+  void RestoreEvents();
+  TCustomForm* GetForm() const;
+  void FmyOnFormClose(TObject* Sender, TCloseAction& Action);
+  void KillUDPSrvThread(TObject* Sender);
+  String GetMACAdress();
+  String GetFpcIP();
+  // How many 1 ms cycles the stop waits for the receive thread before giving up on it.
+  void SetStopWaitCycles(int32_t cycles) { FStopWaitCycles = cycles; }
+
+  TCloseEvent FSavedOnFormClose;
+
+ private:
+  friend class TUDPThread;
+  friend class TUDPClientThread;
+  struct TLiveProps {
+    RawByteString LineEndRx, LineEndTx;
+    bool UTF8;
+    bool Broadcast;
+    int32_t RxTimeout;
+  };
+  // Snapshot of the properties the workers read while the main thread may write them; the
+  // caller holds its link's lock.
+  TLiveProps LiveProps();
+  void StopReceiveThread();
+  void AbandonReceiveThread();
+  void Teardown();
+
+  std::atomic<bool> FUDPActive{false};
+  String FUDPRxPort;
+  String FUDPTxPort;
+  std::atomic<bool> FUDPBroadcast{false};
+  String FUDPLineEndTx;
+  String FUDPLineEndRx;
+  String FUDPLocalIP;
+  int32_t FUDPError = 0;
+  String FUDPErrorDesc;
+  String FpcIP;
+  std::unique_ptr<TStringList> FpcIPs;
+  String FpcName;
+  String FpcMAC;
+  String FPacketUDP;
+  String FPacketUDPHex;
+  String FPeerIP;
+  String FPeerPort;
+  String FUdpResponse;
+  std::atomic<int32_t> FUDPRxTimeout{100};
+  String FCLPacketUDP;
+  String FCLPacketUDPHex;
+  String FCLPeerIP;
+  String FCLPeerPort;
+  String FCLUdpResponse;
+  TOnGetPacketUDP FOnGetPacketUDP;
+  TOnUDPStatus FOnUDPStatus;
+  TUDPThread* FUDPThread = nullptr;
+  std::atomic<bool> FUTF8{false};
+  String FVersion;
+
+  mutable std::mutex FLineEndLock;  // the two line-end texts, read by the workers
+  std::shared_ptr<TQxUDPSLink> FClientLink;
+  std::atomic<int> FBoundPort{0};
+  bool FHookInstalled = false;
+  bool FTornDown = false;
+  int32_t FStopWaitCycles = 30000;
+};
+
+// One queued datagram of a receive thread.
+class TmyData : public TObject {
+ public:
+  TmyData(const String& ip, const String& port, const String& data)
+      : Mstr(data), Mip(ip), mPort(port) {}
+  String Mstr;
+  String Mip;
+  String mPort;
+};
+
+// The receive thread of an active component: owns the server socket and the send queue.
+class TUDPThread : public TThread {
+ public:
+  TUDPThread(bool Suspended, TQxUDPS* Parent);
+  ~TUDPThread() override;
+  // Queues a datagram (data: one character per byte) and wakes the thread. Main thread.
+  void UdpSrvSendTo(const String& ip, const String& port, const String& data);
+  // Waits on the machine-wide semaphore "UDPQxSrvThreadDelaySemaphore" for at most the given
+  // time, so that another caller releasing it ends the wait early.
+  static void ThrDelay(int32_t milliseconds);
+  // Ends the current idle wait early (any thread).
+  void WakeUp() { FUDPSrvSock->WakeUp(); }
+
+  std::atomic<bool> F_STOP{false};
+  String FUDPLocalHostIP;
+  String FUDPLocalPort;
+
+ protected:
+  void Execute() override;
+
+ private:
+  friend class TQxUDPS;
+  bool ReceiveStep();
+  bool SendStep();
+  bool Synced(void (TQxUDPS::*method)());
+
+  std::unique_ptr<TUDPBlockSocket> FUDPSrvSock;
+  TQxUDPS* FQxUDPS;
+  std::shared_ptr<TQxUDPSLink> FLink;
+  RawByteString FUDPData;
+  String FUDPPeerIP;
+  std::unique_ptr<TStringList> FUDPSendList;
+  // Entries in FUDPSendList, so that an idle cycle need not take the process-wide lock.
+  std::atomic<int> FQueued{0};
+};
+
+// One one-shot send: its own socket, the datagram, then the replies for as long as they come.
+class TUDPClientThread : public TThread {
+ public:
+  TUDPClientThread(bool Suspended, TQxUDPS* Parent);
+
+  String FRemoteIP;
+  String FRemotePort;
+  RawByteString FData;
+
+ protected:
+  void Execute() override;
+
+ private:
+  TQxUDPS* FQxUDPS;
+  std::shared_ptr<TQxUDPSLink> FLink;
+};
+
+// Reads the next packet from a socket by the receive line end L: whole datagrams when L is empty,
+// lines (CR, LF or CR LF) when L is CR or CR LF, else pieces ending in L. Further pieces that
+// follow within 10 ms are joined with L. The whole gathering ends within GatherBudgetMs of its
+// start; a piece still incomplete then is dropped, the complete ones are kept. Returns false when
+// nothing could be read (the socket's LastError says why).
+bool GatherPacket(TUDPBlockSocket& sock, const RawByteString& L, int32_t readTimeout,
+                  RawByteString& out, const std::atomic<bool>* stop = nullptr);
+constexpr int32_t GatherBudgetMs = 5000;
+
+// Whether a one-shot send to this destination text permits broadcast: when it contains "255".
+inline bool ClientSendWantsBroadcast(const String& destination) {
+  return destination.find("255") != String::npos;
+}

@@ -1,0 +1,19 @@
+// TQxUDPSThread: an empty worker thread class kept in the package for applications that derive
+// their own threads from it; nothing in the package creates one.
+#pragma once
+
+#include "framework/threads/Threads.h"
+
+class TQxUDPS;
+
+class TQxUDPSThread : public TThread {
+ public:
+  TQxUDPSThread(TQxUDPS* AQxUDPS, bool Suspended);
+  ~TQxUDPSThread() override;
+
+ protected:
+  void Execute() override;
+
+ private:
+  TQxUDPS* FQxUDPS;
+};
