@@ -82,6 +82,8 @@ String Visible(const String& s) {
       out += "\\t";
     else if (c == '\\')
       out += "\\\\";
+    else if (c == '"')
+      out += "\\\"";
     else if (c < 32 || c == 127)
       out += "\\x" + IntToHex(c, 2);
     else

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# qxudp as a user runs it: a listener answering OK, a one-shot send that prints the reply, JSON
+# output, and a clean stop on SIGINT with the final status event.
+set -euo pipefail
+bin="$1"
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"; kill %1 2>/dev/null || true' EXIT
+
+# A free port on 127.0.0.1.
+port=$(python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+
+"$bin" listen --port "$port" --line-end-rx CRLF --respond OK --json > "$dir/listen.out" &
+for _ in $(seq 100); do grep -q '"active":true' "$dir/listen.out" 2>/dev/null && break; sleep 0.05; done
+grep -q '"event":"status","active":true,"error":0,"desc":""' "$dir/listen.out"
+
+"$bin" send 127.0.0.1 "$port" 'AT+SETVOL=40' --line-end-tx CRLF --json > "$dir/send.out"
+grep -qx '{"event":"reply","text":"OK\\r\\n","hex":"HEX(4) 4F4B0D0A","peer":"127.0.0.1","port":"'"$port"'"}' "$dir/send.out"
+grep -q '"event":"packet","text":"AT+SETVOL=40","hex":"HEX(12) 41542B534554564F4C3D3430","peer":"127.0.0.1"' "$dir/listen.out"
+
+kill -INT %1
+wait %1
+tail -n 1 "$dir/listen.out" | grep -qx '{"event":"status","active":false,"error":0,"desc":""}'
+
+# Nothing to send: says so, exits 0.
+"$bin" send 127.0.0.1 "$port" '' 2> "$dir/err"
+grep -q 'nothing sent' "$dir/err"
+echo "qxudp round trip: ok"
