@@ -258,7 +258,8 @@ void TQxUDPS::SetUDPActive(bool Value) {
 void TQxUDPS::StopReceiveThread() {
   if (FUDPThread != nullptr) {
     FUDPThread->F_STOP = true;
-    FUDPThread->WakeUp();  // no need to wait for the idle poll to run out
+    // No need to wait for the idle poll, or for the rest of a line that may never come.
+    FUDPThread->AbortWaits();
   }
   // Pending status and packet events, and the thread's end, are delivered inside this wait.
   int32_t cycles = 0;

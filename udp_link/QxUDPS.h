@@ -193,6 +193,8 @@ class TUDPThread : public TThread {
   static void ThrDelay(int32_t milliseconds);
   // Ends the current idle wait early (any thread).
   void WakeUp() { FUDPSrvSock->WakeUp(); }
+  // Ends every wait of the thread's socket, reads of unfinished lines included (any thread).
+  void AbortWaits() { FUDPSrvSock->Abort(); }
 
   std::atomic<bool> F_STOP{false};
   String FUDPLocalHostIP;

@@ -1,0 +1,74 @@
+#include "net/RecvBuffer.h"
+
+void TRecvBuffer::Append(const char* data, size_t size) {
+  if (size == 0) return;
+  if (FPendingLF) {
+    FPendingLF = false;
+    if (data[0] == '\n') {
+      ++data;
+      --size;
+      if (size == 0) return;
+    }
+  }
+  if (FPos > 0) {
+    // Compact only here, so taking many lines from one datagram never moves the rest.
+    FData.erase(0, FPos);
+    FPos = 0;
+  }
+  FData.append(data, size);
+}
+
+RawByteString TRecvBuffer::TakeFront(size_t length, size_t skip) {
+  RawByteString out(FData.data() + FPos, length);
+  FPos += length + skip;
+  FScanned = 0;
+  if (FPos == FData.size()) {
+    FData.clear();
+    FPos = 0;
+  }
+  return out;
+}
+
+bool TRecvBuffer::TakeTerminated(std::string_view terminator, RawByteString& out) {
+  if (terminator.empty()) return false;
+  const std::string_view held = View();
+  const size_t found = held.find(terminator, FScanned);
+  if (found == std::string_view::npos) {
+    // A terminator may still start in the last (length - 1) bytes and complete later.
+    const size_t tail = terminator.size() - 1;
+    FScanned = held.size() > tail ? held.size() - tail : 0;
+    return false;
+  }
+  out = TakeFront(found, terminator.size());
+  return true;
+}
+
+bool TRecvBuffer::TakeLine(RawByteString& out) {
+  const std::string_view held = View();
+  const size_t found = held.find_first_of("\r\n", FScanned);
+  if (found == std::string_view::npos) {
+    FScanned = held.size();
+    return false;
+  }
+  size_t skip = 1;
+  if (held[found] == '\r') {
+    if (found + 1 < held.size()) {
+      if (held[found + 1] == '\n') skip = 2;
+    } else {
+      FPendingLF = true;
+    }
+  }
+  out = TakeFront(found, skip);
+  return true;
+}
+
+RawByteString TRecvBuffer::TakeAll() {
+  return TakeFront(Size(), 0);
+}
+
+void TRecvBuffer::Clear() {
+  FData.clear();
+  FPos = 0;
+  FScanned = 0;
+  FPendingLF = false;
+}

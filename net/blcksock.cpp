@@ -1,0 +1,452 @@
+#include "net/blcksock.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "net/SockAddr.h"
+
+namespace {
+
+// Room for the largest datagram any IPv4 socket can deliver.
+constexpr size_t RecvBufSize = 65536;
+
+int64_t NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int64_t DeadlineAfter(int timeoutMs) {
+  return NowMs() + (timeoutMs > 0 ? timeoutMs : 0);
+}
+
+int RemainingMs(int64_t deadlineMs) {
+  const int64_t left = deadlineMs - NowMs();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+}  // namespace
+
+TUDPBlockSocket::TUDPBlockSocket() {
+  FWakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+TUDPBlockSocket::~TUDPBlockSocket() {
+  Release();
+}
+
+TUDPBlockSocket::TUDPBlockSocket(TUDPBlockSocket&& other) noexcept
+    : ConvertLineEnd(other.ConvertLineEnd),
+      FSocket(other.FSocket),
+      FWakeFd(other.FWakeFd),
+      FAborted(other.FAborted.load()),
+      FLastError(other.FLastError),
+      FTimeout(other.FTimeout),
+      FTTL(other.FTTL),
+      FBroadcast(other.FBroadcast),
+      FRemoteSin(other.FRemoteSin),
+      FHasRemote(other.FHasRemote),
+      FHeld(std::move(other.FHeld)),
+      FRecvBuf(std::move(other.FRecvBuf)) {
+  other.FSocket = -1;
+  other.FWakeFd = -1;
+  other.FHeld.Clear();
+}
+
+TUDPBlockSocket& TUDPBlockSocket::operator=(TUDPBlockSocket&& other) noexcept {
+  if (this != &other) {
+    Release();
+    ConvertLineEnd = other.ConvertLineEnd;
+    FSocket = other.FSocket;
+    FWakeFd = other.FWakeFd;
+    FAborted = other.FAborted.load();
+    FLastError = other.FLastError;
+    FTimeout = other.FTimeout;
+    FTTL = other.FTTL;
+    FBroadcast = other.FBroadcast;
+    FRemoteSin = other.FRemoteSin;
+    FHasRemote = other.FHasRemote;
+    FHeld = std::move(other.FHeld);
+    FRecvBuf = std::move(other.FRecvBuf);
+    other.FSocket = -1;
+    other.FWakeFd = -1;
+    other.FHeld.Clear();
+  }
+  return *this;
+}
+
+void TUDPBlockSocket::Release() noexcept {
+  if (FSocket >= 0) close(FSocket);
+  if (FWakeFd >= 0) close(FWakeFd);
+  FSocket = -1;
+  FWakeFd = -1;
+}
+
+void TUDPBlockSocket::FailErrno(int err) {
+  FLastError = ErrnoToWinsock(err);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Life cycle and options
+
+void TUDPBlockSocket::CreateSocket() {
+  if (FSocket >= 0) {
+    SetOK();
+    return;
+  }
+  FSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+  if (FSocket < 0) {
+    FailErrno(errno);
+    return;
+  }
+  SetOK();
+  ApplyOptions();
+}
+
+bool TUDPBlockSocket::EnsureSocket() {
+  if (FSocket < 0) CreateSocket();
+  return FSocket >= 0;
+}
+
+void TUDPBlockSocket::CloseSocket() {
+  if (FSocket >= 0) close(FSocket);
+  FSocket = -1;
+  FHeld.Clear();
+  SetOK();
+}
+
+void TUDPBlockSocket::ApplyOptions() {
+  if (FTimeout >= 0) SetTimeout(FTimeout);
+  if (FTTL >= 0) SetMulticastTTL(FTTL);
+  if (FBroadcast >= 0) EnableBroadcast(FBroadcast != 0);
+}
+
+void TUDPBlockSocket::SetTimeout(int Timeout) {
+  FTimeout = Timeout > 0 ? Timeout : 0;
+  if (FSocket < 0) return;
+  timeval tv{};
+  tv.tv_sec = FTimeout / 1000;
+  tv.tv_usec = (FTimeout % 1000) * 1000;
+  if (setsockopt(FSocket, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0 ||
+      setsockopt(FSocket, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0)
+    FailErrno(errno);
+}
+
+void TUDPBlockSocket::SetMulticastTTL(int TTL) {
+  if (TTL < 0 || TTL > 255) {
+    Fail(WSAEINVAL);
+    return;
+  }
+  FTTL = TTL;
+  if (FSocket >= 0 && setsockopt(FSocket, IPPROTO_IP, IP_MULTICAST_TTL, &TTL, sizeof TTL) != 0)
+    FailErrno(errno);
+}
+
+void TUDPBlockSocket::EnableBroadcast(bool Value) {
+  FBroadcast = Value ? 1 : 0;
+  if (FSocket >= 0 &&
+      setsockopt(FSocket, SOL_SOCKET, SO_BROADCAST, &FBroadcast, sizeof FBroadcast) != 0)
+    FailErrno(errno);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Addresses
+
+void TUDPBlockSocket::Bind(const String& IP, const String& Port) {
+  if (!EnsureSocket()) return;
+  sockaddr_in local;
+  if (int code = ResolveSockAddr(IP, Port, true, local); code != WSA_OK) {
+    Fail(code);
+    return;
+  }
+  if (bind(FSocket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    FailErrno(errno);
+    return;
+  }
+  SetOK();
+}
+
+void TUDPBlockSocket::Connect(const String& IP, const String& Port) {
+  if (!EnsureSocket()) return;
+  sockaddr_in remote;
+  if (int code = ResolveSockAddr(IP, Port, false, remote); code != WSA_OK) {
+    Fail(code);
+    return;
+  }
+  if (IP.empty() || remote.sin_addr.s_addr == htonl(INADDR_ANY) || remote.sin_port == 0) {
+    Fail(WSAEADDRNOTAVAIL);
+    return;
+  }
+  FRemoteSin = remote;
+  FHasRemote = true;
+  SetOK();
+}
+
+String TUDPBlockSocket::GetRemoteSinIP() const {
+  return SinIP(FRemoteSin);
+}
+
+int TUDPBlockSocket::GetRemoteSinPort() const {
+  return ntohs(FRemoteSin.sin_port);
+}
+
+String TUDPBlockSocket::GetLocalSinIP() const {
+  sockaddr_in local{};
+  socklen_t len = sizeof local;
+  if (FSocket >= 0) getsockname(FSocket, reinterpret_cast<sockaddr*>(&local), &len);
+  return SinIP(local);
+}
+
+int TUDPBlockSocket::GetLocalSinPort() const {
+  sockaddr_in local{};
+  socklen_t len = sizeof local;
+  if (FSocket >= 0) getsockname(FSocket, reinterpret_cast<sockaddr*>(&local), &len);
+  return ntohs(local.sin_port);
+}
+
+String TUDPBlockSocket::LocalName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) {
+    FailErrno(errno);
+    return {};
+  }
+  SetOK();
+  return name;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sending
+
+void TUDPBlockSocket::SendString(const RawByteString& Data) {
+  if (FSocket < 0) {
+    Fail(WSAENOTSOCK);
+    return;
+  }
+  if (!FHasRemote) {
+    Fail(WSAEDESTADDRREQ);
+    return;
+  }
+  for (;;) {
+    const ssize_t sent = sendto(FSocket, Data.data(), Data.size(), MSG_NOSIGNAL,
+                                reinterpret_cast<const sockaddr*>(&FRemoteSin), sizeof FRemoteSin);
+    if (sent >= 0) break;
+    if (errno == EINTR) continue;
+    // A blocking send that gives up does so because SO_SNDTIMEO ran out.
+    if (errno == EAGAIN || errno == EWOULDBLOCK)
+      Fail(WSAETIMEDOUT);
+    else
+      FailErrno(errno);
+    return;
+  }
+  SetOK();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Receiving
+
+ssize_t TUDPBlockSocket::ReceiveDatagram(int64_t DeadlineMs) {
+  if (!FRecvBuf) FRecvBuf = std::make_unique_for_overwrite<char[]>(RecvBufSize);
+  // Wake-ups are for CanRead; a read only listens to them for an Abort, and hands any other one
+  // on to the next CanRead.
+  struct Rewake {
+    TUDPBlockSocket* S;
+    bool Pending = false;
+    ~Rewake() {
+      if (Pending) S->WakeUp();
+    }
+  } rewake{this};
+  for (;;) {
+    if (FAborted) {
+      Fail(WSAEINTR);
+      return -1;
+    }
+    pollfd p[2] = {{FSocket, POLLIN, 0}, {FWakeFd, POLLIN, 0}};
+    const int ready = poll(p, FWakeFd >= 0 ? 2 : 1, RemainingMs(DeadlineMs));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      FailErrno(errno);
+      return -1;
+    }
+    if (ready == 0) {
+      Fail(WSAETIMEDOUT);
+      return -1;
+    }
+    if (!(p[0].revents & (POLLIN | POLLERR | POLLNVAL))) {
+      uint64_t wakeups;
+      [[maybe_unused]] ssize_t r = read(FWakeFd, &wakeups, sizeof wakeups);
+      rewake.Pending = true;
+      continue;
+    }
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    const ssize_t n = recvfrom(FSocket, FRecvBuf.get(), RecvBufSize, MSG_DONTWAIT | MSG_TRUNC,
+                               reinterpret_cast<sockaddr*>(&from), &len);
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+      FailErrno(errno);
+      return -1;
+    }
+    if (len >= sizeof from && from.sin_family == AF_INET) {
+      FRemoteSin = from;
+      FHasRemote = true;
+    }
+    if (static_cast<size_t>(n) > RecvBufSize) {
+      // Cannot happen over IPv4; refuse rather than hand out a cut datagram.
+      Fail(WSAEMSGSIZE);
+      return -1;
+    }
+    return n;
+  }
+}
+
+RawByteString TUDPBlockSocket::RecvPacket(int Timeout) {
+  if (!FHeld.Empty()) {
+    SetOK();
+    return FHeld.TakeAll();
+  }
+  FHeld.ForgetPendingLF();
+  if (FSocket < 0) {
+    Fail(WSAENOTSOCK);
+    return {};
+  }
+  const ssize_t n = ReceiveDatagram(DeadlineAfter(Timeout));
+  if (n < 0) return {};
+  SetOK();
+  return RawByteString(FRecvBuf.get(), static_cast<size_t>(n));
+}
+
+template <class TakePiece>
+RawByteString TUDPBlockSocket::RecvPiece(int Timeout, TakePiece take) {
+  const int64_t deadline = DeadlineAfter(Timeout);
+  FHeld.RestartScan();
+  for (;;) {
+    RawByteString piece;
+    if (take(piece)) {
+      SetOK();
+      return piece;
+    }
+    if (FHeld.Size() > MaxHeldBytes) {
+      FHeld.Clear();
+      Fail(WSAEMSGSIZE);
+      return {};
+    }
+    if (FSocket < 0) {
+      FHeld.Clear();
+      Fail(WSAENOTSOCK);
+      return {};
+    }
+    const ssize_t n = ReceiveDatagram(deadline);
+    if (n < 0) {
+      FHeld.Clear();
+      return {};
+    }
+    FHeld.Append(FRecvBuf.get(), static_cast<size_t>(n));
+  }
+}
+
+RawByteString TUDPBlockSocket::RecvString(int Timeout) {
+  if (ConvertLineEnd) {
+    return RecvPiece(Timeout, [this](RawByteString& out) { return FHeld.TakeLine(out); });
+  }
+  FHeld.ForgetPendingLF();
+  return RecvPiece(Timeout,
+                   [this](RawByteString& out) { return FHeld.TakeTerminated("\r\n", out); });
+}
+
+RawByteString TUDPBlockSocket::RecvTerminated(int Timeout, const RawByteString& Terminator) {
+  if (Terminator.empty()) {
+    Fail(WSAEINVAL);
+    return {};
+  }
+  FHeld.ForgetPendingLF();
+  const std::string_view terminator = Terminator.Bytes();
+  return RecvPiece(Timeout, [this, terminator](RawByteString& out) {
+    return FHeld.TakeTerminated(terminator, out);
+  });
+}
+
+void TUDPBlockSocket::ResetLineBuffer() {
+  FHeld.Clear();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Waiting
+
+bool TUDPBlockSocket::CanRead(int Timeout) {
+  if (FSocket < 0) {
+    Fail(WSAENOTSOCK);
+    return false;
+  }
+  const int64_t deadline = DeadlineAfter(Timeout);
+  for (;;) {
+    pollfd p[2] = {{FSocket, POLLIN, 0}, {FWakeFd, POLLIN, 0}};
+    const nfds_t count = FWakeFd >= 0 ? 2 : 1;
+    const int ready = poll(p, count, RemainingMs(deadline));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      FailErrno(errno);
+      return false;
+    }
+    if (ready == 0) {
+      SetOK();
+      return false;
+    }
+    if (p[0].revents & POLLNVAL) {
+      Fail(WSAENOTSOCK);
+      return false;
+    }
+    if (p[0].revents & (POLLIN | POLLERR)) {
+      if (!(ConvertLineEnd && FHeld.PendingLF())) {
+        SetOK();
+        return true;
+      }
+      // The datagram may be nothing but the LF of a CR LF whose CR already ended a line; such a
+      // datagram is no data, and reporting it would send the caller into a read that must wait
+      // for its whole time-out.
+      const ssize_t n = ReceiveDatagram(NowMs());
+      if (n < 0) {
+        if (FLastError == WSAETIMEDOUT) continue;
+        return false;
+      }
+      FHeld.Append(FRecvBuf.get(), static_cast<size_t>(n));
+      if (!FHeld.Empty()) {
+        SetOK();
+        return true;
+      }
+      continue;
+    }
+    if (count == 2 && (p[1].revents & POLLIN)) {
+      uint64_t wakeups;
+      [[maybe_unused]] ssize_t r = read(FWakeFd, &wakeups, sizeof wakeups);
+      SetOK();
+      return false;
+    }
+    // Nothing this loop knows how to wait on further (an unexpected event): end the wait rather
+    // than spin.
+    SetOK();
+    return false;
+  }
+}
+
+bool TUDPBlockSocket::CanReadEx(int Timeout) {
+  if (!FHeld.Empty()) {
+    SetOK();
+    return true;
+  }
+  return CanRead(Timeout);
+}
+
+void TUDPBlockSocket::Abort() {
+  FAborted = true;
+  WakeUp();
+}
+
+void TUDPBlockSocket::WakeUp() {
+  if (FWakeFd < 0) return;
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t r = write(FWakeFd, &one, sizeof one);
+}
