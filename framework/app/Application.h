@@ -37,7 +37,7 @@ class TApplication : public TComponent {
   void HandleException(TObject* Sender);
   TExceptionEvent OnException;
 
-  // True on the thread that loaded the framework (the main thread).
+  // True on the process's main thread (the one that loads the framework and creates Application).
   static bool IsMainThread();
 
   // --- Services for the framework's own units ---

@@ -33,7 +33,8 @@ HWND AllocateHWnd(const TWndMethod& method);
 // Destroys the window and frees the method instance its procedure slot holds.
 void DeallocateHWnd(HWND wnd);
 // Queues a message for the window; safe from any thread. False for a destroyed or unknown window.
-// A message still queued when its window is destroyed is dropped.
+// A message still queued when its window is destroyed is dropped. At most 10,000 posted
+// messages wait at a time; beyond that a post fails.
 bool PostMessageW(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Delivers a message at once (from another thread: on the main thread, waiting for it). Returns
 // the window's Result, 0 for no window.
