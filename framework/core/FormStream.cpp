@@ -144,26 +144,7 @@ class Lexer {
         if (digits.empty() || !TryStrToInt(digits, code) || code > 0x10FFFF)
           throw FormError(FFile, line, col, "bad character code");
         // Codes name Unicode characters; the file and our strings are UTF-8.
-        if (code < 0x80) {
-          out += char(code);
-        } else {
-          String enc;
-          char32_t cp = static_cast<char32_t>(code);
-          if (cp < 0x800) {
-            enc += char(0xC0 | (cp >> 6));
-            enc += char(0x80 | (cp & 0x3F));
-          } else if (cp < 0x10000) {
-            enc += char(0xE0 | (cp >> 12));
-            enc += char(0x80 | ((cp >> 6) & 0x3F));
-            enc += char(0x80 | (cp & 0x3F));
-          } else {
-            enc += char(0xF0 | (cp >> 18));
-            enc += char(0x80 | ((cp >> 12) & 0x3F));
-            enc += char(0x80 | ((cp >> 6) & 0x3F));
-            enc += char(0x80 | (cp & 0x3F));
-          }
-          out += enc;
-        }
+        AppendUtf8(out, static_cast<char32_t>(code));
       }
     }
     return out;
@@ -404,7 +385,8 @@ class Builder {
     c->SetLoadingState();
     Guard(node.Line, node.Col, [&] {
       c->SetName(node.Name);
-      if (container != FRoot) c->SetParentComponent(container);
+      // Controls directly under the root are parented by it too.
+      c->SetParentComponent(container);
     });
     ApplyProps(c, node);
     for (const ObjNode& child : node.Children) CreateChild(child, c);
