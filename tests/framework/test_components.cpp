@@ -151,7 +151,7 @@ TEST(Events, SaveChainAndRestore) {
   // The pattern components use on each other's handlers: save, install, call saved first, restore.
   struct App : TObject {
     std::vector<String> log;
-    void OnClose(TObject* s, TCloseAction& a) {
+    void OnClose(TObject*, TCloseAction& a) {
       log.push_back("app");
       a = caNone;
     }
