@@ -40,4 +40,6 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
   return true;
 }
 
-HWND GetDesktopWindow() { return DesktopWindowHandle(); }
+HWND GetDesktopWindow() {
+  return DesktopWindowHandle();
+}

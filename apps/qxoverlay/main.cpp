@@ -1,0 +1,87 @@
+// qxoverlay: renders the volume overlay exactly as its form shows it, to a PNG file or on the
+// display.
+#include <chrono>
+#include <cstdio>
+
+#include "OverlayOptions.h"
+#include "framework/app/Application.h"
+#include "framework/ui/FontLeakSuppression.h"
+#include "master_volume/frmVolumeU.h"
+
+namespace {
+
+// What the volume component does each time it shows the overlay.
+void ShowOverlay(TfrmVolume* form, const TOverlayOptions& o) {
+  form->VolAlign = o.Align;
+  form->SetAlphaBlend(false);
+  form->SetAlphaBlendValue(255);
+  form->Timer2->SetEnabled(false);
+  form->Timer1->SetEnabled(false);
+  form->Timer1->SetEnabled(true);
+  Fvol = o.Volume;
+  FMute = o.Mute;
+  if (!form->Visible()) form->Show();
+  form->SetTopMost(form->Handle(), true, false);
+  form->pnlVol->Invalidate();
+}
+
+int Run(const TOverlayOptions& o) {
+  if (!o.Show || o.DesktopGiven) {
+    if (o.Show) {
+      std::fprintf(stderr,
+                   "qxoverlay: --screen and --taskbar describe a virtual desktop; "
+                   "--show uses the real one\n");
+      return 2;
+    }
+    UseVirtualDesktop(o.Desktop);
+  } else if (UsingVirtualDesktop()) {
+    std::fprintf(stderr, "qxoverlay: --show needs a display (DISPLAY is not usable)\n");
+    return 1;
+  }
+
+  auto* form = new TfrmVolume(Application);  // owned by the application
+  frmVolume = form;
+  form->SetScaled(false);
+  form->SetTransparentColorValue(clFuchsia);
+  form->SetTransparentColor(true);
+  form->SetCaption("VOLUME");
+  form->barsColor = o.BarsColor;
+  form->dotsColor = o.DotsColor;
+  form->imgWiFi->SetVisible(o.WiFi);
+  ShowOverlay(form, o);
+
+  if (!o.Png.empty()) {
+    form->Update();
+    if (!form->TranslucentFrame().SaveToFile(o.Png)) {
+      std::fprintf(stderr, "qxoverlay: cannot write %s\n", o.Png.c_str());
+      return 1;
+    }
+  }
+  if (o.Show) {
+    // The hold and the fade run on the form's timers; the form hides itself at the end.
+    while (form->Visible()) Application->HandleMessage(std::chrono::milliseconds(100));
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<String> args(argv + 1, argv + argc);
+  TOverlayOptions o;
+  String error = ParseOverlayOptions(args, o);
+  if (o.Help) {
+    std::fputs(kOverlayUsage, stdout);
+    return 0;
+  }
+  if (!error.empty()) {
+    std::fprintf(stderr, "qxoverlay: %s\n%s", error.c_str(), kOverlayUsage);
+    return 2;
+  }
+  try {
+    return Run(o);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "qxoverlay: %s\n", e.what());
+    return 1;
+  }
+}

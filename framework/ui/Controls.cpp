@@ -1,0 +1,318 @@
+#include "framework/ui/Controls.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+
+#include "framework/app/Application.h"
+#include "framework/ui/Forms.h"
+
+QX_DEFINE_CLASS(TControl, TComponent, [](TPropsBuilder<TControl>& b) {
+  b.Integer("Left", &TControl::Left, &TControl::SetLeft);
+  b.Integer("Top", &TControl::Top, &TControl::SetTop);
+  b.Integer("Width", &TControl::Width, &TControl::SetWidth);
+  b.Integer("Height", &TControl::Height, &TControl::SetHeight);
+})
+QX_DEFINE_CLASS(TWinControl, TControl, [](auto&) {})
+QX_DEFINE_CLASS(TGraphicControl, TControl, [](auto&) {})
+QX_DEFINE_CLASS(TCustomControl, TWinControl, [](auto&) {})
+
+const std::vector<String>& AlignNames() {
+  static const std::vector<String> names{"alNone", "alTop",   "alBottom",
+                                         "alLeft", "alRight", "alClient"};
+  return names;
+}
+
+namespace {
+
+// Paints one child with its own origin and clipped to its rectangle. A failing Paint is
+// reported and does not stop the rest of the frame.
+void PaintChild(TControl* child, cairo_t* cr) {
+  if (!child->Visible() || child->Width() <= 0 || child->Height() <= 0) return;
+  cairo_save(cr);
+  cairo_translate(cr, child->Left(), child->Top());
+  cairo_rectangle(cr, 0, 0, child->Width(), child->Height());
+  cairo_clip(cr);
+  try {
+    child->PaintTo(cr);
+  } catch (const std::exception&) {
+    if (Application != nullptr) Application->HandleException(child);
+  }
+  cairo_restore(cr);
+}
+
+}  // namespace
+
+TControl::TControl(TComponent* AOwner) : TComponent(AOwner) {}
+
+TControl::~TControl() {
+  ReleaseDirect();
+  if (FParent != nullptr) FParent->RemoveControl(this);
+}
+
+void TControl::BeforeDestruction() {
+  TComponent::BeforeDestruction();
+  if (FParent != nullptr) FParent->RemoveControl(this);
+}
+
+void TControl::SetParent(TWinControl* AParent) {
+  if (AParent == FParent) return;
+  for (TControl* p = AParent; p != nullptr; p = p->FParent)
+    if (p == this) throw Exception("a control cannot be its own parent: " + Name());
+  if (FParent != nullptr) FParent->RemoveControl(this);
+  if (AParent != nullptr) AParent->InsertControl(this);
+}
+
+void TControl::SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AHeight) {
+  AWidth = std::max(AWidth, 0);
+  AHeight = std::max(AHeight, 0);
+  if (ALeft == FLeft && ATop == FTop && AWidth == FWidth && AHeight == FHeight) return;
+  bool resized = AWidth != FWidth || AHeight != FHeight;
+  FLeft = ALeft;
+  FTop = ATop;
+  FWidth = AWidth;
+  FHeight = AHeight;
+  if (resized) Resize();
+  if (FAlign != alNone) RequestAlign();
+  Invalidate();
+}
+
+void TControl::SetVisible(bool Value) {
+  if (Value == FVisible) return;
+  FVisible = Value;
+  if (FAlign != alNone) RequestAlign();
+  if (FParent != nullptr) FParent->Invalidate();
+}
+
+bool TControl::Showing() const {
+  for (const TControl* c = this; c != nullptr; c = c->FParent)
+    if (!c->FVisible) return false;
+  return GetParentForm() != nullptr;
+}
+
+void TControl::SetAlign(TAlign Value) {
+  if (Value == FAlign) return;
+  FAlign = Value;
+  RequestAlign();
+}
+
+void TControl::SetColor(TColor Value) {
+  if (Value == FColor) return;
+  FColor = Value;
+  Invalidate();
+}
+
+void TControl::SetParentBackground(bool Value) {
+  if (Value == FParentBackground) return;
+  FParentBackground = Value;
+  Invalidate();
+}
+
+void TControl::SetCaption(const String& Value) {
+  if (Value == FCaption) return;
+  FCaption = Value;
+  Invalidate();
+}
+
+void TControl::RequestAlign() {
+  if (FParent != nullptr && !FParent->FAligning && !FParent->IsLoading()) FParent->AlignControls();
+}
+
+void TControl::Invalidate() {
+  if (IsDestroying()) return;
+  if (TCustomForm* form = GetParentForm()) form->InvalidateFrame();
+}
+
+void TControl::Repaint() {
+  if (IsDestroying()) return;
+  if (TCustomForm* form = GetParentForm()) {
+    form->InvalidateFrame();
+    form->Update();
+  }
+}
+
+TCanvas& TControl::PaintCanvas() {
+  if (!FCanvas) FCanvas = std::make_unique<TCanvas>();
+  return *FCanvas;
+}
+
+void TControl::ReleaseDirect() {
+  if (FDirectCr == nullptr) return;
+  if (FCanvas && FCanvas->Context() == FDirectCr) FCanvas->Bind(nullptr);
+  cairo_destroy(FDirectCr);
+  FDirectCr = nullptr;
+}
+
+TCanvas* TControl::Canvas() {
+  TCanvas& canvas = PaintCanvas();
+  if (FPainting) return &canvas;
+  ReleaseDirect();
+  canvas.Bind(nullptr);
+  TCustomForm* form = GetParentForm();
+  cairo_t* frame = form != nullptr ? form->FrameContext() : nullptr;
+  if (frame == nullptr) return &canvas;  // nowhere to draw yet: drawing does nothing
+  FDirectCr = cairo_create(cairo_get_target(frame));
+  TPoint o = FormOrigin();
+  cairo_translate(FDirectCr, o.X, o.Y);
+  cairo_rectangle(FDirectCr, 0, 0, FWidth, FHeight);
+  cairo_clip(FDirectCr);
+  canvas.Bind(FDirectCr);
+  form->SchedulePresent();
+  return &canvas;
+}
+
+TCustomForm* TControl::GetParentForm() const {
+  const TControl* c = this;
+  while (c->FParent != nullptr) c = c->FParent;
+  return dynamic_cast<TCustomForm*>(const_cast<TControl*>(c));
+}
+
+TPoint TControl::FormOrigin() const {
+  TPoint p;
+  for (const TControl* c = this; c->FParent != nullptr; c = c->FParent) {
+    p.X += c->FLeft;
+    p.Y += c->FTop;
+  }
+  return p;
+}
+
+TControl* TControl::ControlAtPos(TPoint p) {
+  auto* w = dynamic_cast<TWinControl*>(this);
+  if (w == nullptr) return this;
+  // Topmost first: windowed children lie above the graphic ones, later ones above earlier.
+  for (bool windowed : {true, false}) {
+    for (int i = w->ControlCount() - 1; i >= 0; --i) {
+      TControl* c = w->Controls(i);
+      if (!c->Visible() || (dynamic_cast<TWinControl*>(c) != nullptr) != windowed) continue;
+      if (p.X >= c->FLeft && p.X < c->FLeft + c->FWidth && p.Y >= c->FTop &&
+          p.Y < c->FTop + c->FHeight)
+        return c->ControlAtPos({p.X - c->FLeft, p.Y - c->FTop});
+    }
+  }
+  return this;
+}
+
+TComponent* TControl::GetParentComponent() const {
+  return FParent;
+}
+
+void TControl::SetParentComponent(TComponent* Value) {
+  if (auto* w = dynamic_cast<TWinControl*>(Value)) SetParent(w);
+}
+
+void TControl::PaintTo(_cairo* cr) {
+  TCanvas& canvas = PaintCanvas();
+  ReleaseDirect();
+  canvas.Bind(cr);
+  FPainting = true;
+  struct Done {
+    TControl* self;
+    TCanvas& canvas;
+    ~Done() {
+      self->FPainting = false;
+      canvas.Bind(nullptr);
+    }
+  } done{this, canvas};
+  Paint();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TWinControl::TWinControl(TComponent* AOwner) : TControl(AOwner) {}
+
+TWinControl::~TWinControl() {
+  // Children belong to their owner, which may free them after this control.
+  for (TControl* c : FControls) c->FParent = nullptr;
+  FControls.clear();
+}
+
+void TWinControl::InsertControl(TControl* AControl) {
+  AControl->FParent = this;
+  FControls.push_back(AControl);
+  if (AControl->FAlign != alNone) AControl->RequestAlign();
+  Invalidate();
+}
+
+void TWinControl::RemoveControl(TControl* AControl) {
+  auto it = std::find(FControls.begin(), FControls.end(), AControl);
+  if (it == FControls.end()) return;
+  FControls.erase(it);
+  AControl->FParent = nullptr;
+  if (IsDestroying()) return;
+  if (AControl->FAlign != alNone && !FAligning && !IsLoading()) AlignControls();
+  Invalidate();
+}
+
+void TWinControl::SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t AHeight) {
+  bool resized = std::max(AWidth, 0) != Width() || std::max(AHeight, 0) != Height();
+  TControl::SetBounds(ALeft, ATop, AWidth, AHeight);
+  if (resized && !IsLoading()) AlignControls();
+}
+
+void TWinControl::AlignControls() {
+  if (FAligning) return;
+  FAligning = true;
+  TRect rest = ClientRect();
+  auto place = [&](TAlign which) {
+    for (TControl* c : FControls) {
+      if (c->FAlign != which || !c->FVisible) continue;
+      switch (which) {
+        case alTop:
+          c->SetBounds(rest.Left, rest.Top, rest.Width(), c->FHeight);
+          rest.Top += c->FHeight;
+          break;
+        case alBottom:
+          c->SetBounds(rest.Left, rest.Bottom - c->FHeight, rest.Width(), c->FHeight);
+          rest.Bottom -= c->FHeight;
+          break;
+        case alLeft:
+          c->SetBounds(rest.Left, rest.Top, c->FWidth, rest.Height());
+          rest.Left += c->FWidth;
+          break;
+        case alRight:
+          c->SetBounds(rest.Right - c->FWidth, rest.Top, c->FWidth, rest.Height());
+          rest.Right -= c->FWidth;
+          break;
+        case alClient:
+          c->SetBounds(rest.Left, rest.Top, rest.Width(), rest.Height());
+          break;
+        default:
+          break;
+      }
+      rest.Right = std::max(rest.Right, rest.Left);
+      rest.Bottom = std::max(rest.Bottom, rest.Top);
+    }
+  };
+  for (TAlign a : {alTop, alBottom, alLeft, alRight, alClient}) place(a);
+  FAligning = false;
+}
+
+void TWinControl::Loaded() {
+  TControl::Loaded();
+  AlignControls();
+}
+
+void TWinControl::GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) {
+  for (TControl* c : FControls)
+    if (c->Owner() == root) proc(c);
+}
+
+void TWinControl::PaintBackground(_cairo* cr) {
+  if (ParentBackground()) return;
+  TColor c = Color();
+  cairo_save(cr);
+  cairo_set_source_rgb(cr, GetRValue(c) / 255.0, GetGValue(c) / 255.0, GetBValue(c) / 255.0);
+  cairo_rectangle(cr, 0, 0, Width(), Height());
+  cairo_fill(cr);
+  cairo_restore(cr);
+}
+
+void TWinControl::PaintTo(_cairo* cr) {
+  PaintBackground(cr);
+  TControl::PaintTo(cr);
+  // Pictures and shapes lie on the parent's surface, beneath the windowed children.
+  for (TControl* c : FControls)
+    if (dynamic_cast<TWinControl*>(c) == nullptr) PaintChild(c, cr);
+  for (TControl* c : FControls)
+    if (dynamic_cast<TWinControl*>(c) != nullptr) PaintChild(c, cr);
+}

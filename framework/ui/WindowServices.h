@@ -1,0 +1,23 @@
+// The window handles behind the host's window calls (FindWindowW, GetWindowRect, SetWindowPos,
+// GetDesktopWindow): form windows by handle, the desktop window and the taskbar window.
+#pragma once
+
+#include "framework/app/Messages.h"
+#include "framework/ui/Graphics.h"
+
+class TCustomForm;
+
+// Form handles, registered while a form's handle exists.
+void RegisterFormHandle(HWND wnd, TCustomForm* form);
+void UnregisterFormHandle(HWND wnd);
+TCustomForm* FindFormByHandle(HWND wnd);
+
+// The handle that stands for the whole screen.
+HWND DesktopWindowHandle();
+// The handle of the taskbar window, or nullptr when the desktop has none.
+HWND TaskbarWindowHandle();
+// A window's rectangle in screen pixels; false for an unknown handle.
+bool WindowRectOf(HWND wnd, TRect& r);
+// A form window by class name and/or caption (nullptr matches anything); the taskbar answers
+// to the class name "Shell_TrayWnd".
+HWND FindWindowByName(const String* className, const String* caption);
