@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <semaphore.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <ctime>
@@ -13,8 +15,33 @@ sem_t* Sem(void* p) {
   return static_cast<sem_t*>(p);
 }
 
-// The kernel keeps named semaphores as files "sem.<name>" in /dev/shm.
-constexpr size_t kMaxPosixName = NAME_MAX - 4;
+// The kernel keeps named semaphores as files "sem.<name>" in /dev/shm; the handle counter adds
+// two characters to the name.
+constexpr size_t kMaxPosixName = NAME_MAX - 6;
+
+// A platform semaphore lives while a handle to it is open and starts afresh afterwards, while a
+// POSIX one lives until unlinked. A companion semaphore counts the open handles machine-wide so
+// that closing the last one unlinks both; opening and closing hold a machine-wide file lock so
+// that no opener meets a semaphore that is being unlinked.
+String CounterName(const String& posixName) {
+  return posixName + ".h";
+}
+
+class MachineLock {
+ public:
+  MachineLock() {
+    FFd = open("/dev/shm/qx-named-semaphores.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (FFd >= 0)
+      while (flock(FFd, LOCK_EX) != 0 && errno == EINTR) {
+      }
+  }
+  ~MachineLock() {
+    if (FFd >= 0) close(FFd);  // closing releases the lock
+  }
+
+ private:
+  int FFd;
+};
 }  // namespace
 
 // Windows names live in one namespace per session ("Local\") or machine ("Global\"); Linux has a
@@ -40,12 +67,32 @@ String TNamedSemaphore::PosixName(const String& name) {
 TNamedSemaphore::TNamedSemaphore(const String& name, int32_t initial, int32_t maximum)
     : FMaximum(maximum) {
   if (name.empty() || maximum < 1 || initial < 0 || initial > maximum) return;
-  sem_t* s = sem_open(PosixName(name).c_str(), O_CREAT, 0600, static_cast<unsigned>(initial));
-  if (s != SEM_FAILED) FSem = s;
+  FPosixName = PosixName(name);
+  MachineLock lock;
+  sem_t* handles = sem_open(CounterName(FPosixName).c_str(), O_CREAT, 0600, 0u);
+  if (handles == SEM_FAILED) return;
+  sem_t* s = sem_open(FPosixName.c_str(), O_CREAT, 0600, static_cast<unsigned>(initial));
+  if (s == SEM_FAILED) {
+    sem_close(handles);
+    return;
+  }
+  sem_post(handles);
+  FSem = s;
+  FHandles = handles;
 }
 
 TNamedSemaphore::~TNamedSemaphore() {
-  if (FSem != nullptr) sem_close(Sem(FSem));
+  if (FSem == nullptr) return;
+  MachineLock lock;
+  sem_close(Sem(FSem));
+  sem_t* handles = Sem(FHandles);
+  int left = 1;
+  if (sem_trywait(handles) == 0) sem_getvalue(handles, &left);
+  sem_close(handles);
+  if (left == 0) {
+    sem_unlink(FPosixName.c_str());
+    sem_unlink(CounterName(FPosixName).c_str());
+  }
 }
 
 bool TNamedSemaphore::Wait(int32_t ms) {
@@ -83,5 +130,7 @@ bool TNamedSemaphore::Release() {
 }
 
 void TNamedSemaphore::Unlink(const String& name) {
+  MachineLock lock;
   sem_unlink(PosixName(name).c_str());
+  sem_unlink(CounterName(PosixName(name)).c_str());
 }

@@ -107,5 +107,7 @@ class TNamedSemaphore {
 
  private:
   void* FSem = nullptr;
+  void* FHandles = nullptr;  // the machine-wide count of open handles
+  String FPosixName;
   int32_t FMaximum;
 };

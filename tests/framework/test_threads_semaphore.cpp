@@ -92,3 +92,17 @@ TEST(NamedSemaphoreName, WindowsNamesMapToValidPosixNames) {
   EXPECT_TRUE(usable.Valid());
   TNamedSemaphore::Unlink(longA);
 }
+
+TEST_F(NamedSemaphoreTest, LivesWhileAnyHandleIsOpenAndStartsAfreshAfterwards) {
+  {
+    TNamedSemaphore a(FName, 0, 1);
+    ASSERT_TRUE(a.Release());
+  }
+  TNamedSemaphore b(FName, 0, 1);  // the last handle closed: a new semaphore with count 0
+  EXPECT_FALSE(b.Wait(0));
+  {
+    TNamedSemaphore c(FName, 0, 1);
+    ASSERT_TRUE(c.Release());
+  }
+  EXPECT_TRUE(b.Wait(0));  // b kept it alive, count and all
+}

@@ -2,6 +2,8 @@
 // destruction while active, and a receive thread that does not end in time.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "UdpTestKit.h"
 #include "framework/core/FormStream.h"
 
@@ -236,4 +238,24 @@ TEST(Streaming, AnActiveComponentInTheFileStartsAtRunTime) {
       designed.get(), "object F: TForm\n  object Udp: TQxUDPS\n    UDPActive = True\n  end\nend\n",
       "f.qxf", true);
   EXPECT_FALSE(dynamic_cast<TQxUDPS*>(designed->FindComponent("Udp"))->UDPActive());
+}
+
+TEST(ThrDelay, WaitsItsTimeUnlessAnotherCallerEndsItEarly) {
+  using namespace std::chrono;
+  auto t0 = steady_clock::now();
+  TUDPThread::ThrDelay(100);
+  TUDPThread::ThrDelay(100);  // nobody left a count behind: waits again
+  EXPECT_GE(steady_clock::now() - t0, milliseconds(190));
+
+  // A long delay on another thread ends when a short one here finishes and releases.
+  steady_clock::time_point longEnded;
+  std::thread longer([&] {
+    TUDPThread::ThrDelay(20000);
+    longEnded = steady_clock::now();
+  });
+  std::this_thread::sleep_for(milliseconds(50));
+  auto t1 = steady_clock::now();
+  TUDPThread::ThrDelay(50);
+  longer.join();
+  EXPECT_LT(longEnded - t1, seconds(5));
 }
