@@ -1,5 +1,6 @@
 #include "udp_link/QxUDPS.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <vector>
@@ -218,7 +219,7 @@ void TQxUDPS::SetFUDPLineEndRx(const String& Value) {
   FUDPLineEndRx = Value;
 }
 
-TQxUDPS::TLiveProps TQxUDPS::LiveProps() {
+TQxUDPS::TLiveProps TQxUDPS::LiveProps(bool forReading) {
   TLiveProps p;
   {
     std::lock_guard<std::mutex> g(FLineEndLock);
@@ -227,13 +228,12 @@ TQxUDPS::TLiveProps TQxUDPS::LiveProps() {
   }
   p.UTF8 = FUTF8;
   p.Broadcast = FUDPBroadcast;
-  // A time-out below 1 ms is raised in the property itself, as the application will see it.
   int32_t t = FUDPRxTimeout;
-  if (t < 1) {
+  if (t < 1 && forReading) {
     FUDPRxTimeout = 1;
     t = 1;
   }
-  p.RxTimeout = t;
+  p.RxTimeout = std::max(t, 1);
   return p;
 }
 
@@ -505,7 +505,7 @@ bool TUDPThread::ReceiveStep() {
   {
     std::lock_guard<std::mutex> g(FLink->Lock);
     if (FLink->Owner == nullptr) return false;
-    props = FLink->Owner->LiveProps();
+    props = FLink->Owner->LiveProps(/*forReading=*/true);
   }
   const RawByteString& L = props.LineEndRx;
   const bool lineMode = L == RawByteString("\r") || L == RawByteString("\r\n");

@@ -127,8 +127,9 @@ class TQxUDPS : public TComponent {
     int32_t RxTimeout;
   };
   // Snapshot of the properties the workers read while the main thread may write them; the
-  // caller holds its link's lock.
-  TLiveProps LiveProps();
+  // caller holds its link's lock. The receive thread, about to read data, also raises a
+  // UDPRxTimeout below 1 ms to 1 in the property itself.
+  TLiveProps LiveProps(bool forReading = false);
   void StopReceiveThread();
   void AbandonReceiveThread();
   void Teardown();
