@@ -9,6 +9,7 @@
 #include "framework/ui/FontLeakSuppression.h"
 #include "master_volume/frmVolumeU.h"
 #include "platform/windows/WinUser.h"
+#include "tests/master_volume/overlay_step.h"
 
 // Xlib's `Screen` type would clash with the framework's Screen object.
 #define Screen XlibScreen
@@ -203,17 +204,7 @@ class OverlayOnX11 : public ::testing::Test {
   }
 
   void ShowOverlay(int32_t volume, TAlign align = alBottom) {
-    form->VolAlign = align;
-    form->SetAlphaBlend(false);
-    form->SetAlphaBlendValue(255);
-    form->Timer2->SetEnabled(false);
-    form->Timer1->SetEnabled(false);
-    form->Timer1->SetEnabled(true);
-    Fvol = volume;
-    FMute = false;
-    if (!form->Visible()) form->Show();
-    form->SetTopMost(form->Handle(), true, false);
-    form->pnlVol->Invalidate();
+    ShowOverlayStep(form.get(), volume, false, align);
   }
 
   Window OverlayWindow() {

@@ -6,6 +6,7 @@
 
 #include "framework/ui/Desktop.h"
 #include "master_volume/frmVolumeU.h"
+#include "overlay_step.h"
 
 // Exposes the taskbar probe.
 class TProbedFrmVolume : public TfrmVolume {
@@ -49,20 +50,8 @@ class OverlayTest : public ::testing::Test {
     form->SetTransparentColor(true);
   }
 
-  // The overlay step: edge, opaque again, hold restarted, values, shown (placed on the first
-  // show only), on top, repainted.
   void ShowOverlay(int32_t volume, bool mute = false, TAlign align = alBottom) {
-    form->VolAlign = align;
-    form->SetAlphaBlend(false);
-    form->SetAlphaBlendValue(255);
-    form->Timer2->SetEnabled(false);
-    form->Timer1->SetEnabled(false);
-    form->Timer1->SetEnabled(true);
-    Fvol = volume;
-    FMute = mute;
-    if (!form->Visible()) form->Show();
-    form->SetTopMost(form->Handle(), true, false);
-    form->pnlVol->Invalidate();
+    ShowOverlayStep(form.get(), volume, mute, align);
     form->Update();
   }
 
