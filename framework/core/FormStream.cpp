@@ -345,15 +345,8 @@ class Builder {
     if (!top.Name.empty()) Guard(top.Line, top.Col, [&] { FRoot->SetName(top.Name); });
     ApplyProps(FRoot, top);
     for (const ObjNode& child : top.Children) CreateChild(child, FRoot);
-    // References and events are resolved once every component exists.
-    for (const Fixup& f : FRefs) {
-      TComponent* target = ResolveName(f.Name);
-      if (target == nullptr && !SameText(f.Name, "nil"))
-        Fail(f.Line, f.Col, "unknown component '" + f.Name + "'");
-      if (target != nullptr && !f.Prop->AcceptsComponent(target))
-        Fail(f.Line, f.Col, "'" + f.Name + "' is not a valid value for " + f.Prop->Name());
-      Guard(f.Line, f.Col, [&] { f.Prop->SetComponent(f.Obj, target); });
-    }
+    // Events and references are resolved once every component exists; events first, so that a
+    // component taking over another's handler when its reference arrives saves the streamed one.
     for (const Fixup& f : FEvents) {
       const TMethodEntry* m = FRoot->ClassInfo()->FindMethod(f.Name);
       if (m == nullptr)
@@ -361,6 +354,14 @@ class Builder {
       if (m->Type != f.Prop->EventType())
         Fail(f.Line, f.Col, "method '" + f.Name + "' does not fit event " + f.Prop->Name());
       Guard(f.Line, f.Col, [&] { f.Prop->SetEvent(f.Obj, m->Bind(FRoot)); });
+    }
+    for (const Fixup& f : FRefs) {
+      TComponent* target = ResolveName(f.Name);
+      if (target == nullptr && !SameText(f.Name, "nil"))
+        Fail(f.Line, f.Col, "unknown component '" + f.Name + "'");
+      if (target != nullptr && !f.Prop->AcceptsComponent(target))
+        Fail(f.Line, f.Col, "'" + f.Name + "' is not a valid value for " + f.Prop->Name());
+      Guard(f.Line, f.Col, [&] { f.Prop->SetComponent(f.Obj, target); });
     }
     for (TComponent* c : FLoaded) {
       c->Loaded();

@@ -39,8 +39,10 @@ class TGadget : public TComponent {
   void SetAlign(TAlign v) { FAlign = v; }
   void SetLink(TGadget* v) {
     // References arrive after every component of the file exists.
+    // Events arrive before references, so a link sees its target's streamed handlers.
     gTrace.push_back(Name() + ".Link=" + (v ? v->Name() : "nil") +
-                     (v && v->FLabel.empty() ? "" : " (target filled)"));
+                     (v && v->FLabel.empty() ? "" : " (target filled)") +
+                     (v && v->FOnPing ? " (hooked)" : ""));
     FLink = v;
   }
   void SetLines(TStrings* v) { FLines->Assign(v); }
@@ -133,11 +135,11 @@ TEST_F(FormStream, ReadsEveryKindOfProperty) {
   EXPECT_EQ(g1->FOnPing, TNotifyEvent(form, &TRootForm::Ping));
 }
 
-TEST_F(FormStream, AppliesInFileOrderThenReferencesThenLoaded) {
+TEST_F(FormStream, AppliesInFileOrderThenEventsThenReferencesThenLoaded) {
   TOwned<TComponent> root(CreateComponentFromText(kSample, nullptr));
-  EXPECT_EQ(gTrace, (std::vector<String>{"G1.Active loading", "G1.Label", "G2.Label",
-                                         "G1.Link=G2 (target filled)", "G2.Link=G1 (target filled)",
-                                         "G1.Loaded", "G2.Loaded"}));
+  EXPECT_EQ(gTrace, (std::vector<String>{
+                        "G1.Active loading", "G1.Label", "G2.Label", "G1.Link=G2 (target filled)",
+                        "G2.Link=G1 (target filled) (hooked)", "G1.Loaded", "G2.Loaded"}));
   auto* g1 = dynamic_cast<TGadget*>(root->FindComponent("G1"));
   EXPECT_TRUE(g1->FWasLoadingInLoaded);
   EXPECT_FALSE(g1->IsLoading());
