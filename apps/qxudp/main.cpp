@@ -1,14 +1,12 @@
 // qxudp: the UDP component from the shell. `listen` activates a receive socket and prints every
 // status and packet event; `send` makes a one-shot send and prints the replies.
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <optional>
 
+#include "apps/common/EventOutput.h"
+#include "apps/common/StopSignals.h"
 #include "framework/app/Application.h"
 #include "udp_link/QxUDPS.h"
 
@@ -70,107 +68,6 @@ Options Parse(int argc, char** argv) {
   return o;
 }
 
-// Text for a terminal: printable as is, control bytes escaped.
-String Visible(const String& s) {
-  String out;
-  for (unsigned char c : s) {
-    if (c == '\r')
-      out += "\\r";
-    else if (c == '\n')
-      out += "\\n";
-    else if (c == '\t')
-      out += "\\t";
-    else if (c == '\\')
-      out += "\\\\";
-    else if (c == '"')
-      out += "\\\"";
-    else if (c < 32 || c == 127)
-      out += "\\x" + IntToHex(c, 2);
-    else
-      out += static_cast<char>(c);
-  }
-  return out;
-}
-
-String JsonString(const String& s) {
-  String out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 32 || c == 127)
-          out += "\\u00" + IntToHex(c, 2);
-        else
-          out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
-void Emit(const String& line) {
-  std::fputs(line.c_str(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
-
-class Printer {
- public:
-  explicit Printer(bool json) : FJson(json) {}
-  void Status(bool active, int32_t error, const String& desc) {
-    if (FJson)
-      Emit(String("{\"event\":\"status\",\"active\":") + (active ? "true" : "false") +
-           ",\"error\":" + IntToStr(error) + ",\"desc\":" + JsonString(desc) + "}");
-    else if (error != 0)
-      Emit(String("status: ") + (active ? "active" : "inactive") + " (error " + IntToStr(error) +
-           ": " + desc + ")");
-    else
-      Emit(String("status: ") + (active ? "active" : "inactive"));
-  }
-  void Packet(const char* kind, const String& text, const String& hex, const String& peer,
-              const String& port) {
-    if (FJson)
-      Emit(String("{\"event\":\"") + kind + "\",\"text\":" + JsonString(text) +
-           ",\"hex\":" + JsonString(hex) + ",\"peer\":" + JsonString(peer) +
-           ",\"port\":" + JsonString(port) + "}");
-    else
-      Emit(String(kind) + " from " + peer + ":" + port + ": \"" + Visible(text) + "\"  " + hex);
-  }
-
- private:
-  bool FJson;
-};
-
-// SIGINT and SIGTERM end the main loop (through a descriptor the loop watches).
-int WatchStopSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  int fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
-  Application->AddWatch(fd, [fd] {
-    signalfd_siginfo info;
-    while (read(fd, &info, sizeof info) > 0) {
-    }
-    Application->Terminate();
-  });
-  return fd;
-}
-
 void Configure(TQxUDPS* u, const Options& o) {
   if (o.Values.count("--line-end-rx")) u->SetFUDPLineEndRx(o.Values.at("--line-end-rx"));
   if (o.Values.count("--line-end-tx")) u->SetFUDPLineEndTx(o.Values.at("--line-end-tx"));
@@ -198,7 +95,7 @@ int Listen(const Options& o) {
   const std::optional<String> respond =
       o.Values.count("--respond") ? std::optional<String>(o.Values.at("--respond")) : std::nullopt;
 
-  Printer out(o.Json);
+  TEventPrinter out(o.Json);
   int failures = 0;
   int64_t packets = 0;
   u->SetFOnUDPStatus(TOnUDPStatus::Callable([&](TObject*, bool active, int32_t error, String desc) {
@@ -244,7 +141,7 @@ int Send(const Options& o) {
   TOwned<TComponent> root(new TComponent(nullptr));
   auto* u = new TQxUDPS(root.get());
   Configure(u, o);
-  Printer out(o.Json);
+  TEventPrinter out(o.Json);
   const std::optional<String> respond =
       o.Values.count("--respond") ? std::optional<String>(o.Values.at("--respond")) : std::nullopt;
   u->SetFOnGetPacketUDP(TOnGetPacketUDP::Callable(

@@ -1,0 +1,87 @@
+#include "EventOutput.h"
+
+#include <cstdio>
+
+String Visible(const String& s) {
+  String out;
+  for (unsigned char c : s) {
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\t')
+      out += "\\t";
+    else if (c == '\\')
+      out += "\\\\";
+    else if (c == '"')
+      out += "\\\"";
+    else if (c < 32 || c == 127)
+      out += "\\x" + IntToHex(c, 2);
+    else
+      out += static_cast<char>(c);
+  }
+  return out;
+}
+
+String JsonString(const String& s) {
+  String out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 32 || c == 127)
+          out += "\\u00" + IntToHex(c, 2);
+        else
+          out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+void Emit(const String& line) {
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+void TEventPrinter::Status(bool active, int32_t error, const String& desc) {
+  if (FJson)
+    Emit(String("{\"event\":\"status\",\"active\":") + (active ? "true" : "false") +
+         ",\"error\":" + IntToStr(error) + ",\"desc\":" + JsonString(desc) + "}");
+  else if (error != 0)
+    Emit(String("status: ") + (active ? "active" : "inactive") + " (error " + IntToStr(error) +
+         ": " + desc + ")");
+  else
+    Emit(String("status: ") + (active ? "active" : "inactive"));
+}
+
+void TEventPrinter::Packet(const char* kind, const String& text, const String& hex,
+                           const String& peer, const String& port) {
+  if (FJson)
+    Emit(String("{\"event\":\"") + kind + "\",\"text\":" + JsonString(text) + ",\"hex\":" +
+         JsonString(hex) + ",\"peer\":" + JsonString(peer) + ",\"port\":" + JsonString(port) + "}");
+  else
+    Emit(String(kind) + " from " + peer + ":" + port + ": \"" + Visible(text) + "\"  " + hex);
+}
+
+void TEventPrinter::Audio(int32_t volume, bool mute) {
+  if (FJson)
+    Emit("{\"event\":\"audio\",\"volume\":" + IntToStr(volume) +
+         ",\"mute\":" + (mute ? "true" : "false") + "}");
+  else
+    Emit("audio: volume " + IntToStr(volume) + (mute ? " (muted)" : ""));
+}

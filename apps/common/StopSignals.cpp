@@ -1,0 +1,23 @@
+#include "StopSignals.h"
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include "framework/app/Application.h"
+
+void WatchStopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  int fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+  if (fd < 0) return;  // the default action (ending the process) still stops it
+  Application->AddWatch(fd, [fd] {
+    signalfd_siginfo info;
+    while (read(fd, &info, sizeof info) > 0) {
+    }
+    Application->Terminate();
+  });
+}
