@@ -1,0 +1,10 @@
+// The interface objects handed out by CoCreateInstance: the device enumerator, the default
+// device and its endpoint volume. They share the backend, which outlives them all.
+#pragma once
+
+#include <memory>
+
+#include "platform/audio/EndpointBackend.h"
+
+// A new enumerator over backend, with one reference owned by the caller.
+IMMDeviceEnumerator* NewEndpointEnumerator(std::shared_ptr<TEndpointBackend> backend);
