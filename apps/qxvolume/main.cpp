@@ -1,0 +1,153 @@
+// qxvolume: the master volume component from the shell: get, set, step and mute the system
+// volume, or follow every change made by any program.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+
+#include "VolumeOptions.h"
+#include "apps/common/EventOutput.h"
+#include "apps/common/StopSignals.h"
+#include "framework/app/Application.h"
+#include "framework/ui/Desktop.h"
+#include "framework/ui/Dialogs.h"
+#include "framework/ui/FontLeakSuppression.h"
+#include "master_volume/QxMasterVol.h"
+#include "master_volume/frmVolumeU.h"
+#include "platform/mixer/SysVersion.h"
+
+namespace {
+
+// The ALSA mixer reports no changes; follow reads it this often instead.
+constexpr auto kMixerPollInterval = std::chrono::milliseconds(250);
+
+// The component with the inner steps the program needs.
+class TShellVolume : public TQxMasterVol {
+ public:
+  using TQxMasterVol::EndpointOpen;
+  using TQxMasterVol::GetActualVolume;
+  using TQxMasterVol::GetWinXPMasterVolume;
+  using TQxMasterVol::ShowFrmVolume;
+  using TQxMasterVol::TQxMasterVol;
+  bool Legacy() const { return WindowsVer() == "Windows XP"; }
+};
+
+int Fail(const String& text) {
+  std::fprintf(stderr, "qxvolume: %s\n", text.c_str());
+  return 1;
+}
+
+// Where the overlay goes: a virtual desktop nobody sees unless it was asked for. The component
+// raises OnAudioChange from its overlay step, so the overlay stays on even when not shown.
+String ChooseDesktop(const TVolumeOptions& o) {
+  if (!o.Overlay) {
+    UseVirtualDesktop();
+    return "";
+  }
+  if (o.Snapshot.empty())
+    return UsingVirtualDesktop() ? "--overlay needs a display (DISPLAY is not usable); "
+                                   "--snapshot DIR writes the frames instead"
+                                 : "";
+  if (mkdir(o.Snapshot.c_str(), 0777) != 0 && errno != EEXIST)
+    return "cannot make the folder " + o.Snapshot;
+  UseVirtualDesktop();
+  SetVirtualFrameHook([dir = o.Snapshot, n = 0](TCustomForm& form) mutable {
+    if (&form != frmVolume) return;
+    char name[32];
+    std::snprintf(name, sizeof name, "/frame-%05d.png", ++n);
+    if (!form.TranslucentFrame().SaveToFile(dir + name))
+      std::fprintf(stderr, "qxvolume: cannot write %s%s\n", dir.c_str(), name);
+  });
+  return "";
+}
+
+int32_t Percent(TShellVolume* v) {
+  return v->GetActualVolume();
+}
+
+int Follow(TShellVolume* v, const TEventPrinter& out) {
+  out.Audio(Percent(v), v->GetMute());
+  if (v->Legacy()) {
+    int32_t last = v->Volume();
+    std::function<void()> poll;
+    poll = [&] {
+      int32_t now = v->GetActualVolume();
+      if (now != last) out.Audio(last = now, false);
+      Application->StartTimer(kMixerPollInterval, poll);
+    };
+    Application->StartTimer(kMixerPollInterval, poll);
+  } else {
+    v->SetFOnAudioChange(TOnAudioChange::Callable(
+        [&](TObject*, int32_t volume, bool mute) { out.Audio(volume, mute); }));
+  }
+  Application->Run();
+  v->SetFOnAudioChange(TOnAudioChange());
+  return 0;
+}
+
+int Run(const TVolumeOptions& o) {
+  if (o.Audio == "pulse") SetWin32Version(10, 0);
+  if (o.Audio == "alsa") SetWin32Version(5, 1);
+  if (String e = ChooseDesktop(o); !e.empty()) return Fail(e);
+  // The mixer's modal messages become the one line of the failure.
+  String shown;
+  SetShowMessageHook([&](const String& s) { shown = s; });
+
+  TOwned<TComponent> root(new TComponent(nullptr));
+  auto* v = new TShellVolume(root.get());
+  if (v->Legacy()) {
+    uint16_t value;
+    if (!v->GetWinXPMasterVolume(value))
+      return Fail("no ALSA mixer with a speakers volume control" +
+                  (shown.empty() ? String() : " (" + shown + ")"));
+  } else if (!v->EndpointOpen()) {
+    return Fail("no sound server answers (PulseAudio or PipeWire)");
+  }
+  SetShowMessageHook(nullptr);
+  const TEventPrinter out(o.Json);
+
+  if (o.Command == "follow") return Follow(v, out);
+  if (o.Command == "get") {
+    if (o.Overlay) v->ShowFrmVolume();
+    if (o.ShowMute || o.Json)
+      out.Audio(Percent(v), v->GetMute());
+    else
+      Emit(IntToStr(Percent(v)));
+  } else {
+    if (o.Command == "set") v->SetVolume(o.Volume);
+    if (o.Command == "up") v->VolumeUp();
+    if (o.Command == "down") v->VolumeDown();
+    if (o.Command == "mute") {
+      if (v->Legacy()) return Fail("the ALSA mixer path has no mute; use --audio pulse");
+      v->Mute(o.MuteMode == "toggle" ? !v->GetMute() : o.MuteMode == "on");
+    }
+    out.Audio(Percent(v), v->GetMute());
+  }
+  // The overlay holds and fades on the form's timers and hides itself at the end.
+  while (o.Overlay && frmVolume != nullptr && frmVolume->Visible() && !Application->Terminated())
+    Application->HandleMessage(std::chrono::milliseconds(100));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<String> args(argv + 1, argv + argc);
+  TVolumeOptions o;
+  String error = ParseVolumeOptions(args, o);
+  if (o.Help) {
+    std::fputs(kVolumeUsage, stdout);
+    return 0;
+  }
+  if (!error.empty()) {
+    std::fprintf(stderr, "qxvolume: %s\n%s", error.c_str(), kVolumeUsage);
+    return 2;
+  }
+  WatchStopSignals();  // first, so that every thread started later has the signals blocked
+  try {
+    return Run(o);
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
+}

@@ -1,0 +1,372 @@
+#include "master_volume/QxMasterVol.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "framework/app/Application.h"
+#include "framework/ui/Forms.h"
+#include "master_volume/frmVolumeU.h"
+#include "platform/mixer/SysVersion.h"
+
+std::atomic<HWND> AFWindow{nullptr};
+
+namespace {
+
+constexpr const char* kVersion = "1.0";
+constexpr const char* kLegacyName = "Windows XP";
+
+// The hidden windows of the live components, oldest first (main thread only). When the component
+// AFWindow names dies, notifications go to the newest survivor instead of nowhere.
+std::vector<HWND>& LiveWindows() {
+  static std::vector<HWND> windows;
+  return windows;
+}
+
+int32_t ClampPercent(int32_t v) {
+  return std::clamp(v, 0, 100);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Notifications
+
+HRESULT TMyEndpointVolumeCallback::OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA pNotify) {
+  if (pNotify == nullptr || !std::isfinite(pNotify->fMasterVolume)) return S_OK;
+  const float level = std::clamp(pNotify->fMasterVolume, 0.0f, 1.0f);
+  // The store comes before the post, so the window procedure reads the new value.
+  Fvol.store(static_cast<int32_t>(Round(level * 100.0)));
+  PostMessageW(AFWindow.load(), WM_QXVOLUME_NOTIFY, 0, 0);
+  return S_OK;
+}
+
+void TQxMasterVol::WndProc(TMessage& Message) {
+  if (Message.Msg == WM_QXVOLUME_NOTIFY) {
+    FVolume = Fvol.load();
+    ShowFrmVolume();
+    return;
+  }
+  Message.Result = DefWindowProcW(FWindow, Message.Msg, Message.WParam, Message.LParam);
+}
+
+void TQxMasterVol::DeallocateHWnd(HWND Wnd) {
+  const LONG_PTR defProc = reinterpret_cast<LONG_PTR>(&DefWindowProcW);
+  const LONG_PTR proc = GetWindowLongW(Wnd, GWL_WNDPROC);
+  if (proc != defProc) SetWindowLongW(Wnd, GWL_WNDPROC, defProc);
+  if (proc != 0 && proc != defProc) FreeObjectInstance(reinterpret_cast<void*>(proc));
+  DestroyWindow(Wnd);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The component
+
+QX_DEFINE_CLASS(TQxMasterVol, TComponent, [](TPropsBuilder<TQxMasterVol>& p) {
+  using C = TQxMasterVol;
+  p.Text("WindowsVer", &C::WindowsVer, nullptr);
+  p.Integer("Volume", &C::Volume, &C::SetFVolume);
+  p.Text("UdpAtCmdIn", &C::UdpAtCmdIn, &C::SetFUdpAtCmdIn);
+  p.Text("UdpAtCmdMute", &C::UdpAtCmdMute, &C::SetFUdpAtCmdMute);
+  p.Text("UdpAtCmdGetMute", &C::UdpAtCmdGetMute, &C::SetFUdpAtCmdGetMute);
+  p.Text("UdpAtCmdVolUp", &C::UdpAtCmdVolUp, &C::SetFUdpAtCmdVolUp);
+  p.Text("UdpAtCmdVolDown", &C::UdpAtCmdVolDown, &C::SetFUdpAtCmdVolDown);
+  p.Text("UdpRxPort", &C::UdpRxPort, &C::SetFUdpRxPort);
+  p.Text("UdpTxPort", &C::UdpTxPort, &C::SetFUdpTxPort);
+  p.Text("UdpRemoteIP", &C::UdpRemoteIP, &C::SetFUdpRemoteIP);
+  p.Color("VolDotsColor", &C::VolDotsColor, &C::SetFVolDotsColor, 16777215);
+  p.Color("VolBarsColor", &C::VolBarsColor, &C::SetFVolBarsColor, 65535);
+  p.Enum("ScreenVolAlign", AlignNames(), &C::ScreenVolAlign, &C::SetFScreenVolAlign, alBottom);
+  p.Boolean("ShowScreenVol", &C::ShowScreenVol, &C::setFShowScreenVol, true);
+  p.template Reference<TTrackBar>("VolumeTrackBar", &C::VolumeTrackBar, &C::setFVolumeTrackBar);
+  p.template Reference<TQxUDPS>("QxUDPS", &C::QxUDPS, &C::setFUdp);
+  p.template Event<TOnAudioChange>("OnAudioChange", &C::OnAudioChange, &C::SetFOnAudioChange);
+  p.Text("Version", &C::Version, nullptr);
+})
+
+TQxMasterVol::TQxMasterVol(TComponent* AOwner) : TComponent(AOwner) {
+  FParent = AOwner;
+  FVersion = kVersion;
+  FWindow = AllocateHWnd(TWndMethod(this, &TQxMasterVol::WndProc));
+  LiveWindows().push_back(FWindow);
+  AFWindow.store(FWindow);
+  FMMChange = RegisterWindowMessageW("winmm_devicechange");
+  FWindowsVer = GetWindowsVersion();
+  FUdpAtCmdIn = "AT+SETVOL=";
+  FUdpAtCmdMute = "AT+MUTE";
+  FUdpAtCmdGetMute = "AT+GETMUTE";
+  FUdpAtCmdVolUp = "AT+VOLUP";
+  FUdpAtCmdVolDown = "AT+VOLDOWN";
+  FUdpRxPort = "2800";
+  FUdpTxPort = "2801";
+  FEndPointVolume.Reset();
+  FVolume = GetActualVolume();
+  setFShowScreenVol(true);
+  FScreenVolAlign = alBottom;
+  SetFVolDotsColor(clWhite);
+  SetFVolBarsColor(clYellow);
+}
+
+TQxMasterVol::~TQxMasterVol() {
+  Teardown();
+}
+
+void TQxMasterVol::BeforeDestruction() {
+  Teardown();
+  TComponent::BeforeDestruction();
+}
+
+void TQxMasterVol::Teardown() {
+  if (FTornDown) return;
+  FTornDown = true;
+  DeallocateHWnd(FWindow);
+  auto& live = LiveWindows();
+  live.erase(std::remove(live.begin(), live.end(), FWindow), live.end());
+  if (AFWindow.load() == FWindow) AFWindow.store(live.empty() ? nullptr : live.back());
+  UnhookTrackBar();
+  ReleaseUdpLink();
+  // The endpoint must not call a callback it no longer holds a registration for.
+  if (FEndPointVolume && MyEndpointVolumeCallback)
+    FEndPointVolume->UnregisterControlChangeNotify(MyEndpointVolumeCallback.Get());
+  FEndPointVolume.Reset();
+  MyEndpointVolumeCallback.Reset();
+  if (frmVolume != nullptr) frmVolume->RemoveFreeNotification(this);
+}
+
+void TQxMasterVol::Loaded() {
+  const bool wasLoading = IsLoading();
+  TComponent::Loaded();
+  if (!IsDesigning() && wasLoading && FVolumeTrackBar != nullptr) {
+    FVolume = GetActualVolume();
+    MoveTrackBar(FVolume);
+  }
+}
+
+void TQxMasterVol::Notification(TComponent* AComponent, TOperation Operation) {
+  TComponent::Notification(AComponent, Operation);
+  if (Operation != opRemove || AComponent == nullptr) return;
+  if (AComponent == FVolumeTrackBar) {
+    FVolumeTrackBar = nullptr;
+    FSavedOnVolumeTrackBar = TNotifyEvent();
+  }
+  if (AComponent == FUdp) {
+    FUdp->SetFOnGetPacketUDP(TOnGetPacketUDP());
+    FUdp->SetFOnUDPStatus(TOnUDPStatus());
+    FUdp = nullptr;
+  }
+  // The overlay belongs to the application; whoever frees it must not leave it named here.
+  if (AComponent == frmVolume) frmVolume = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading and applying the volume
+
+bool TQxMasterVol::LegacyPath() const {
+  return FWindowsVer == kLegacyName;
+}
+
+bool TQxMasterVol::OpenEndpoint() {
+  TComPtr<IMMDeviceEnumerator> enumerator;
+  if (FAILED(CoCreateInstance(CLSID_MMDeviceEnumerator, nullptr, CLSCTX_INPROC_SERVER,
+                              IID_IMMDeviceEnumerator, enumerator.PutVoid())) ||
+      !enumerator)
+    return false;
+  TComPtr<IMMDevice> device;
+  if (FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.Put())) || !device)
+    return false;
+  TComPtr<IAudioEndpointVolume> volume;
+  if (FAILED(device->Activate(IID_IAudioEndpointVolume, CLSCTX_INPROC_SERVER, nullptr,
+                              volume.PutVoid())) ||
+      !volume)
+    return false;
+  FEndPointVolume = volume;
+  MyEndpointVolumeCallback = TComPtr<IAudioEndpointVolumeCallback>(new TMyEndpointVolumeCallback);
+  FEndPointVolume->RegisterControlChangeNotify(MyEndpointVolumeCallback.Get());
+  return true;
+}
+
+int32_t TQxMasterVol::GetActualVolume() {
+  const int32_t fallback = ClampPercent(FVolume);
+  if (LegacyPath()) {
+    uint16_t value = 0;
+    if (!GetWinXPMasterVolume(value)) return fallback;
+    return static_cast<int32_t>(Round(static_cast<int32_t>(value) * 100 / 65535.0));
+  }
+  if (!FEndPointVolume && !OpenEndpoint()) return fallback;
+  float level = 0;
+  if (FAILED(FEndPointVolume->GetMasterVolumeLevelScalar(&level)) || !std::isfinite(level))
+    return fallback;
+  return static_cast<int32_t>(Round(std::clamp(level, 0.0f, 1.0f) * 100.0));
+}
+
+void TQxMasterVol::SetVolume(int32_t Value) {
+  FVolume = Value > 100 ? 100 : Value;
+  SetVolume();
+}
+
+void TQxMasterVol::SetVolume() {
+  // Volume itself may be below 0 (the overlay shows it so); the system never gets less than 0.
+  const int32_t applied = std::max(FVolume, 0);
+  if (FVolumeTrackBar != nullptr) MoveTrackBar(FVolume);
+  if (LegacyPath()) {
+    SetWinXPMasterVolume(static_cast<uint16_t>(Round(applied * 65535 / 100.0)));
+  } else if (FEndPointVolume) {
+    const float level = static_cast<float>(applied / 100.0);
+    if (IsDesigning()) return;
+    FEndPointVolume->SetMasterVolumeLevelScalar(level, nullptr);
+  }
+  if (FShowScreenVol) ShowFrmVolume();
+  FLastVol = FVolume;
+}
+
+void TQxMasterVol::VolumeUp() {
+  Step(+1);
+}
+
+void TQxMasterVol::VolumeDown() {
+  Step(-1);
+}
+
+void TQxMasterVol::Step(int direction) {
+  if (LowerCase(GetWindowsVersion()) == "windows xp") {
+    // One percent, kept within 0..100; applied and shown even at either end.
+    if (direction > 0 ? FVolume < 100 : FVolume > 0) FVolume += direction;
+    SetVolume(FVolume);
+    ShowFrmVolume();
+    return;
+  }
+  if (!FEndPointVolume) return;
+  if (direction > 0)
+    FEndPointVolume->VolumeStepUp(nullptr);
+  else
+    FEndPointVolume->VolumeStepDown(nullptr);
+  ShowFrmVolume();
+  // Without a track bar the notification brings Volume up to date.
+  if (FVolumeTrackBar != nullptr) {
+    FVolume = GetActualVolume();
+    MoveTrackBar(FVolume);
+  }
+}
+
+void TQxMasterVol::Mute(bool mt) {
+  if (!FEndPointVolume) return;
+  FEndPointVolume->SetMute(mt ? 1 : 0, nullptr);
+  if (frmVolume != nullptr && FShowScreenVol) {
+    FMute = mt;
+    if (frmVolume->pnlVol != nullptr) frmVolume->pnlVol->Invalidate();
+  }
+  ShowFrmVolume();
+}
+
+bool TQxMasterVol::GetMute() {
+  if (!FEndPointVolume) return false;
+  BOOL muted = 0;
+  if (FAILED(FEndPointVolume->GetMute(&muted))) return false;
+  return muted != 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The track bar
+
+void TQxMasterVol::setFVolumeTrackBar(TTrackBar* Value) {
+  if (Value != FVolumeTrackBar) UnhookTrackBar();
+  FVolumeTrackBar = Value;
+  if (Value == nullptr) return;
+  Value->FreeNotification(this);
+  Value->SetMax(100);
+  Value->SetFrequency(10);
+  Value->SetTickMarks(tmBottomRight);
+  Value->SetShowSelRange(false);
+  if (IsDesigning()) return;
+  const TNotifyEvent hook(this, &TQxMasterVol::MyOnVolumeTrackBar);
+  // Linked again: the handler saved the first time stays; the hook is never saved as its own.
+  if (Value->OnChange == hook) return;
+  FSavedOnVolumeTrackBar = Value->OnChange;
+  Value->OnChange = hook;
+}
+
+void TQxMasterVol::UnhookTrackBar() {
+  TTrackBar* bar = FVolumeTrackBar;
+  if (bar == nullptr) return;
+  // A handler someone installed after ours is theirs to keep.
+  if (bar->OnChange == TNotifyEvent(this, &TQxMasterVol::MyOnVolumeTrackBar))
+    bar->OnChange = FSavedOnVolumeTrackBar;
+  FSavedOnVolumeTrackBar = TNotifyEvent();
+  FVolumeTrackBar = nullptr;
+  RemoveFreeNotification(bar);
+}
+
+void TQxMasterVol::MoveTrackBar(int32_t position) {
+  if (FVolumeTrackBar == nullptr) return;
+  const bool was = FMovingTrackBar;
+  FMovingTrackBar = true;
+  FVolumeTrackBar->SetPosition(position);
+  FMovingTrackBar = was;
+}
+
+void TQxMasterVol::MyOnVolumeTrackBar(TObject*) {
+  if (FSavedOnVolumeTrackBar.Assigned()) FSavedOnVolumeTrackBar(this);
+  // The component's own moves of the bar already carry the volume being applied.
+  if (FMovingTrackBar || FVolumeTrackBar == nullptr) return;
+  FVolume = FVolumeTrackBar->Position();
+  if (FEndPointVolume) SetVolume(FVolume);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The overlay
+
+void TQxMasterVol::ShowFrmVolume() {
+  TfrmVolume* form = frmVolume;
+  if (!FShowScreenVol || form == nullptr) return;
+  form->VolAlign = FScreenVolAlign;
+  form->SetAlphaBlend(false);
+  form->SetAlphaBlendValue(255);
+  form->Timer2->SetEnabled(false);
+  form->Timer1->SetEnabled(false);
+  form->Timer1->SetEnabled(true);
+  Fvol.store(FVolume);
+  FMute = GetMute();
+  if (!form->Visible()) form->Show();
+  // An owner that is not a form has no focus to get back.
+  if (auto* owner = dynamic_cast<TCustomForm*>(FParent); owner != nullptr && owner->Visible())
+    owner->SetFocus();
+  form->SetTopMost(form->Handle(), true, false);
+  if (form->pnlVol != nullptr) form->pnlVol->Invalidate();
+  if (FVolumeTrackBar != nullptr) MoveTrackBar(FVolume);
+  DoOnMyAudioChangeNotify(this, FVolume, FMute);
+}
+
+void TQxMasterVol::DoOnMyAudioChangeNotify(TObject*, int32_t MasterVolume, bool Mute) {
+  if (FOnAudioChange.Assigned()) FOnAudioChange(this, MasterVolume, Mute);
+}
+
+void TQxMasterVol::setFShowScreenVol(bool Value) {
+  if (Value == FShowScreenVol) return;
+  FShowScreenVol = Value;
+  if (IsDesigning() || !Value) return;
+  if (frmVolume == nullptr) {
+    auto* form = new TfrmVolume(Application);  // owned by the application
+    form->SetScaled(false);
+    form->SetTransparentColorValue(clFuchsia);
+    form->SetTransparentColor(true);
+    form->SetCaption("VOLUME");
+    form->VolAlign = alBottom;
+    frmVolume = form;
+  }
+  frmVolume->FreeNotification(this);
+}
+
+void TQxMasterVol::SetFScreenVolAlign(TAlign Value) {
+  FScreenVolAlign = (Value == alTop || Value == alBottom) ? Value : alBottom;
+  if (frmVolume != nullptr) frmVolume->Hide();
+  ShowFrmVolume();
+}
+
+void TQxMasterVol::SetFVolBarsColor(TColor Value) {
+  FVolBarsColor = Value;
+  if (frmVolume != nullptr && FShowScreenVol) frmVolume->barsColor = Value;
+}
+
+void TQxMasterVol::SetFVolDotsColor(TColor Value) {
+  FVolDotsColor = Value;
+  if (frmVolume != nullptr && FShowScreenVol) frmVolume->dotsColor = Value;
+}
