@@ -66,7 +66,7 @@ int32_t Percent(TShellVolume* v) {
   return v->GetActualVolume();
 }
 
-int Follow(TShellVolume* v, const TEventPrinter& out) {
+int Follow(TShellVolume* v, TEventPrinter& out) {
   out.Audio(Percent(v), v->GetMute());
   if (v->Legacy()) {
     int32_t last = v->Volume();
@@ -105,7 +105,7 @@ int Run(const TVolumeOptions& o) {
     return Fail("no sound server answers (PulseAudio or PipeWire)");
   }
   SetShowMessageHook(nullptr);
-  const TEventPrinter out(o.Json);
+  TEventPrinter out(o.Json);
 
   if (o.Command == "follow") return Follow(v, out);
   if (o.Command == "get") {

@@ -111,7 +111,9 @@ TEST_F(Ops, LegacyMixerCallsAndMessages) {
     // A failed read gives the volume known before it.
     EXPECT_EQ(v->GetActualVolume(), 37) << r.What;
     EXPECT_EQ(messages.size(), 2 * r.Messages.size()) << r.What;  // once per read
-    if (!r.Messages.empty()) EXPECT_EQ(messages[0], r.Messages[0]);
+    if (!r.Messages.empty()) {
+      EXPECT_EQ(messages[0], r.Messages[0]);
+    }
     messages.clear();
     m->FailSetDetails(MMSYSERR_ERROR);
     EXPECT_NE(v->SetWinXPMasterVolume(1), MMSYSERR_NOERROR) << r.What;
