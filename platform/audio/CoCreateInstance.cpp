@@ -1,6 +1,7 @@
 // The one class this process serves: the device enumerator, over the installed virtual endpoint
 // when a test has installed one, otherwise over the sound server.
 #include "platform/audio/EndpointObjects.h"
+#include "platform/audio/PulseEndpoint.h"
 #include "platform/audio/VirtualEndpoint.h"
 
 namespace {
@@ -13,7 +14,7 @@ HRESULT OpenBackend(std::shared_ptr<TEndpointBackend>& backend) {
     backend = std::move(v);
     return S_OK;
   }
-  return AUDCLNT_E_SERVICE_NOT_RUNNING;
+  return TPulseEndpoint::Open(backend);
 }
 
 }  // namespace

@@ -71,3 +71,13 @@ inline float LevelOf(IAudioEndpointVolume* v) {
   v->GetMasterVolumeLevelScalar(&level);
   return level;
 }
+
+// Opens the default endpoint and registers a fresh recording callback on it.
+inline HRESULT OpenAndRegister(TComPtr<IAudioEndpointVolume>& volume,
+                               TComPtr<TRecordingCallback>& callback) {
+  HRESULT hr;
+  volume = OpenDefaultEndpoint(hr);
+  if (FAILED(hr)) return hr;
+  callback = TComPtr<TRecordingCallback>(new TRecordingCallback);
+  return volume->RegisterControlChangeNotify(callback.Get());
+}

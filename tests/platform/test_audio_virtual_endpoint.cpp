@@ -9,13 +9,7 @@ using namespace std::chrono_literals;
 
 class VirtualEndpointTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    HRESULT hr;
-    FVolume = OpenDefaultEndpoint(hr);
-    ASSERT_EQ(hr, S_OK);
-    FCallback = TComPtr<TRecordingCallback>(new TRecordingCallback);
-    ASSERT_EQ(FVolume->RegisterControlChangeNotify(FCallback.Get()), S_OK);
-  }
+  void SetUp() override { ASSERT_EQ(OpenAndRegister(FVolume, FCallback), S_OK); }
   void TearDown() override {
     if (FVolume) FVolume->UnregisterControlChangeNotify(FCallback.Get());
   }

@@ -1,0 +1,371 @@
+#include "platform/audio/PulseEndpoint.h"
+
+#include <functional>
+#include <vector>
+
+namespace {
+
+constexpr HRESULT HRESULT_TIMEOUT = static_cast<HRESULT>(0x800705B4u);  // ERROR_TIMEOUT
+
+float LevelOf(const pa_cvolume& v) {
+  if (v.channels == 0) return 0.0f;
+  return TEndpointBackend::ClampLevel(static_cast<float>(pa_cvolume_max(&v)) /
+                                      static_cast<float>(PA_VOLUME_NORM));
+}
+
+// Scales every channel so that the loudest is at level, keeping the balance.
+void ApplyLevel(pa_cvolume& v, float level) {
+  const auto target = static_cast<pa_volume_t>(std::lround(level * PA_VOLUME_NORM));
+  if (v.channels == 0) pa_cvolume_set(&v, 1, target);
+  if (pa_cvolume_max(&v) == PA_VOLUME_MUTED)
+    pa_cvolume_set(&v, v.channels, target);
+  else
+    pa_cvolume_scale(&v, target);
+}
+
+bool SameVolume(const pa_cvolume& a, const pa_cvolume& b) {
+  if (a.channels != b.channels) return false;
+  for (unsigned i = 0; i < a.channels; ++i)
+    if (a.values[i] != b.values[i]) return false;
+  return true;
+}
+
+std::mutex gOpenLock;
+std::shared_ptr<TPulseEndpoint> gShared;
+
+}  // namespace
+
+// One write waiting for the server's answer. Shared by the caller (who may stop waiting) and
+// the operation's callbacks (which may come late, or as a cancellation).
+struct TPulseEndpoint::TCall {
+  std::mutex Lock;
+  std::condition_variable Done;
+  bool Finished = false;
+  bool Ok = false;
+};
+
+struct TPulseEndpoint::TCallHolder {
+  TPulseEndpoint* Self;
+  std::shared_ptr<TCall> Call;
+  uint32_t Generation;
+};
+
+HRESULT TPulseEndpoint::Open(std::shared_ptr<TEndpointBackend>& backend) {
+  std::lock_guard lock(gOpenLock);
+  if (!gShared) {
+    auto endpoint = std::make_shared<TPulseEndpoint>();
+    if (!endpoint->Start()) return AUDCLNT_E_SERVICE_NOT_RUNNING;
+    gShared = std::move(endpoint);
+  }
+  backend = gShared;
+  return S_OK;
+}
+
+TPulseEndpoint::TPulseEndpoint() = default;
+
+TPulseEndpoint::~TPulseEndpoint() {
+  if (FLoop == nullptr) return;
+  pa_threaded_mainloop_lock(FLoop);
+  if (FRetry != nullptr) pa_threaded_mainloop_get_api(FLoop)->time_free(FRetry);
+  if (FContext != nullptr) {
+    pa_context_set_state_callback(FContext, nullptr, nullptr);
+    pa_context_set_subscribe_callback(FContext, nullptr, nullptr);
+    pa_context_disconnect(FContext);
+    pa_context_unref(FContext);
+  }
+  pa_threaded_mainloop_unlock(FLoop);
+  pa_threaded_mainloop_stop(FLoop);
+  pa_threaded_mainloop_free(FLoop);
+  FCallbacks.Clear();
+}
+
+bool TPulseEndpoint::Start() {
+  FLoop = pa_threaded_mainloop_new();
+  if (FLoop == nullptr) return false;
+  pa_threaded_mainloop_set_name(FLoop, "pulse-endpoint");
+  if (pa_threaded_mainloop_start(FLoop) < 0) return false;
+  pa_threaded_mainloop_lock(FLoop);
+  Connect();
+  pa_threaded_mainloop_unlock(FLoop);
+  std::unique_lock lock(FLock);
+  FStartedCv.wait_for(lock, ConnectTimeout, [&] { return FStarted; });
+  return FStarted && FConnected;
+}
+
+void TPulseEndpoint::Connect() {
+  if (FContext != nullptr) {
+    pa_context_set_state_callback(FContext, nullptr, nullptr);
+    pa_context_set_subscribe_callback(FContext, nullptr, nullptr);
+    pa_context_disconnect(FContext);
+    pa_context_unref(FContext);
+  }
+  ++FGeneration;
+  FContext = pa_context_new(pa_threaded_mainloop_get_api(FLoop), "qx-master-volume");
+  if (FContext == nullptr) {
+    FEverReady ? ScheduleRetry() : MarkStarted();
+    return;
+  }
+  pa_context_set_state_callback(FContext, OnContextState, this);
+  // Never start a server of our own: no server means no endpoint.
+  if (pa_context_connect(FContext, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+    FEverReady ? ScheduleRetry() : MarkStarted();
+}
+
+void TPulseEndpoint::ScheduleRetry() {
+  pa_mainloop_api* api = pa_threaded_mainloop_get_api(FLoop);
+  timeval tv;
+  pa_gettimeofday(&tv);
+  pa_timeval_add(&tv, static_cast<pa_usec_t>(RetryInterval.count()) * PA_USEC_PER_MSEC);
+  if (FRetry != nullptr)
+    api->time_restart(FRetry, &tv);
+  else
+    FRetry = api->time_new(api, &tv, OnRetry, this);
+}
+
+void TPulseEndpoint::OnRetry(pa_mainloop_api* api, pa_time_event* e, const struct timeval*,
+                             void* self) {
+  api->time_restart(e, nullptr);  // idle until the next failure arms it again
+  static_cast<TPulseEndpoint*>(self)->Connect();
+}
+
+void TPulseEndpoint::MarkStarted() {
+  {
+    std::lock_guard lock(FLock);
+    FStarted = true;
+  }
+  FStartedCv.notify_all();
+}
+
+void TPulseEndpoint::OnContextState(pa_context* c, void* selfPtr) {
+  auto* self = static_cast<TPulseEndpoint*>(selfPtr);
+  if (c != self->FContext) return;
+  switch (pa_context_get_state(c)) {
+    case PA_CONTEXT_READY: {
+      self->FEverReady = true;
+      {
+        std::lock_guard lock(self->FLock);
+        self->FConnected = true;
+        self->FPendingWrites = 0;
+      }
+      pa_context_set_subscribe_callback(c, OnSubscription, self);
+      const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
+                                                            PA_SUBSCRIPTION_MASK_SERVER);
+      pa_operation_unref(pa_context_subscribe(c, mask, nullptr, nullptr));
+      pa_operation_unref(pa_context_get_server_info(c, OnServerInfo, self));
+      break;
+    }
+    case PA_CONTEXT_FAILED:
+    case PA_CONTEXT_TERMINATED: {
+      {
+        std::lock_guard lock(self->FLock);
+        self->FConnected = false;
+        self->FSink.Known = false;
+        self->FPendingWrites = 0;
+      }
+      self->FEverReady ? self->ScheduleRetry() : self->MarkStarted();
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void TPulseEndpoint::OnSubscription(pa_context* c, pa_subscription_event_type_t t, uint32_t idx,
+                                    void* selfPtr) {
+  auto* self = static_cast<TPulseEndpoint*>(selfPtr);
+  if (c != self->FContext) return;
+  const auto facility = t & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+  const auto type = t & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+  if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
+    // The default sink may have changed.
+    pa_operation_unref(pa_context_get_server_info(c, OnServerInfo, self));
+    return;
+  }
+  if (facility != PA_SUBSCRIPTION_EVENT_SINK) return;
+  {
+    std::lock_guard lock(self->FLock);
+    if (!self->FSink.Known || self->FSink.Index != idx) return;
+    if (type == PA_SUBSCRIPTION_EVENT_REMOVE) {
+      // Calls fail until the server names the next default sink.
+      self->FSink.Known = false;
+      return;
+    }
+  }
+  if (type == PA_SUBSCRIPTION_EVENT_CHANGE)
+    pa_operation_unref(pa_context_get_sink_info_by_index(c, idx, OnSinkInfo, self));
+}
+
+void TPulseEndpoint::OnServerInfo(pa_context* c, const pa_server_info* info, void* selfPtr) {
+  auto* self = static_cast<TPulseEndpoint*>(selfPtr);
+  if (c != self->FContext || info == nullptr) return;
+  self->FDefaultName = info->default_sink_name != nullptr ? info->default_sink_name : "";
+  if (self->FDefaultName.empty()) {
+    {
+      std::lock_guard lock(self->FLock);
+      self->FSink.Known = false;
+    }
+    self->MarkStarted();
+    return;
+  }
+  {
+    std::lock_guard lock(self->FLock);
+    if (self->FSink.Known && self->FSink.Name == self->FDefaultName) return;
+  }
+  pa_operation_unref(
+      pa_context_get_sink_info_by_name(c, self->FDefaultName.c_str(), OnSinkInfo, self));
+}
+
+void TPulseEndpoint::OnSinkInfo(pa_context* c, const pa_sink_info* info, int eol, void* selfPtr) {
+  auto* self = static_cast<TPulseEndpoint*>(selfPtr);
+  if (c != self->FContext) return;
+  if (info == nullptr) {
+    if (eol < 0) self->MarkStarted();  // the default sink vanished before we asked
+    return;
+  }
+  if (self->FDefaultName != info->name) return;  // an answer about a sink no longer the default
+
+  bool notify;
+  {
+    std::lock_guard lock(self->FLock);
+    TSinkState& r = self->FReported;
+    const bool sameDevice = self->FEverReported && r.Name == info->name && r.Index == info->index;
+    notify = self->FEverReported &&
+             (!sameDevice || !SameVolume(r.Volume, info->volume) || r.Mute != (info->mute != 0));
+    TSinkState& s = self->FSink;
+    // A write still on its way wins over an answer sent before the server had it.
+    const bool keepOwnWrite = self->FPendingWrites > 0 && s.Known && s.Index == info->index;
+    s.Known = true;
+    s.Index = info->index;
+    s.Name = info->name;
+    if (!keepOwnWrite) {
+      s.Volume = info->volume;
+      s.Mute = info->mute != 0;
+    }
+    r = {true, info->index, info->name, info->volume, info->mute != 0};
+    self->FEverReported = true;
+  }
+  self->MarkStarted();
+  if (!notify) return;
+  std::vector<float> channels(info->volume.channels);
+  for (unsigned i = 0; i < info->volume.channels; ++i)
+    channels[i] = TEndpointBackend::ClampLevel(static_cast<float>(info->volume.values[i]) /
+                                               static_cast<float>(PA_VOLUME_NORM));
+  self->FCallbacks.Deliver(LevelOf(info->volume), info->mute != 0, channels);
+}
+
+void TPulseEndpoint::OnCallSuccess(pa_context*, int success, void* holder) {
+  auto* h = static_cast<TCallHolder*>(holder);
+  std::lock_guard lock(h->Call->Lock);
+  h->Call->Ok = success != 0;
+}
+
+void TPulseEndpoint::OnCallState(pa_operation* o, void* holder) {
+  if (pa_operation_get_state(o) == PA_OPERATION_RUNNING) return;
+  auto* h = static_cast<TCallHolder*>(holder);
+  {
+    std::lock_guard lock(h->Self->FLock);
+    if (h->Generation == h->Self->FGeneration && h->Self->FPendingWrites > 0)
+      --h->Self->FPendingWrites;
+  }
+  {
+    std::lock_guard lock(h->Call->Lock);
+    h->Call->Finished = true;
+  }
+  h->Call->Done.notify_all();
+  delete h;
+}
+
+HRESULT TPulseEndpoint::KnownSinkResult() const {
+  if (!FConnected) return AUDCLNT_E_SERVICE_NOT_RUNNING;
+  if (!FSink.Known) return AUDCLNT_E_DEVICE_INVALIDATED;
+  return S_OK;
+}
+
+HRESULT TPulseEndpoint::DefaultDevice() {
+  std::lock_guard lock(FLock);
+  if (!FConnected) return AUDCLNT_E_SERVICE_NOT_RUNNING;
+  return FSink.Known ? S_OK : E_NOTFOUND;
+}
+
+HRESULT TPulseEndpoint::GetLevel(float& level) {
+  std::lock_guard lock(FLock);
+  if (const HRESULT hr = KnownSinkResult(); FAILED(hr)) return hr;
+  level = LevelOf(FSink.Volume);
+  return S_OK;
+}
+
+HRESULT TPulseEndpoint::GetMute(bool& mute) {
+  std::lock_guard lock(FLock);
+  if (const HRESULT hr = KnownSinkResult(); FAILED(hr)) return hr;
+  mute = FSink.Mute;
+  return S_OK;
+}
+
+HRESULT TPulseEndpoint::GetChannelCount(UINT& count) {
+  std::lock_guard lock(FLock);
+  if (const HRESULT hr = KnownSinkResult(); FAILED(hr)) return hr;
+  count = FSink.Volume.channels;
+  return S_OK;
+}
+
+HRESULT TPulseEndpoint::SetLevel(float level) {
+  return Write(false, [&](TSinkState& s) { ApplyLevel(s.Volume, level); });
+}
+
+HRESULT TPulseEndpoint::StepLevel(int direction) {
+  return Write(false, [&](TSinkState& s) {
+    ApplyLevel(s.Volume, SteppedLevel(LevelOf(s.Volume), direction));
+  });
+}
+
+HRESULT TPulseEndpoint::SetMute(bool mute) {
+  return Write(true, [&](TSinkState& s) { s.Mute = mute; });
+}
+
+HRESULT TPulseEndpoint::Write(bool isMute, const std::function<void(TSinkState&)>& change) {
+  // A callback on the main loop's thread already holds its lock and cannot wait for an answer
+  // that only this thread can receive.
+  const bool inLoop = pa_threaded_mainloop_in_thread(FLoop) != 0;
+  if (!inLoop) pa_threaded_mainloop_lock(FLoop);
+  TSinkState wanted;
+  {
+    std::lock_guard lock(FLock);
+    if (const HRESULT hr = KnownSinkResult(); FAILED(hr)) {
+      if (!inLoop) pa_threaded_mainloop_unlock(FLoop);
+      return hr;
+    }
+    change(FSink);
+    wanted = FSink;
+    ++FPendingWrites;
+  }
+  auto call = std::make_shared<TCall>();
+  auto* holder = new TCallHolder{this, call, FGeneration};
+  pa_operation* op = isMute
+                         ? pa_context_set_sink_mute_by_index(
+                               FContext, wanted.Index, wanted.Mute ? 1 : 0, OnCallSuccess, holder)
+                         : pa_context_set_sink_volume_by_index(
+                               FContext, wanted.Index, &wanted.Volume, OnCallSuccess, holder);
+  if (op == nullptr) {
+    delete holder;
+    {
+      std::lock_guard lock(FLock);
+      if (FPendingWrites > 0) --FPendingWrites;
+    }
+    if (!inLoop) pa_threaded_mainloop_unlock(FLoop);
+    return AUDCLNT_E_SERVICE_NOT_RUNNING;
+  }
+  pa_operation_set_state_callback(op, OnCallState, holder);
+  pa_operation_unref(op);
+  // Read the sink back at once: the answer follows the write's and carries the new state, so
+  // the notification does not wait for the change event's round trip.
+  if (pa_operation* readBack =
+          pa_context_get_sink_info_by_index(FContext, wanted.Index, OnSinkInfo, this))
+    pa_operation_unref(readBack);
+  if (inLoop) return S_OK;
+  pa_threaded_mainloop_unlock(FLoop);
+
+  std::unique_lock lock(call->Lock);
+  if (!call->Done.wait_for(lock, CallTimeout, [&] { return call->Finished; }))
+    return HRESULT_TIMEOUT;
+  return call->Ok ? S_OK : E_FAIL;
+}
