@@ -116,6 +116,7 @@ bool TPropInfo::IsStored(const TPersistent* obj) const {
     case TPropKind::Integer:
     case TPropKind::Color:
     case TPropKind::Enum:
+    case TPropKind::Set:
       return !FDefault || GetOrd(obj) != *FDefault;
     case TPropKind::String:
       return !GetStr(obj).empty();
@@ -261,6 +262,7 @@ void TComponent::BeforeDestruction() {
   while (!FComponents.empty()) {
     TComponent* c = FComponents.back();
     FComponents.pop_back();
+    if (!c->FName.empty()) FNames.erase(LowerCase(c->FName));
     c->FOwner = nullptr;
     TObject::Free(c);
   }
@@ -280,13 +282,21 @@ void TComponent::SendRemoveNotifications() {
 void TComponent::InsertComponent(TComponent* c) {
   c->FOwner = this;
   FComponents.push_back(c);
+  if (!c->FName.empty()) FNames.emplace(LowerCase(c->FName), c);
   if (IsDesigning()) c->SetDesigning(true);
-  Notification(c, opInsert);
+  // While a form file is read the owner alone hears of each new component: telling every
+  // sibling of every insertion would make reading quadratic.
+  if (!IsLoading()) Notification(c, opInsert);
 }
 
 void TComponent::RemoveComponent(TComponent* c) {
-  auto it = std::find(FComponents.begin(), FComponents.end(), c);
-  if (it != FComponents.end()) FComponents.erase(it);
+  // Components usually go last created first: search from the back.
+  auto it = std::find(FComponents.rbegin(), FComponents.rend(), c);
+  if (it != FComponents.rend()) FComponents.erase(std::next(it).base());
+  if (!c->FName.empty()) {
+    auto n = FNames.find(LowerCase(c->FName));
+    if (n != FNames.end() && n->second == c) FNames.erase(n);
+  }
   c->FOwner = nullptr;
   Notification(c, opRemove);
 }
@@ -302,6 +312,10 @@ void TComponent::SetName(const String& name) {
       if (other != nullptr && other != this)
         throw Exception("A component named " + name + " already exists");
     }
+  }
+  if (FOwner != nullptr) {
+    if (!FName.empty()) FOwner->FNames.erase(LowerCase(FName));
+    if (!name.empty()) FOwner->FNames[LowerCase(name)] = this;
   }
   FName = name;
 }
@@ -319,11 +333,14 @@ void TComponent::SetLoadingState() {
   FComponentState |= csLoading;
 }
 
+void TComponent::ClearLoadingState() {
+  FComponentState &= ~uint32_t(csLoading);
+}
+
 TComponent* TComponent::FindComponent(const String& name) const {
   if (name.empty()) return nullptr;
-  for (TComponent* c : FComponents)
-    if (SameText(c->FName, name)) return c;
-  return nullptr;
+  auto it = FNames.find(LowerCase(name));
+  return it == FNames.end() ? nullptr : it->second;
 }
 
 void TComponent::FreeNotification(TComponent* other) {
@@ -349,11 +366,11 @@ void TComponent::Loaded() {
 
 void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
   if (Operation == opRemove && AComponent != nullptr) RemoveFreeNotification(AComponent);
-  // Every owned component hears of it too; copy, since a handler may change the list.
-  std::vector<TComponent*> owned = FComponents;
-  for (auto it = owned.rbegin(); it != owned.rend(); ++it) {
-    if (std::find(FComponents.begin(), FComponents.end(), *it) != FComponents.end())
-      (*it)->Notification(AComponent, Operation);
+  // Every owned component hears of it too, last first. A handler may free components: walking
+  // by index (and skipping past the end) stays linear and never touches a freed one.
+  for (size_t i = FComponents.size(); i-- > 0;) {
+    if (i >= FComponents.size()) continue;
+    FComponents[i]->Notification(AComponent, Operation);
   }
 }
 

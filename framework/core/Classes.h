@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <typeindex>
+#include <unordered_map>
 #include <vector>
 
 #include "framework/core/Events.h"
@@ -164,7 +165,10 @@ class TComponent : public TPersistent {
   bool IsDestroying() const { return (FComponentState & csDestroying) != 0; }
   // Puts this component and all it owns into (or out of) the designing state.
   void SetDesigning(bool value, bool setChildren = true);
-  void SetLoadingState();  // used by the form reader
+  // Used by the form reader: enter the loading state, and leave it without calling Loaded when
+  // a read is refused.
+  void SetLoadingState();
+  void ClearLoadingState();
 
   int ComponentCount() const { return static_cast<int>(FComponents.size()); }
   TComponent* Components(int index) const { return FComponents.at(index); }
@@ -195,6 +199,9 @@ class TComponent : public TPersistent {
   int32_t FTag = 0;
   uint32_t FComponentState = 0;
   std::vector<TComponent*> FComponents;
+  // Owned components by lower-case name, so that naming and finding stay constant-time in forms
+  // with thousands of components.
+  std::unordered_map<String, TComponent*> FNames;
   std::vector<TComponent*> FFreeNotifies;
   bool FRemoveNotified = false;
 };
@@ -202,7 +209,7 @@ class TComponent : public TPersistent {
 // ---------------------------------------------------------------------------------------------
 // Published properties
 
-enum class TPropKind { Boolean, Integer, String, Color, Enum, Component, Strings, Event };
+enum class TPropKind { Boolean, Integer, String, Color, Enum, Set, Component, Strings, Event };
 
 class TPropInfo {
  public:
@@ -216,11 +223,14 @@ class TPropInfo {
   // assigned events).
   virtual bool IsStored(const TPersistent* obj) const;
 
-  // Ordinal kinds (Boolean, Integer, Color, Enum).
+  // Ordinal kinds (Boolean, Integer, Color, Enum, Set: a mask, bit i for EnumNames()[i]).
   virtual int64_t GetOrd(const TPersistent*) const { throw Exception("not ordinal: " + FName); }
   virtual void SetOrd(TPersistent*, int64_t) const { throw Exception("not ordinal: " + FName); }
+  // The values the property's type holds (a form file may set no other).
+  virtual int64_t OrdMin() const { return INT32_MIN; }
+  virtual int64_t OrdMax() const { return INT32_MAX; }
   std::optional<int64_t> Default() const { return FDefault; }
-  // Enum and Boolean value names, in ordinal order.
+  // Enum, Boolean and Set value names, in ordinal order.
   const std::vector<String>& EnumNames() const { return FEnumNames; }
   // String.
   virtual String GetStr(const TPersistent*) const { throw Exception("not text: " + FName); }

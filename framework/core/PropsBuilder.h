@@ -2,6 +2,7 @@
 #pragma once
 
 #include <concepts>
+#include <limits>
 #include <type_traits>
 #include <utility>
 
@@ -35,12 +36,32 @@ class OrdProp : public TPropInfo {
     if constexpr (std::is_same_v<S, std::nullptr_t>) {
       throw Exception("property " + FName + " is read-only");
     } else {
-      using V = std::remove_cvref_t<decltype(GetVia(static_cast<const C*>(o), FGet))>;
       SetVia(static_cast<C*>(o), FSet, static_cast<V>(v));
     }
   }
+  int64_t OrdMin() const override { return Limit(true); }
+  int64_t OrdMax() const override { return Limit(false); }
 
  private:
+  using V =
+      std::remove_cvref_t<decltype(GetVia(static_cast<const C*>(nullptr), std::declval<G>()))>;
+  static int64_t Limit(bool low) {
+    if constexpr (std::is_enum_v<V>) {
+      using U = std::underlying_type_t<V>;
+      return Clamp64<U>(low);
+    } else {
+      return Clamp64<V>(low);
+    }
+  }
+  template <class T>
+  static int64_t Clamp64(bool low) {
+    if constexpr (std::is_same_v<T, bool>)
+      return low ? 0 : 1;
+    else if constexpr (sizeof(T) < 8 || std::is_signed_v<T>)
+      return low ? int64_t(std::numeric_limits<T>::min()) : int64_t(std::numeric_limits<T>::max());
+    else
+      return low ? 0 : INT64_MAX;
+  }
   G FGet;
   S FSet;
 };
@@ -167,6 +188,12 @@ class TPropsBuilder {
   void Enum(const char* name, std::vector<String> names, G get, S set,
             std::optional<int64_t> def = std::nullopt) {
     Add<qx_detail::OrdProp<C, G, S>>(name, TPropKind::Enum, get, set, def, std::move(names));
+  }
+  // A set of the named members: the value is a mask, bit i for names[i] (at most 32 members).
+  template <class G, class S>
+  void Set(const char* name, std::vector<String> names, G get, S set,
+           std::optional<int64_t> def = 0) {
+    Add<qx_detail::OrdProp<C, G, S>>(name, TPropKind::Set, get, set, def, std::move(names));
   }
   template <class G, class S>
   void Text(const char* name, G get, S set) {

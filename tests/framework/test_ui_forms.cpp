@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "framework/app/Application.h"
+#include "framework/app/Timers.h"
+#include "framework/core/FormStream.h"
 #include "framework/ui/Desktop.h"
 #include "framework/ui/Dialogs.h"
 #include "framework/ui/ExtCtrls.h"
@@ -208,6 +210,41 @@ TEST(UiDialogs, ShowMessageGoesToTheHookWhenOneIsSet) {
   ShowMessage("Mixer error");
   SetShowMessageHook(previous);
   EXPECT_EQ(seen, std::vector<String>{"Mixer error"});
+}
+
+class TCreateCountForm : public TForm {
+  QX_CLASS(TCreateCountForm)
+  using TForm::TForm;
+  int Created = 0;
+  void FormCreate(TObject*) { ++Created; }
+};
+
+QX_DEFINE_CLASS(TCreateCountForm, TForm, [](TPropsBuilder<TCreateCountForm>& b) {
+  b.Method("FormCreate", &TCreateCountForm::FormCreate);
+})
+
+TEST_F(UiForms, ARefusedFormFileNeitherCreatesNorShowsTheForm) {
+  const String head =
+      "object F: TCreateCountForm\n  Visible = True\n  OnCreate = FormCreate\n"
+      "  object T: TTimer\n";
+  // A panel inside a timer would be lost on the next save: refused before any Loaded.
+  const String bad = head + "    object P: TPanel\n    end\n  end\nend\n";
+  TOwned<TCreateCountForm> f(new TCreateCountForm(nullptr));
+  try {
+    ReadComponentFromText(f.get(), bad, "f.qxf");
+    ADD_FAILURE() << "accepted";
+  } catch (const Exception& e) {
+    EXPECT_EQ(String(e.what()), "f.qxf:5:5: a TPanel cannot be placed inside a TTimer");
+  }
+  EXPECT_EQ(f->Created, 0);
+  EXPECT_EQ(VirtualWindowState(*f), nullptr);
+  EXPECT_EQ(f->ComponentCount(), 0);
+
+  TOwned<TCreateCountForm> g(new TCreateCountForm(nullptr));
+  ReadComponentFromText(g.get(), head + "  end\nend\n", "f.qxf");
+  EXPECT_EQ(g->Created, 1);
+  ASSERT_NE(VirtualWindowState(*g), nullptr);
+  EXPECT_TRUE(VirtualWindowState(*g)->Visible);
 }
 
 }  // namespace
