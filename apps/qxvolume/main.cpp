@@ -1,5 +1,6 @@
 // qxvolume: the master volume component from the shell: get, set, step and mute the system
 // volume, or follow every change made by any program.
+#include <alsa/asoundlib.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -86,7 +87,12 @@ int Follow(TShellVolume* v, TEventPrinter& out) {
   return 0;
 }
 
+// ALSA prints its own complaints (no card, no such control) to standard error; the program says
+// in one line what it could not reach instead.
+void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
 int Run(const TVolumeOptions& o) {
+  snd_lib_error_set_handler(&QuietAlsa);
   if (o.Audio == "pulse") SetWin32Version(10, 0);
   if (o.Audio == "alsa") SetWin32Version(5, 1);
   if (String e = ChooseDesktop(o); !e.empty()) return Fail(e);
