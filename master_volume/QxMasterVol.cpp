@@ -124,7 +124,7 @@ void TQxMasterVol::Teardown() {
   if (AFWindow.load() == FWindow) AFWindow.store(live.empty() ? nullptr : live.back());
   UnhookTrackBar();
   ReleaseUdpLink();
-  // The endpoint must not call a callback it no longer holds a registration for.
+  // Unregistered while the endpoint is still held, so that no registration outlives it.
   if (FEndPointVolume && MyEndpointVolumeCallback)
     FEndPointVolume->UnregisterControlChangeNotify(MyEndpointVolumeCallback.Get());
   FEndPointVolume.Reset();
@@ -204,8 +204,9 @@ void TQxMasterVol::SetVolume(int32_t Value) {
 }
 
 void TQxMasterVol::SetVolume() {
-  // Volume itself may be below 0 (the overlay shows it so); the system never gets less than 0.
-  const int32_t applied = std::max(FVolume, 0);
+  // Volume itself may lie outside 0..100 (written directly, or a negative SetVolume; the overlay
+  // shows it so); the system only ever gets 0..100, never a wrapped mixer value.
+  const int32_t applied = ClampPercent(FVolume);
   if (FVolumeTrackBar != nullptr) MoveTrackBar(FVolume);
   if (LegacyPath()) {
     SetWinXPMasterVolume(static_cast<uint16_t>(Round(applied * 65535 / 100.0)));

@@ -169,13 +169,20 @@ TEST_F(Component, TrackBarHookChainsAndComesOff) {
   v.reset();
   EXPECT_EQ(bar.OnChange, own);  // and so does destruction
   EXPECT_FALSE(other.OnChange.Assigned());
+}
 
-  auto w = Make();
-  auto* doomed = new TTrackBar(nullptr);
-  w->setFVolumeTrackBar(doomed);
-  TObject::Free(doomed);
-  EXPECT_EQ(w->VolumeTrackBar(), nullptr);
-  w->SetVolume(10);  // nothing left to move
+TEST_F(Component, ForgetsLinkedComponentsThatDie) {
+  auto v = Make();
+  auto* bar = new TTrackBar(nullptr);
+  auto* udp = new TQxUDPS(nullptr);
+  v->setFVolumeTrackBar(bar);
+  v->setFUdp(udp);
+  TObject::Free(bar);
+  TObject::Free(udp);
+  EXPECT_EQ(v->VolumeTrackBar(), nullptr);
+  EXPECT_EQ(v->QxUDPS(), nullptr);
+  v->SetVolume(10);  // nothing left to move
+  EXPECT_EQ(v->Volume(), 10);
 }
 
 TEST_F(Component, OwnerFocusOnlyForAVisibleForm) {

@@ -64,6 +64,9 @@ TEST_F(Ops, LegacyMixerValuesBothWays) {
     v->SetVolume(percent);
     EXPECT_EQ(mixer->Value(), value) << percent;
   }
+  v->SetFVolume(500);  // written straight, then applied: no wrap-around
+  v->SetVolume();
+  EXPECT_EQ(mixer->Value(), 65535u);
   EXPECT_FALSE(v->EndpointOpen());
   EXPECT_EQ(mixer->OpenHandles(), 0);
 }
