@@ -18,18 +18,40 @@ void TRecvBuffer::Append(const char* data, size_t size) {
   FData.append(data, size);
 }
 
-RawByteString TRecvBuffer::TakeFront(size_t length, size_t skip) {
-  RawByteString out(FData.data() + FPos, length);
+// The storage stays as it is until the next Append compacts it, so what was taken can be viewed.
+std::string_view TRecvBuffer::TakeFront(size_t length, size_t skip) {
+  std::string_view out(FData.data() + FPos, length);
   FPos += length + skip;
   FScanned = 0;
-  if (FPos == FData.size()) {
-    FData.clear();
-    FPos = 0;
-  }
   return out;
 }
 
 bool TRecvBuffer::TakeTerminated(std::string_view terminator, RawByteString& out) {
+  std::string_view piece;
+  if (!TakeTerminated(terminator, piece)) return false;
+  out = RawByteString::FromBytes(piece);
+  return true;
+}
+
+bool TRecvBuffer::TakeLine(RawByteString& out) {
+  std::string_view piece;
+  if (!TakeLine(piece)) return false;
+  out = RawByteString::FromBytes(piece);
+  return true;
+}
+
+RawByteString TRecvBuffer::TakeAll() {
+  return RawByteString::FromBytes(TakeAllView());
+}
+
+void TRecvBuffer::KeepTail(size_t keep) {
+  if (Size() > keep) {
+    FPos = FData.size() - keep;
+    FScanned = 0;
+  }
+}
+
+bool TRecvBuffer::TakeTerminated(std::string_view terminator, std::string_view& out) {
   if (terminator.empty()) return false;
   const std::string_view held = View();
   const size_t found = held.find(terminator, FScanned);
@@ -43,7 +65,7 @@ bool TRecvBuffer::TakeTerminated(std::string_view terminator, RawByteString& out
   return true;
 }
 
-bool TRecvBuffer::TakeLine(RawByteString& out) {
+bool TRecvBuffer::TakeLine(std::string_view& out) {
   const std::string_view held = View();
   const size_t found = held.find_first_of("\r\n", FScanned);
   if (found == std::string_view::npos) {
@@ -62,7 +84,7 @@ bool TRecvBuffer::TakeLine(RawByteString& out) {
   return true;
 }
 
-RawByteString TRecvBuffer::TakeAll() {
+std::string_view TRecvBuffer::TakeAllView() {
   return TakeFront(Size(), 0);
 }
 

@@ -29,6 +29,15 @@ class TRecvBuffer {
   // Takes every held byte.
   RawByteString TakeAll();
 
+  // The same takes without a copy: `out` views the held storage and stays valid until the next
+  // Append or Clear.
+  bool TakeTerminated(std::string_view terminator, std::string_view& out);
+  bool TakeLine(std::string_view& out);
+  std::string_view TakeAllView();
+
+  // Drops every held byte but the last `keep` (the start of a terminator that may complete).
+  void KeepTail(size_t keep);
+
   // True while a LF arriving next would complete a CR already taken as a line end.
   bool PendingLF() const { return FPendingLF; }
   void ForgetPendingLF() { FPendingLF = false; }
@@ -41,7 +50,7 @@ class TRecvBuffer {
   void Clear();
 
  private:
-  RawByteString TakeFront(size_t length, size_t skip);
+  std::string_view TakeFront(size_t length, size_t skip);
 
   std::string FData;    // FData[FPos..] are the held bytes; the front is compacted on Append
   size_t FPos = 0;      // first byte not yet handed out

@@ -259,34 +259,46 @@ ssize_t TUDPBlockSocket::ReceiveDatagram(int64_t DeadlineMs) {
       if (Pending) S->WakeUp();
     }
   } rewake{this};
+  // Receive first: a datagram already queued costs one system call, no poll.
+  bool tryFirst = true;
   for (;;) {
     if (FAborted) {
       Fail(WSAEINTR);
       return -1;
     }
-    pollfd p[2] = {{FSocket, POLLIN, 0}, {FWakeFd, POLLIN, 0}};
-    const int ready = poll(p, FWakeFd >= 0 ? 2 : 1, RemainingMs(DeadlineMs));
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      FailErrno(errno);
-      return -1;
-    }
-    if (ready == 0) {
-      Fail(WSAETIMEDOUT);
-      return -1;
-    }
-    if (!(p[0].revents & (POLLIN | POLLERR | POLLNVAL))) {
-      uint64_t wakeups;
-      [[maybe_unused]] ssize_t r = read(FWakeFd, &wakeups, sizeof wakeups);
-      rewake.Pending = true;
-      continue;
+    if (!tryFirst) {
+      pollfd p[2] = {{FSocket, POLLIN, 0}, {FWakeFd, POLLIN, 0}};
+      const int ready = poll(p, FWakeFd >= 0 ? 2 : 1, RemainingMs(DeadlineMs));
+      if (ready < 0) {
+        if (errno == EINTR) continue;
+        FailErrno(errno);
+        return -1;
+      }
+      if (ready == 0) {
+        Fail(WSAETIMEDOUT);
+        return -1;
+      }
+      if (!(p[0].revents & (POLLIN | POLLERR | POLLNVAL))) {
+        uint64_t wakeups;
+        [[maybe_unused]] ssize_t r = read(FWakeFd, &wakeups, sizeof wakeups);
+        rewake.Pending = true;
+        continue;
+      }
     }
     sockaddr_in from{};
     socklen_t len = sizeof from;
     const ssize_t n = recvfrom(FSocket, FRecvBuf.get(), RecvBufSize, MSG_DONTWAIT | MSG_TRUNC,
                                reinterpret_cast<sockaddr*>(&from), &len);
     if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        if (tryFirst && DeadlineMs <= NowMs()) {
+          Fail(WSAETIMEDOUT);
+          return -1;
+        }
+        tryFirst = false;
+        continue;
+      }
       FailErrno(errno);
       return -1;
     }
@@ -301,6 +313,33 @@ ssize_t TUDPBlockSocket::ReceiveDatagram(int64_t DeadlineMs) {
     }
     return n;
   }
+}
+
+bool TUDPBlockSocket::ReceiveNext(int Timeout, std::string_view& Data) {
+  Data = {};
+  if (FSocket < 0) {
+    Fail(WSAENOTSOCK);
+    return false;
+  }
+  const ssize_t n = ReceiveDatagram(DeadlineAfter(Timeout));
+  if (n < 0) return false;
+  SetOK();
+  Data = std::string_view(FRecvBuf.get(), static_cast<size_t>(n));
+  return true;
+}
+
+void TUDPBlockSocket::SetRemoteSin(const sockaddr_in& Sin) {
+  FRemoteSin = Sin;
+  FHasRemote = true;
+}
+
+int TUDPBlockSocket::SetRecvBufferSize(int Bytes) {
+  if (FSocket < 0) return 0;
+  setsockopt(FSocket, SOL_SOCKET, SO_RCVBUF, &Bytes, sizeof Bytes);
+  int granted = 0;
+  socklen_t len = sizeof granted;
+  if (getsockopt(FSocket, SOL_SOCKET, SO_RCVBUF, &granted, &len) != 0) return 0;
+  return granted / 2;  // Linux reports twice the size, counting its own bookkeeping
 }
 
 RawByteString TUDPBlockSocket::RecvPacket(int Timeout) {

@@ -93,6 +93,17 @@ class TUDPBlockSocket {
   void Abort();
   bool Aborted() const { return FAborted; }
 
+  // Receives the next datagram without touching the held bytes: at once when one is queued (no
+  // wait), else waiting at most Timeout ms, like the reads. Data views the object's buffer and
+  // stays valid until the next read. Makes the sender the destination of the next send.
+  bool ReceiveNext(int Timeout, std::string_view& Data);
+  // The sender of the datagram read last (or the destination set by Connect or SetRemoteSin).
+  const sockaddr_in& RemoteSin() const { return FRemoteSin; }
+  // Makes Sin the destination of the next SendString.
+  void SetRemoteSin(const sockaddr_in& Sin);
+  // Asks the kernel for a receive buffer of Bytes; returns what it granted (0 without a socket).
+  int SetRecvBufferSize(int Bytes);
+
   size_t HeldBytes() const { return FHeld.Size(); }
   // Drops the held bytes (an incomplete line, for instance).
   void ResetLineBuffer();

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "framework/app/Application.h"
+#include "net/SockAddr.h"
 #include "net/synachar.h"
 #include "platform/hostinfo/iphlpapi.h"
 #include "platform/hostinfo/nb30.h"
@@ -70,11 +72,6 @@ String MacText(const UCHAR* bytes) {
   return s;
 }
 
-int64_t NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 }  // namespace
 
 RawByteString LineEndBytes(const String& text) {
@@ -84,44 +81,28 @@ RawByteString LineEndBytes(const String& text) {
 }
 
 String HexForm(const RawByteString& bytes) {
-  static const char* kDigits = "0123456789ABCDEF";
-  String out = "HEX(" + IntToStr(static_cast<int64_t>(bytes.size())) + ") ";
-  out.reserve(out.size() + bytes.size() * 2);
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 0xF];
-  }
+  String out;
+  HexFormInto(bytes.Bytes(), out);
   return out;
 }
 
-bool GatherPacket(TUDPBlockSocket& sock, const RawByteString& L, int32_t readTimeout,
-                  RawByteString& out, const std::atomic<bool>* stop) {
-  out.clear();
-  if (L.empty()) {
-    out = sock.RecvPacket(readTimeout);
-    return sock.LastError() == 0;
+void HexFormInto(std::string_view bytes, String& out) {
+  static const char* kDigits = "0123456789ABCDEF";
+  char count[24];
+  const int n = std::snprintf(count, sizeof count, "HEX(%zu) ", bytes.size());
+  out.assign(count, static_cast<size_t>(n));
+  out.reserve(out.size() + bytes.size() * 2);
+  for (unsigned char b : bytes) {
+    out += kDigits[b >> 4];
+    out += kDigits[b & 0xF];
   }
-  const bool lineMode = L == RawByteString("\r") || L == RawByteString("\r\n");
-  sock.ConvertLineEnd = lineMode;
-  auto read = [&](int32_t timeout) {
-    return lineMode ? sock.RecvString(timeout) : sock.RecvTerminated(timeout, L);
-  };
-  const int64_t deadline = NowMs() + GatherBudgetMs;
-  out = read(std::min(readTimeout, GatherBudgetMs));
-  if (sock.LastError() != 0) return false;
-  while (!(stop && *stop) && sock.CanReadEx(10)) {
-    const int64_t left = deadline - NowMs();
-    if (left <= 0) {
-      // A peer that never lets the packet end: what is complete goes out, the rest is dropped.
-      sock.ResetLineBuffer();
-      break;
-    }
-    RawByteString piece = read(static_cast<int32_t>(std::min<int64_t>(readTimeout, left)));
-    if (sock.LastError() != 0) break;  // an unfinished piece: dropped, the complete ones kept
-    out += L;
-    out += piece;
-  }
-  return true;
+}
+
+RawByteString WireLineEnd(const RawByteString& lineEnd, bool utf8) {
+  if (!utf8) return lineEnd;
+  for (unsigned char c : lineEnd.Bytes())
+    if (c >= 0x80) return CharsetConversion(lineEnd, CP1250, UTF_8);
+  return lineEnd;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -197,6 +178,11 @@ void TQxUDPS::Loaded() {
     RefreshPcIP();
   }
   RefreshPcIP();
+  // Started only now, so the thread binds the port and address the file names.
+  if (FStreamedActive) {
+    FStreamedActive = false;
+    SetUDPActive(true);
+  }
 }
 
 String TQxUDPS::UDPLineEndTx() const {
@@ -227,6 +213,9 @@ TQxUDPS::TLiveProps TQxUDPS::LiveProps(bool forReading) {
     p.LineEndTx = LineEndBytes(FUDPLineEndTx);
   }
   p.UTF8 = FUTF8;
+  // With UTF8 the wire carries UTF-8, line ends included.
+  p.LineEndRx = WireLineEnd(p.LineEndRx, p.UTF8);
+  p.LineEndTx = WireLineEnd(p.LineEndTx, p.UTF8);
   p.Broadcast = FUDPBroadcast;
   int32_t t = FUDPRxTimeout;
   if (t < 1 && forReading) {
@@ -239,6 +228,11 @@ TQxUDPS::TLiveProps TQxUDPS::LiveProps(bool forReading) {
 
 void TQxUDPS::SetUDPActive(bool Value) {
   if (IsDesigning()) return;  // a form file never stores an active component
+  if (IsLoading()) {
+    // The properties that follow in the file are not applied yet: Loaded starts it.
+    FStreamedActive = Value;
+    return;
+  }
   if (Value == FUDPActive) return;
   if (Value) {
     if (FUDPThread != nullptr) return;
@@ -262,9 +256,11 @@ void TQxUDPS::StopReceiveThread() {
     FUDPThread->AbortWaits();
   }
   // Pending status and packet events, and the thread's end, are delivered inside this wait.
+  // Each cycle waits up to 1 ms, but no longer than until the thread posts something (its
+  // end, most of all), so an idle stop returns as soon as the thread has ended.
   int32_t cycles = 0;
   do {
-    Sleep(1);
+    Application->ServeQueuedCalls(std::chrono::milliseconds(1));
     Application->ProcessMessages();
     ++cycles;
   } while (FUDPThread != nullptr && cycles <= FStopWaitCycles);
@@ -464,14 +460,17 @@ void TUDPThread::ThrDelay(int32_t milliseconds) {
   sem.Release();
 }
 
-bool TUDPThread::Synced(void (TQxUDPS::*method)()) {
-  auto link = FLink;
+bool TUDPThread::Synced(const TThreadMethod& method) {
+  Synchronize(method);
+  std::lock_guard<std::mutex> g(FLink->Lock);
+  return FLink->Owner != nullptr;
+}
+
+TThreadMethod TUDPThread::OnComponent(void (TQxUDPS::*method)()) {
   // Runs on the main thread, which alone cuts the link: no lock needed to look at Owner there.
-  Synchronize(TThreadMethod::Callable([link, method] {
+  return TThreadMethod::Callable([link = FLink, method] {
     if (link->Owner != nullptr) (link->Owner->*method)();
-  }));
-  std::lock_guard<std::mutex> g(link->Lock);
-  return link->Owner != nullptr;
+  });
 }
 
 void TUDPThread::Execute() {
@@ -480,6 +479,8 @@ void TUDPThread::Execute() {
   sock.Bind(FUDPLocalHostIP, FUDPLocalPort);
   sock.SetMulticastTTL(64);
   const int err = sock.LastError();
+  // Room for bursts while a handler runs; the kernel may grant less.
+  if (err == 0) sock.SetRecvBufferSize(RecvBufferBytes);
   {
     std::lock_guard<std::mutex> g(FLink->Lock);
     TQxUDPS* c = FLink->Owner;
@@ -489,17 +490,25 @@ void TUDPThread::Execute() {
     c->FUDPActive = err == 0;
     c->FBoundPort = err == 0 ? sock.GetLocalSinPort() : 0;
   }
-  if (!Synced(&TQxUDPS::DoUDPStatus) || err != 0) return;
+  // Built once: the hand-off of a packet allocates nothing.
+  const TThreadMethod status = OnComponent(&TQxUDPS::DoUDPStatus);
+  const TThreadMethod packet = OnComponent(&TQxUDPS::DoGetPacketUDP);
+  if (!Synced(status) || err != 0) return;
 
   while (!Terminated()) {
     if (F_STOP) break;
-    if (sock.CanRead(10) && !ReceiveStep()) break;
+    // Receive first; wait only when nothing is there and nothing is queued. Queued sends and
+    // the stop request end the wait, so an idle thread wakes once a second at most.
+    bool ready = FGather.Poll(sock);
+    if (!ready && FQueued == 0 && sock.CanRead(IdleWaitMs)) ready = FGather.Poll(sock);
+    if (ready && !ReceiveStep(packet)) break;
     if (!SendStep()) break;
   }
+  FGather.Reset();
   sock.CloseSocket();
 }
 
-bool TUDPThread::ReceiveStep() {
+bool TUDPThread::ReceiveStep(const TThreadMethod& packet) {
   TUDPBlockSocket& sock = *FUDPSrvSock;
   TQxUDPS::TLiveProps props;
   {
@@ -509,35 +518,42 @@ bool TUDPThread::ReceiveStep() {
   }
   const RawByteString& L = props.LineEndRx;
   const bool lineMode = L == RawByteString("\r") || L == RawByteString("\r\n");
-  if (!GatherPacket(sock, L, lineMode ? 5000 : props.RxTimeout, FUDPData, &F_STOP)) return true;
-  FUDPPeerIP = sock.GetRemoteSinIP();
-  if (FUDPData.empty()) return true;
-
-  String hex = HexForm(FUDPData);
-  RawByteString B = props.UTF8 ? CharsetConversion(FUDPData, UTF_8, CP1250) : FUDPData;
+  if (!FGather.Gather(sock, L, lineMode ? 5000 : props.RxTimeout, &F_STOP)) return true;
+  const std::string_view data = FGather.Packet();
+  if (data.empty()) return true;
+  const sockaddr_in& from = FGather.Sender();
   {
     std::lock_guard<std::mutex> g(FLink->Lock);
     TQxUDPS* c = FLink->Owner;
     if (c == nullptr) return false;
-    c->FPacketUDP = AnsiToString(B);
-    c->FPacketUDPHex = std::move(hex);
-    c->FPeerIP = FUDPPeerIP;
-    c->FPeerPort = IntToStr(sock.GetRemoteSinPort());
+    HexFormInto(data, c->FPacketUDPHex);
+    if (props.UTF8)
+      AnsiToStringInto(CharsetConversion(RawByteString::FromBytes(data), UTF_8, CP1250).Bytes(),
+                       c->FPacketUDP);
+    else
+      AnsiToStringInto(data, c->FPacketUDP);
+    c->FPeerIP = SinIP(from);
+    FUDPPeerIP = c->FPeerIP;
+    c->FPeerPort = IntToStr(ntohs(from.sin_port));
   }
-  if (!Synced(&TQxUDPS::DoGetPacketUDP)) return false;
-  FUDPData.clear();
+  if (!Synced(packet)) return false;
 
   RawByteString R;
   {
     std::lock_guard<std::mutex> g(FLink->Lock);
     TQxUDPS* c = FLink->Owner;
     if (c == nullptr) return false;
+    if (c->FUdpResponse.empty()) return true;
     R = StringToAnsi(c->FUdpResponse);
     c->FUdpResponse.clear();
     props = c->LiveProps();  // the handler may have changed the line end or UTF8
   }
   if (props.UTF8) R = CharsetConversion(R, CP1250, UTF_8);
-  if (!R.empty()) sock.SendString(R + props.LineEndRx);
+  if (!R.empty()) {
+    // To the packet's sender, whoever was read last.
+    sock.SetRemoteSin(from);
+    sock.SendString(R + props.LineEndRx);
+  }
   return true;
 }
 
@@ -609,10 +625,12 @@ void TUDPClientThread::Execute() {
   if (sock.LastError() != 0 || payload.empty()) return;
   sock.SendString(payload + props.LineEndTx);
 
-  RawByteString reply;
-  while (sock.CanRead(1000)) {
+  TPacketGatherer gather;
+  while (gather.Pending() || sock.CanRead(1000)) {
     if (!refresh()) return;
-    if (!GatherPacket(sock, props.LineEndRx, 5000, reply) || reply.empty()) continue;
+    if (!gather.Gather(sock, props.LineEndRx, 5000, nullptr) || gather.Packet().empty()) continue;
+    RawByteString reply = RawByteString::FromBytes(gather.Packet());
+    const sockaddr_in from = gather.Sender();
     String hex = HexForm(reply);
     if (props.UTF8) reply = CharsetConversion(reply, UTF_8, CP1250);
 
@@ -627,8 +645,8 @@ void TUDPClientThread::Execute() {
         if (c == nullptr) return;
         c->FCLPacketUDP = AnsiToString(reply);
         c->FCLPacketUDPHex = std::move(hex);
-        c->FCLPeerIP = sock.GetRemoteSinIP();
-        c->FCLPeerPort = IntToStr(sock.GetRemoteSinPort());
+        c->FCLPeerIP = SinIP(from);
+        c->FCLPeerPort = IntToStr(ntohs(from.sin_port));
       }
       auto link = FLink;
       Synchronize(TThreadMethod::Callable([link] {
@@ -642,6 +660,9 @@ void TUDPClientThread::Execute() {
       props = c->LiveProps();
     }
     if (props.UTF8) R = CharsetConversion(R, CP1250, UTF_8);
-    if (!R.empty()) sock.SendString(R + props.LineEndTx);
+    if (!R.empty()) {
+      sock.SetRemoteSin(from);
+      sock.SendString(R + props.LineEndTx);
+    }
   }
 }

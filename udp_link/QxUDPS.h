@@ -13,6 +13,7 @@
 #include "framework/threads/Threads.h"
 #include "framework/ui/Forms.h"
 #include "net/blcksock.h"
+#include "udp_link/PacketGatherer.h"
 
 class TQxUDPS;
 class TUDPThread;
@@ -31,6 +32,9 @@ extern TCriticalSection* csCriticalSection;
 RawByteString LineEndBytes(const String& text);
 // "HEX(n) " followed by two upper-case hexadecimal digits per byte.
 String HexForm(const RawByteString& bytes);
+void HexFormInto(std::string_view bytes, String& out);
+// A line end as it goes on the wire: re-encoded to UTF-8 when `utf8` is set.
+RawByteString WireLineEnd(const RawByteString& lineEnd, bool utf8);
 
 // What a worker thread holds instead of the component itself. The component cuts its workers
 // off by clearing Owner (under Lock) when it stops waiting for them or dies; a worker touches the
@@ -168,6 +172,7 @@ class TQxUDPS : public TComponent {
   std::shared_ptr<TQxUDPSLink> FClientLink;
   std::atomic<int> FBoundPort{0};
   bool FHookInstalled = false;
+  bool FStreamedActive = false;  // UDPActive read from a form file, applied in Loaded
   bool FTornDown = false;
   int32_t FStopWaitCycles = 30000;
 };
@@ -206,14 +211,20 @@ class TUDPThread : public TThread {
 
  private:
   friend class TQxUDPS;
-  bool ReceiveStep();
+  // Asked of the kernel for the receive socket; it grants at most its rmem_max.
+  static constexpr int RecvBufferBytes = 4 << 20;
+  // Longest wait of an idle cycle; data, queued sends and the stop request end it at once.
+  static constexpr int IdleWaitMs = 1000;
+
+  bool ReceiveStep(const TThreadMethod& packet);
   bool SendStep();
-  bool Synced(void (TQxUDPS::*method)());
+  bool Synced(const TThreadMethod& method);
+  TThreadMethod OnComponent(void (TQxUDPS::*method)());
 
   std::unique_ptr<TUDPBlockSocket> FUDPSrvSock;
   TQxUDPS* FQxUDPS;
   std::shared_ptr<TQxUDPSLink> FLink;
-  RawByteString FUDPData;
+  TPacketGatherer FGather;  // the packet being gathered
   String FUDPPeerIP;
   std::unique_ptr<TStringList> FUDPSendList;
   // Entries in FUDPSendList, so that an idle cycle need not take the process-wide lock.
@@ -236,15 +247,6 @@ class TUDPClientThread : public TThread {
   TQxUDPS* FQxUDPS;
   std::shared_ptr<TQxUDPSLink> FLink;
 };
-
-// Reads the next packet from a socket by the receive line end L: whole datagrams when L is empty,
-// lines (CR, LF or CR LF) when L is CR or CR LF, else pieces ending in L. Further pieces that
-// follow within 10 ms are joined with L. The whole gathering ends within GatherBudgetMs of its
-// start; a piece still incomplete then is dropped, the complete ones are kept. Returns false when
-// nothing could be read (the socket's LastError says why).
-bool GatherPacket(TUDPBlockSocket& sock, const RawByteString& L, int32_t readTimeout,
-                  RawByteString& out, const std::atomic<bool>* stop = nullptr);
-constexpr int32_t GatherBudgetMs = 5000;
 
 // Whether a one-shot send to this destination text permits broadcast: when it contains "255".
 inline bool ClientSendWantsBroadcast(const String& destination) {

@@ -58,15 +58,19 @@ void Emit(const String& line) {
   std::fflush(stdout);
 }
 
-void TEventPrinter::Status(bool active, int32_t error, const String& desc) {
+void TEventPrinter::Status(bool active, int32_t error, const String& desc, const String& ip,
+                           int port) {
+  const bool bound = active && port != 0;
   if (FJson)
     Emit(String("{\"event\":\"status\",\"active\":") + (active ? "true" : "false") +
-         ",\"error\":" + IntToStr(error) + ",\"desc\":" + JsonString(desc) + "}");
+         ",\"error\":" + IntToStr(error) + ",\"desc\":" + JsonString(desc) +
+         (bound ? ",\"ip\":" + JsonString(ip) + ",\"port\":" + IntToStr(port) : String()) + "}");
   else if (error != 0)
     Emit(String("status: ") + (active ? "active" : "inactive") + " (error " + IntToStr(error) +
          ": " + desc + ")");
   else
-    Emit(String("status: ") + (active ? "active" : "inactive"));
+    Emit(String("status: ") + (active ? "active" : "inactive") +
+         (bound ? " on " + ip + ":" + IntToStr(port) : String()));
 }
 
 void TEventPrinter::Packet(const char* kind, const String& text, const String& hex,

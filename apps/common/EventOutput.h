@@ -15,7 +15,10 @@ class TEventPrinter {
  public:
   explicit TEventPrinter(bool json) : FJson(json) {}
   bool Json() const { return FJson; }
-  void Status(bool active, int32_t error, const String& desc);
+  // With a bound port (active, port not 0) the address is printed too: after a bind to port 0
+  // it is the only way to know it.
+  void Status(bool active, int32_t error, const String& desc, const String& ip = String(),
+              int port = 0);
   // kind: "packet" or "reply".
   void Packet(const char* kind, const String& text, const String& hex, const String& peer,
               const String& port);

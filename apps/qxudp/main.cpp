@@ -8,6 +8,7 @@
 #include "apps/common/EventOutput.h"
 #include "apps/common/StopSignals.h"
 #include "framework/app/Application.h"
+#include "net/synachar.h"
 #include "udp_link/QxUDPS.h"
 
 namespace {
@@ -99,7 +100,7 @@ int Listen(const Options& o) {
   int failures = 0;
   int64_t packets = 0;
   u->SetFOnUDPStatus(TOnUDPStatus::Callable([&](TObject*, bool active, int32_t error, String desc) {
-    out.Status(active, error, desc);
+    out.Status(active, error, desc, u->UDPLocalIP(), u->BoundPort());
     // A failed bind reports twice: once from the thread, once as it ends.
     if (error != 0 && ++failures == 2) Application->Terminate();
   }));
@@ -124,10 +125,10 @@ int Send(const Options& o) {
   if (o.Values.count("--ip") || o.Values.count("--port") || o.Values.count("--count") ||
       o.Values.count("--rx-timeout"))
     Usage("--ip, --port, --count and --rx-timeout are for listen");
-  // The component reports nothing for these; say why nothing was sent.
+  // The component's one-shot send reports nothing by contract; say here why nothing was sent.
   if (text.empty()) {
     std::fprintf(stderr, "qxudp: nothing sent: the text is empty\n");
-    return 0;
+    return 1;
   }
   {
     TUDPBlockSocket probe;
@@ -135,7 +136,20 @@ int Send(const Options& o) {
     if (probe.LastError() != 0) {
       std::fprintf(stderr, "qxudp: nothing sent: %s:%s: %s\n", host.c_str(), port.c_str(),
                    probe.LastErrorDesc().c_str());
-      return 0;
+      return 1;
+    }
+  }
+  {
+    // The datagram as the component builds it.
+    RawByteString payload = StringToAnsi(text);
+    if (o.UTF8) payload = CharsetConversion(payload, CP1250, UTF_8);
+    const String lineEnd = o.Values.count("--line-end-tx") ? o.Values.at("--line-end-tx") : "";
+    const size_t size = payload.size() + WireLineEnd(LineEndBytes(lineEnd), o.UTF8).size();
+    if (size > TUDPBlockSocket::MaxDatagram) {
+      std::fprintf(stderr,
+                   "qxudp: nothing sent: %zu bytes do not fit in one datagram (at most %zu)\n",
+                   size, TUDPBlockSocket::MaxDatagram);
+      return 1;
     }
   }
   TOwned<TComponent> root(new TComponent(nullptr));

@@ -98,15 +98,19 @@ void AppendUtf8(String& out, char32_t cp) {
 
 String AnsiToString(const RawByteString& bytes) {
   String out;
+  AnsiToStringInto(bytes.Bytes(), out);
+  return out;
+}
+
+void AnsiToStringInto(std::string_view bytes, String& out) {
+  out.clear();
   out.reserve(bytes.size() + bytes.size() / 4);
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    uint8_t b = bytes[i];
+  for (unsigned char b : bytes) {
     if (b < 0x80)
       out += char(b);
     else
       AppendUtf8(out, kCp1250High[b - 0x80]);
   }
-  return out;
 }
 
 RawByteString StringToAnsi(std::string_view text) {

@@ -42,6 +42,8 @@ class RawByteString {
 // leaves undefined (81 83 88 90 98) map to the C1 code points of the same value, so every byte
 // survives bytes -> text -> bytes. A character with no byte becomes '?'.
 String AnsiToString(const RawByteString& bytes);
+// The same into `out`, whose storage is reused.
+void AnsiToStringInto(std::string_view bytes, String& out);
 // Appends one Unicode code point as UTF-8.
 void AppendUtf8(String& out, char32_t cp);
 RawByteString StringToAnsi(std::string_view text);

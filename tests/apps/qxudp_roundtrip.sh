@@ -21,7 +21,21 @@ kill -INT %1
 wait %1
 tail -n 1 "$dir/listen.out" | grep -qx '{"event":"status","active":false,"error":0,"desc":""}'
 
-# Nothing to send: says so, exits 0.
-"$bin" send 127.0.0.1 "$port" '' 2> "$dir/err"
-grep -q 'nothing sent' "$dir/err"
+# Nothing sent, for every reason: one line on standard error, exit 1.
+big=$(head -c 70000 /dev/zero | tr '\0' x)
+for args in "127.0.0.1 $port ''" "no-such-host.invalid $port x" "127.0.0.1 99999 x" "127.0.0.1 $port $big"; do
+  rc=0
+  eval "\"\$bin\" send $args" 2> "$dir/err" || rc=$?
+  if [ "$rc" -ne 1 ] || [ "$(wc -l < "$dir/err")" -ne 1 ] || ! grep -q 'nothing sent' "$dir/err"; then
+    echo "send ${args:0:40}: exit $rc, stderr: $(head -c 200 "$dir/err")"; exit 1
+  fi
+done
+
+# --port 0 says which port it bound.
+"$bin" listen --port 0 > "$dir/any.out" &
+any=$!
+for _ in $(seq 100); do grep -q 'status: active on 127.0.0.1:[1-9]' "$dir/any.out" 2>/dev/null && break; sleep 0.05; done
+grep -q 'status: active on 127.0.0.1:[1-9]' "$dir/any.out"
+kill -INT $any
+wait $any
 echo "qxudp round trip: ok"

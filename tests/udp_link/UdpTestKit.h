@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -119,3 +121,27 @@ inline bool StartOnLoopback(TQxUDPS* u, Recorder& r) {
   u->SetUDPActive(true);
   return Pump([&] { return !r.Statuses.empty(); }) && r.Statuses.back().Active;
 }
+
+// An inactive component on loopback with a recorder attached; Start() activates it.
+class ActiveUdpTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    udp.reset(new TQxUDPS(nullptr));
+    rec.Attach(udp.get());
+  }
+  void Start() {
+    ASSERT_TRUE(StartOnLoopback(udp.get(), rec));
+    port = udp->BoundPort();
+    ASSERT_GT(port, 0);
+  }
+  void TearDown() override {
+    if (udp) udp->SetUDPActive(false);
+  }
+  bool WaitPackets(size_t n) {
+    return Pump([&] { return rec.Packets.size() >= n; });
+  }
+  TOwned<TQxUDPS> udp;
+  Recorder rec;
+  Peer peer;
+  int port = 0;
+};

@@ -224,13 +224,23 @@ TEST(Streaming, AConfiguredComponentRoundTrips) {
   EXPECT_EQ(WriteComponentToText(third.get()), loaded);
 }
 
-TEST(Streaming, AnActiveComponentInTheFileStartsAtRunTime) {
+TEST(Streaming, AnActiveComponentInTheFileStartsAtRunTimeWithTheFilesPort) {
+  int free;
+  {
+    Peer probe;  // a port that was free a moment ago
+    free = probe.Port();
+  }
   TOwned<TForm> form(new TForm(nullptr));
-  ReadComponentFromText(
-      form.get(), "object F: TForm\n  object Udp: TQxUDPS\n    UDPActive = True\n  end\nend\n");
+  // UDPActive comes before UDPRxPort in the file: it takes effect once the port is set.
+  ReadComponentFromText(form.get(),
+                        "object F: TForm\n  object Udp: TQxUDPS\n    UDPActive = True\n"
+                        "    UDPRxPort = '" +
+                            IntToStr(free) + "'\n  end\nend\n");
   auto* u = dynamic_cast<TQxUDPS*>(form->FindComponent("Udp"));
   ASSERT_NE(u, nullptr);
   EXPECT_TRUE(u->UDPActive());
+  EXPECT_TRUE(Pump([&] { return u->BoundPort() != 0; }));
+  EXPECT_EQ(u->BoundPort(), free);
   u->SetUDPActive(false);
   // In the designer the same file leaves it inactive.
   TOwned<TForm> designed(new TForm(nullptr));

@@ -5,28 +5,7 @@
 #include "UdpTestKit.h"
 #include "net/synachar.h"
 
-class Receive : public ::testing::Test {
- protected:
-  void SetUp() override {
-    udp.reset(new TQxUDPS(nullptr));
-    rec.Attach(udp.get());
-  }
-  void Start() {
-    ASSERT_TRUE(StartOnLoopback(udp.get(), rec));
-    port = udp->BoundPort();
-    ASSERT_GT(port, 0);
-  }
-  void TearDown() override {
-    if (udp) udp->SetUDPActive(false);
-  }
-  bool WaitPackets(size_t n) {
-    return Pump([&] { return rec.Packets.size() >= n; });
-  }
-  TOwned<TQxUDPS> udp;
-  Recorder rec;
-  Peer peer;
-  int port = 0;
-};
+class Receive : public ActiveUdpTest {};
 
 TEST_F(Receive, TheRequestExampleInLineMode) {
   udp->SetFUDPLineEndRx("CRLF");

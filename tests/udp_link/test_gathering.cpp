@@ -1,0 +1,101 @@
+// Gathering under hostile input: one sender per packet, bounded packets, over-long lines, line
+// ends on a UTF-8 wire.
+#include <gtest/gtest.h>
+
+#include "UdpTestKit.h"
+
+class Gathering : public ActiveUdpTest {};
+
+TEST_F(Gathering, ASecondSenderEndsThePacketAndGetsItsOwnResponse) {
+  struct Case {
+    const char *LineEnd, *First, *Second;
+    std::vector<std::pair<int, String>> Expected;  // sender (0 first, 1 second), packet
+  };
+  // A stranger's line just before the trusted peer's must not be credited to the peer, nor an
+  // unfinished piece of one glued to the other's.
+  const Case cases[] = {
+      {"CRLF", "AT+MUTE\r\n", "AT+GETVOL\r\n", {{0, "AT+MUTE"}, {1, "AT+GETVOL"}}},
+      {";", "AAA", "BBB;", {{1, "BBB"}}},
+      {"", "one", "two", {{0, "one"}, {1, "two"}}},
+  };
+  rec.Respond = [](const PacketEvent& e) { return "to " + e.PeerPort; };
+  Start();
+  Peer other;
+  const Peer* peers[] = {&peer, &other};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.LineEnd);
+    rec.Packets.clear();
+    udp->SetFUDPLineEndRx(c.LineEnd);
+    peer.SendTo(port, c.First);
+    other.SendTo(port, c.Second);
+    ASSERT_TRUE(WaitPackets(c.Expected.size()));
+    PumpFor(std::chrono::milliseconds(30));
+    ASSERT_EQ(rec.Packets.size(), c.Expected.size());
+    for (size_t i = 0; i < c.Expected.size(); ++i) {
+      const Peer& from = *peers[c.Expected[i].first];
+      EXPECT_EQ(rec.Packets[i].Packet, c.Expected[i].second);
+      EXPECT_EQ(rec.Packets[i].PeerPort, IntToStr(from.Port()));
+      auto reply = from.Receive();
+      ASSERT_TRUE(reply);
+      EXPECT_EQ(reply->Bytes.substr(0, 3 + rec.Packets[i].PeerPort.size()),
+                "to " + rec.Packets[i].PeerPort);
+    }
+  }
+}
+
+TEST_F(Gathering, PacketsAreBoundedAndNoLineIsLost) {
+  udp->SetFUDPLineEndRx("CRLF");
+  Start();
+  // 40 datagrams of 4 KiB lines sent back to back would join into one 160 KiB packet.
+  const std::string line(1022, 'x');
+  std::string datagram;
+  for (int i = 0; i < 4; ++i) datagram += line + "\r\n";
+  for (int i = 0; i < 40; ++i) peer.SendTo(port, datagram);
+  size_t lines = 0;
+  ASSERT_TRUE(Pump([&] {
+    lines = 0;
+    for (const auto& p : rec.Packets) lines += (p.Packet.size() + 2) / (line.size() + 2);
+    return lines >= 160;
+  }));
+  EXPECT_EQ(lines, 160u);
+  EXPECT_GT(rec.Packets.size(), 1u);
+  for (const auto& p : rec.Packets) EXPECT_LE(p.Packet.size(), TPacketGatherer::MaxPacketBytes);
+}
+
+TEST_F(Gathering, ALineOverTheLimitIsDroppedThroughItsEnd) {
+  struct Case {
+    const char* LineEnd;
+    std::string End;
+  };
+  for (const Case& c : {Case{"CRLF", "\r\n"}, Case{"END", "END"}}) {
+    SCOPED_TRACE(c.LineEnd);
+    rec.Packets.clear();
+    udp->SetFUDPLineEndRx(c.LineEnd);
+    if (!udp->UDPActive()) Start();
+    const std::string chunk(30000, 'L');
+    for (int i = 0; i < 3; ++i) peer.SendTo(port, chunk);  // 90,000 bytes and no end yet
+    peer.SendTo(port, "tail of the long line" + c.End + "next" + c.End);
+    ASSERT_TRUE(WaitPackets(1));
+    PumpFor(std::chrono::milliseconds(30));
+    ASSERT_EQ(rec.Packets.size(), 1u);
+    EXPECT_EQ(rec.Packets[0].Packet, "next");
+  }
+}
+
+TEST_F(Gathering, WithUtf8LineEndsAreUtf8OnTheWireToo) {
+  udp->SetFUTF8(true);
+  udp->SetFUDPLineEndRx("\xC4\x8D");  // č, which is E8 in Windows-1250 and C4 8D in UTF-8
+  udp->SetFUDPLineEndTx("\xC4\x8D");
+  rec.Respond = [](const PacketEvent&) { return String("ok"); };
+  Start();
+  peer.SendTo(port, "ab\xC4\x8D");
+  ASSERT_TRUE(WaitPackets(1));
+  EXPECT_EQ(rec.Packets[0].Packet, "ab");
+  auto reply = peer.Receive();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->Bytes, "ok\xC4\x8D");
+  udp->UDPServerSendTo("127.0.0.1", IntToStr(peer.Port()), RawByteString("q"));
+  auto queued = peer.Receive();
+  ASSERT_TRUE(queued);
+  EXPECT_EQ(queued->Bytes, "q\xC4\x8D");
+}

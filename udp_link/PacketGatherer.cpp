@@ -1,0 +1,189 @@
+#include "udp_link/PacketGatherer.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace {
+
+int64_t NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int LeftMs(int64_t deadlineMs) {
+  return static_cast<int>(std::max<int64_t>(deadlineMs - NowMs(), 0));
+}
+
+bool SameSender(const sockaddr_in& a, const sockaddr_in& b) {
+  return a.sin_addr.s_addr == b.sin_addr.s_addr && a.sin_port == b.sin_port;
+}
+
+}  // namespace
+
+bool TPacketGatherer::Poll(TUDPBlockSocket& sock) {
+  if (Pending()) return true;
+  std::string_view data;
+  if (!sock.ReceiveNext(0, data)) return false;
+  FStash = data;
+  FStashFrom = sock.RemoteSin();
+  FHasStash = true;
+  return true;
+}
+
+void TPacketGatherer::Reset() {
+  FHeld.Clear();
+  FHasStash = FHasCarry = FDiscarding = false;
+  FPacket.clear();
+  FPieces = 0;
+}
+
+bool TPacketGatherer::NextDatagram(TUDPBlockSocket& sock, int64_t deadlineMs,
+                                   std::string_view& data, sockaddr_in& from) {
+  if (FHasStash) {
+    FHasStash = false;
+    data = FStash;
+    from = FStashFrom;
+    return true;
+  }
+  if (!sock.ReceiveNext(LeftMs(deadlineMs), data)) return false;
+  from = sock.RemoteSin();
+  return true;
+}
+
+bool TPacketGatherer::TakePiece(std::string_view& piece) {
+  return FLineMode ? FHeld.TakeLine(piece) : FHeld.TakeTerminated(FTerminator, piece);
+}
+
+void TPacketGatherer::Accept(std::string_view data, const sockaddr_in& from) {
+  if (FHeld.Empty()) FHeldFrom = from;
+  FHeld.Append(data.data(), data.size());
+  if (!FDiscarding || !SameSender(from, FDiscardFrom)) return;
+  std::string_view dropped;
+  if (TakePiece(dropped)) {
+    FDiscarding = false;  // the over-long line ended here; what follows is new
+  } else {
+    // Keep only what may be the start of a terminator that the next datagram completes.
+    FHeld.KeepTail(FLineMode ? 0 : FTerminator.size() - 1);
+  }
+}
+
+TPacketGatherer::TRead TPacketGatherer::ReadPiece(TUDPBlockSocket& sock, int64_t deadlineMs,
+                                                  std::string_view& piece) {
+  for (;;) {
+    if (TakePiece(piece)) return TRead::Piece;
+    if (FHeld.Size() > MaxLineBytes) {
+      // Nothing of this line may reach a packet: drop it through its end, however it comes.
+      FDiscarding = true;
+      FDiscardFrom = FHeldFrom;
+      FHeld.Clear();
+      return TRead::Failed;
+    }
+    std::string_view data;
+    sockaddr_in from;
+    if (!NextDatagram(sock, deadlineMs, data, from)) {
+      FHeld.Clear();  // an unfinished piece is dropped
+      return TRead::Failed;
+    }
+    const bool held = !FHeld.Empty();
+    const sockaddr_in& gathering = FPieces > 0 ? FPacketFrom : FHeldFrom;
+    if ((FPieces > 0 || held) && !SameSender(from, gathering)) {
+      // Another sender: what this one left unfinished is dropped.
+      FHeld.Clear();
+      if (FPieces > 0) {
+        FStash = data;
+        FStashFrom = from;
+        FHasStash = true;
+        return TRead::OtherSender;
+      }
+    }
+    Accept(data, from);
+  }
+}
+
+bool TPacketGatherer::JoinWait(TUDPBlockSocket& sock, int64_t deadlineMs) {
+  while (FHeld.Empty()) {
+    std::string_view data;
+    sockaddr_in from;
+    if (!NextDatagram(sock, deadlineMs, data, from)) return false;
+    if (!SameSender(from, FPacketFrom)) {
+      FStash = data;
+      FStashFrom = from;
+      FHasStash = true;
+      return false;
+    }
+    // A datagram may add nothing: the LF of a CR LF already taken, or the rest of a dropped line.
+    Accept(data, from);
+  }
+  return true;
+}
+
+bool TPacketGatherer::GatherWhole(TUDPBlockSocket& sock, int32_t readTimeout) {
+  FDiscarding = false;
+  if (FHasCarry) {
+    FHasCarry = false;
+    FPacket.assign(FCarry);
+    FPacketFrom = FCarryFrom;
+    return true;
+  }
+  if (!FHeld.Empty()) {
+    // Bytes held from line reading come first, as they are.
+    FPacket.assign(FHeld.TakeAllView());
+    FPacketFrom = FHeldFrom;
+    return true;
+  }
+  FHeld.ForgetPendingLF();
+  std::string_view data;
+  if (!NextDatagram(sock, NowMs() + std::max(readTimeout, 0), data, FPacketFrom)) return false;
+  FPacket.assign(data);
+  return true;
+}
+
+bool TPacketGatherer::Gather(TUDPBlockSocket& sock, const RawByteString& L, int32_t readTimeout,
+                             const std::atomic<bool>* stop) {
+  FPacket.clear();
+  FPieces = 0;
+  if (L.empty()) return GatherWhole(sock, readTimeout);
+  const std::string_view terminator = L.Bytes();
+  FLineMode = terminator == "\r" || terminator == "\r\n";
+  if (!FLineMode && terminator != FTerminator) {
+    FTerminator.assign(terminator);
+    FHeld.RestartScan();
+  }
+  if (FLineMode) FHeld.RestartScan();
+
+  const int64_t deadline = NowMs() + BudgetMs;
+  std::string_view piece;
+  if (FHasCarry) {
+    FHasCarry = false;
+    FPacket.assign(FCarry);
+    FPacketFrom = FCarryFrom;
+  } else {
+    const int64_t firstDeadline = NowMs() + std::min(std::max(readTimeout, 0), BudgetMs);
+    if (ReadPiece(sock, firstDeadline, piece) != TRead::Piece) return false;
+    FPacketFrom = FHeldFrom;
+    FPacket.assign(piece);
+  }
+  FPieces = 1;
+
+  while (!(stop && *stop)) {
+    if (!JoinWait(sock, NowMs() + JoinWindowMs)) break;
+    const int64_t left = deadline - NowMs();
+    if (left <= 0) {
+      // A peer that never lets the packet end: what is complete goes out, the rest is dropped.
+      FHeld.Clear();
+      break;
+    }
+    if (ReadPiece(sock, NowMs() + std::min<int64_t>(readTimeout, left), piece) != TRead::Piece)
+      break;  // an unfinished piece is dropped, the complete ones are kept
+    if (FPacket.size() + terminator.size() + piece.size() > MaxPacketBytes) {
+      FCarry.assign(piece);
+      FCarryFrom = FPacketFrom;
+      FHasCarry = true;
+      break;
+    }
+    FPacket.append(terminator);
+    FPacket.append(piece);
+    ++FPieces;
+  }
+  return true;
+}
