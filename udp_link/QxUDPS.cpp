@@ -487,11 +487,16 @@ void TUDPThread::Execute() {
     if (c == nullptr) return;
     c->FUDPError = err;
     c->FUDPErrorDesc = err == 0 ? String() : sock.LastErrorDesc();
-    c->FUDPActive = err == 0;
     c->FBoundPort = err == 0 ? sock.GetLocalSinPort() : 0;
   }
+  // UDPActive follows the bind on the main thread, as the status is raised: until then it reads
+  // true there, as the assignment that started the thread left it.
+  const TThreadMethod status = TThreadMethod::Callable([link = FLink, ok = err == 0] {
+    if (link->Owner == nullptr) return;
+    link->Owner->FUDPActive = ok;
+    link->Owner->DoUDPStatus();
+  });
   // Built once: the hand-off of a packet allocates nothing.
-  const TThreadMethod status = OnComponent(&TQxUDPS::DoUDPStatus);
   const TThreadMethod packet = OnComponent(&TQxUDPS::DoGetPacketUDP);
   if (!Synced(status) || err != 0) return;
 
