@@ -5,10 +5,12 @@ TSAN_BUILD ?= build-tsan
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure --no-tests=error
 
-.PHONY: all bootstrap build test test-asan test-tsan bench run clean
+.PHONY: all bootstrap build test test-asan test-tsan bench run install clean
 
-# The main job: for now, the UDP component listening on 127.0.0.1:2800 for CR LF lines.
-RUN_ARGS ?= listen --ip 127.0.0.1 --port 2800 --line-end-rx CRLF --line-end-tx CRLF
+# The main job: the volume remote on 127.0.0.1:2800 (CR LF lines, commands from 127.0.0.1 only).
+RUN_ARGS ?=
+PREFIX ?= /usr/local
+DESTDIR ?=
 
 all: build
 
@@ -36,7 +38,12 @@ test-tsan: bootstrap
 	cd $(TSAN_BUILD) && ctest $(CTEST_FLAGS) -L unit
 
 run: build
-	$(BUILD)/bin/qxudp $(RUN_ARGS)
+	@bash scripts/run-qxvolumed $(BUILD)/bin/qxvolumed $(RUN_ARGS)
+
+# Programs, the two component packages with their headers, and the user service, under PREFIX
+# (staged under DESTDIR when given).
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
 bench: build
 	@for b in $(BUILD)/bin/bench_*; do echo "== $$b"; $$b || exit 1; done

@@ -1,0 +1,44 @@
+#include "AudioSetup.h"
+
+#include <chrono>
+#include <memory>
+
+#include "platform/mixer/AlsaMixer.h"
+#include "platform/mixer/MixerDevice.h"
+#include "platform/mixer/SoundServerProbe.h"
+#include "platform/mixer/SysVersion.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds kProbeTimeout{2000};
+
+// The legacy path needs a mixer with a speakers line that has a volume control.
+bool MixerAnswers() {
+  TMixerSource& source = AlsaMixerSource();
+  if (source.NumDevs() == 0) return false;
+  std::unique_ptr<TMixerDevice> device;
+  if (source.Open(0, device) != 0 || !device) return false;
+  TSpeakersLine line;
+  return device->Speakers(line) == 0 && line.HasVolume;
+}
+
+}  // namespace
+
+String SetUpAudio(TAudioChoice choice, String& note) {
+  if (choice != TAudioChoice::Alsa && SoundServerAnswers(kProbeTimeout)) {
+    SetWin32Version(10, 0);
+    return "";
+  }
+  if (choice == TAudioChoice::Pulse)
+    return "--audio pulse: no sound server answers (is PulseAudio or PipeWire running?)";
+  if (MixerAnswers()) {
+    SetWin32Version(5, 1);
+    return "";
+  }
+  if (choice == TAudioChoice::Alsa)
+    return "--audio alsa: no ALSA mixer with a volume control on device \"default\"";
+  // The endpoint path with no endpoint: commands are taken and do nothing.
+  SetWin32Version(10, 0);
+  note = "no sound server and no ALSA mixer answer: running without audio";
+  return "";
+}

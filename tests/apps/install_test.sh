@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# `make install` into a temporary DESTDIR: the programs, both component packages with their
+# headers and the user service land under the prefix, and the installed daemon runs from there
+# with the installed libraries.
+#   install_test.sh BUILD_DIR
+set -uo pipefail
+build="$1"
+stage="$(mktemp -d)"
+trap 'rm -rf "$stage"' EXIT
+prefix=/opt/qx-test
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+DESTDIR="$stage" cmake --install "$build" --prefix "$prefix" >"$stage/log" 2>&1 ||
+  { cat "$stage/log" >&2; fail "cmake --install"; }
+root="$stage$prefix"
+for f in bin/qxvolumed bin/qxudp include/qx/udp_link/QxUDPS.h include/qx/master_volume/QxMasterVol.h \
+  include/qx/framework/core/Classes.h lib/systemd/user/qxvolumed.service; do
+  [ -e "$root/$f" ] || fail "$f is not installed"
+done
+for lib in libTQxUDPS.so libQxMasterVolPkg.so; do
+  [ -n "$(find "$root" -name "$lib")" ] || fail "$lib is not installed"
+done
+grep -qx "ExecStart=$prefix/bin/qxvolumed" "$root/lib/systemd/user/qxvolumed.service" ||
+  fail "the service starts the installed daemon"
+# The installed daemon finds the installed libraries, not the build tree's.
+readelf -d "$root/bin/qxvolumed" | grep -q 'RUNPATH.*\$ORIGIN' || fail "relocatable run path"
+readelf -d "$root/bin/qxvolumed" | grep -q "$build" && fail "the build tree leaks into the run path"
+"$root/bin/qxvolumed" --help | grep -q -- '--remote-ip' || fail "the installed daemon runs"
+echo "install: ok"

@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# qxvolumed as a new user drives it, against the private sound server of scripts/with-pulse:
+# datagrams over 127.0.0.1 set, step, mute and query the volume, checked with pactl; a peer that
+# is not the configured one and hostile datagrams change nothing; the daemon outlives a restart of
+# the sound server, refuses a second bind and a malformed form, and stops cleanly on SIGINT.
+#   with-pulse qxvolumed_e2e.sh QXVOLUMED QXUDP
+set -uo pipefail
+bin="$1"
+qxudp="$2"
+here="$(cd "$(dirname "$0")" && pwd)"
+peer="$here/udp_peer.py"
+[ -n "${PULSE_SERVER:-}" ] || { echo "run me under scripts/with-pulse" >&2; exit 2; }
+dir="$(mktemp -d)"
+daemon=""
+cleanup() {
+  [ -n "$daemon" ] && kill "$daemon" 2>/dev/null
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  echo "--- daemon output:" >&2
+  cat "$dir/out" >&2 2>/dev/null
+  cat "$dir/err" >&2 2>/dev/null
+  exit 1
+}
+# wait_for DESCRIPTION COMMAND...: polls the condition for up to 15 s.
+wait_for() {
+  local what="$1"
+  shift
+  for _ in $(seq 1 300); do
+    "$@" && return 0
+    sleep 0.05
+  done
+  fail "$what"
+}
+free_port() {
+  python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+volume() { pactl get-sink-volume @DEFAULT_SINK@ | grep -o '[0-9]*%' | head -n 1 | tr -d %; }
+mute() { pactl get-sink-mute @DEFAULT_SINK@ | awk '{print $2}'; }
+volume_is() { [ "$(volume)" = "$1" ]; }
+mute_is() { [ "$(mute)" = "$1" ]; }
+out_has() { grep -qF -- "$1" "$dir/out"; }
+send() { "$peer" "$port" "$@"; }
+
+port="$(free_port)"
+pactl set-sink-volume @DEFAULT_SINK@ 20%
+pactl set-sink-mute @DEFAULT_SINK@ 0
+
+"$bin" --port "$port" --json --no-overlay --snapshot "$dir/frames" >"$dir/out" 2>"$dir/err" &
+daemon=$!
+wait_for "the daemon reports its socket active" out_has '{"event":"status","active":true,"error":0,"desc":""}'
+
+# The two commands of the README, with the project's own UDP tool.
+"$qxudp" send 127.0.0.1 "$port" AT+SETVOL=40 --line-end-tx CRLF >/dev/null
+wait_for "AT+SETVOL=40 sets 40 %" volume_is 40
+wait_for "the change is printed" out_has '{"event":"audio","volume":40,"mute":false}'
+"$qxudp" send 127.0.0.1 "$port" AT+GETVOL --line-end-tx CRLF --json >"$dir/reply"
+grep -qF '"text":"VOL=40\r\n"' "$dir/reply" || fail "AT+GETVOL answers VOL=40: $(cat "$dir/reply")"
+
+# Commands and their effect on the sound server: (datagram, expected volume, expected mute).
+while read -r cmd vol mt; do
+  send "$cmd"
+  wait_for "$cmd gives $vol % mute $mt" volume_is "$vol"
+  wait_for "$cmd gives mute $mt" mute_is "$mt"
+done <<'TABLE'
+AT+SETVOL=150 100 no
+AT+SETVOL=30 30 no
+AT+VOLUP 32 no
+AT+VOLDOWN 30 no
+AT+MUTE 30 yes
+AT+MUTE_anything 30 no
+TABLE
+send AT+MUTE
+wait_for "AT+MUTE mutes" mute_is yes
+[ "$(send AT+GETMUTE --wait 5)" = $'MUTE=1\r' ] || fail "AT+GETMUTE answers MUTE=1"
+send AT+MUTE
+wait_for "AT+MUTE unmutes" mute_is no
+[ "$(send AT+GETMUTE --wait 5)" = $'MUTE=0\r' ] || fail "AT+GETMUTE answers MUTE=0"
+
+# Changes by other programs show too.
+pactl set-sink-volume @DEFAULT_SINK@ 55%
+wait_for "an outside change is printed" out_has '{"event":"audio","volume":55,"mute":false}'
+
+# Nothing of these may act: bad arguments, lower case, garbage, an oversized datagram, and
+# commands and queries from another peer. A marker command afterwards shows they were read.
+for cmd in AT+SETVOL=-5 AT+SETVOL= 'AT+SETVOL=40 ' at+setvol=40 at+mute AT+SETVOLUME; do send "$cmd"; done
+send x --raw-hex "00ff0d0a41542b5345545624"
+python3 -c 'import socket,sys; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.sendto(b"A"*65000, ("127.0.0.1", int(sys.argv[1])))' "$port"
+[ -z "$(send AT+GETVOL --from 127.0.0.2 --wait 1)" ] || fail "another peer gets an answer"
+send AT+SETVOL=10 --from 127.0.0.2 --repeat 50
+send AT+SETVOL=56
+wait_for "the marker command acts" volume_is 56
+mute_is no || fail "nothing above muted"
+out_has '"peer":"127.0.0.2"' || fail "the other peer's packets are printed"
+
+# The sound server restarts: the daemon carries on and drives the new one.
+"$QX_PULSE_STOP"
+"$QX_PULSE_START" || fail "the private sound server restarts"
+kill -0 "$daemon" 2>/dev/null || fail "the daemon outlives the sound server"
+sleep_until_set() { send AT+SETVOL=44; volume_is 44; }
+wait_for "the daemon drives the restarted server" sleep_until_set
+
+# A second daemon on the same port: status events with the error, exit 1.
+"$bin" --port "$port" --json --no-overlay >"$dir/second" 2>&1
+rc=$?
+[ "$rc" = 1 ] || fail "a failed bind exits 1 (got $rc)"
+grep -q '"event":"status","active":false,"error":10048' "$dir/second" || fail "the bind error is printed: $(cat "$dir/second")"
+
+# SIGINT: the final status event, exit 0.
+kill -INT "$daemon"
+wait "$daemon"
+rc=$?
+daemon=""
+[ "$rc" = 0 ] || fail "SIGINT ends with 0 (got $rc)"
+tail -n 1 "$dir/out" | grep -qxF '{"event":"status","active":false,"error":0,"desc":""}' || fail "the final status event"
+ls "$dir/frames"/overlay-00001.png >/dev/null 2>&1 || fail "overlay frames are written"
+
+# Form files: the effective form round-trips; a malformed one is refused with its position.
+"$bin" --port 2900 --remote-ip 127.0.0.9 --print-form >"$dir/form.qxf" || fail "--print-form"
+grep -q "UdpRemoteIP = '127.0.0.9'" "$dir/form.qxf" || fail "--print-form shows the override"
+"$bin" --form "$dir/form.qxf" --print-form >"$dir/again.qxf" || fail "--form reads a printed form"
+diff -u <(grep -v 'Volume = ' "$dir/form.qxf") <(grep -v 'Volume = ' "$dir/again.qxf") || fail "the printed form round-trips"
+printf "object VolumeRemote: TVolumeRemote\n  object Udp: TQxUDPS\n    UDPRxPort = \n" >"$dir/bad.qxf"
+"$bin" --form "$dir/bad.qxf" 2>"$dir/bad.err"
+rc=$?
+[ "$rc" = 2 ] || fail "a malformed form exits 2 (got $rc)"
+grep -q "bad.qxf:[0-9]*:[0-9]*:" "$dir/bad.err" || fail "the error names file, line and column: $(cat "$dir/bad.err")"
+
+echo "qxvolumed end to end: ok"
