@@ -23,8 +23,9 @@ foreach(dir framework net platform udp_link master_volume)
           FILES_MATCHING PATTERN "*.h")
 endforeach()
 
-set(QX_INSTALL_BINDIR ${CMAKE_INSTALL_FULL_BINDIR})
-configure_file(${CMAKE_SOURCE_DIR}/packaging/qxvolumed.service.in
-               ${CMAKE_BINARY_DIR}/packaging/qxvolumed.service @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/packaging/qxvolumed.service
-        DESTINATION lib/systemd/user)
+# The service names the installed daemon, under the prefix given when installing.
+install(CODE "
+  set(QX_INSTALL_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+  configure_file(\"${CMAKE_SOURCE_DIR}/packaging/qxvolumed.service.in\"
+                 \"${CMAKE_BINARY_DIR}/packaging/qxvolumed.service\" @ONLY)")
+install(FILES ${CMAKE_BINARY_DIR}/packaging/qxvolumed.service DESTINATION lib/systemd/user)

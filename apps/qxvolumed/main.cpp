@@ -111,6 +111,7 @@ int Run(const TDaemonOptions& o) {
   if (form->Failures < 2) Application->Run();
   const bool failed = form->Failures > 0;
   form->Udp->SetUDPActive(false);  // the final status event
+  Application->ProcessMessages();  // and the overlay frame it showed
   form->OnOverlayFrame = nullptr;
   return failed ? 1 : 0;
 }
