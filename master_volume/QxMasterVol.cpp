@@ -35,15 +35,17 @@ int32_t ClampPercent(int32_t v) {
 HRESULT TMyEndpointVolumeCallback::OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA pNotify) {
   if (pNotify == nullptr || !std::isfinite(pNotify->fMasterVolume)) return S_OK;
   const float level = std::clamp(pNotify->fMasterVolume, 0.0f, 1.0f);
-  // The store comes before the post, so the window procedure reads the new value.
-  Fvol.store(static_cast<int32_t>(Round(level * 100.0)));
-  PostMessageW(AFWindow.load(), WM_QXVOLUME_NOTIFY, 0, 0);
+  const int32_t percent = static_cast<int32_t>(Round(level * 100.0));
+  Fvol.store(percent);
+  // The percent also travels with the message: the overlay step on the main thread writes Fvol
+  // too, and one running between this store and the window procedure would undo the change.
+  PostMessageW(AFWindow.load(), WM_QXVOLUME_NOTIFY, static_cast<WPARAM>(percent), 0);
   return S_OK;
 }
 
 void TQxMasterVol::WndProc(TMessage& Message) {
   if (Message.Msg == WM_QXVOLUME_NOTIFY) {
-    FVolume = Fvol.load();
+    FVolume = static_cast<int32_t>(Message.WParam);
     ShowFrmVolume();
     return;
   }

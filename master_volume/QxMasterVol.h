@@ -19,7 +19,7 @@ class TQxMasterVol;
 // Sender, MasterVolume (percent), Mute.
 using TOnAudioChange = TMethod<TObject*, int32_t, bool>;
 
-// The message the endpoint callback posts to the hidden window; it carries no data of its own.
+// The message the endpoint callback posts to the hidden window; WParam carries the new percent.
 constexpr UINT WM_QXVOLUME_NOTIFY = 1713;
 
 // The hidden window that endpoint notifications are posted to: the most recently constructed
@@ -27,7 +27,7 @@ constexpr UINT WM_QXVOLUME_NOTIFY = 1713;
 extern std::atomic<HWND> AFWindow;
 
 // Registered with the endpoint; runs on the endpoint's notification thread, where it only stores
-// the new level in Fvol and posts WM_QXVOLUME_NOTIFY to AFWindow.
+// the new level in Fvol and posts it with WM_QXVOLUME_NOTIFY to AFWindow.
 class TMyEndpointVolumeCallback : public TInterfacedObjectOf<IAudioEndpointVolumeCallback> {
  public:
   HRESULT OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA pNotify) override;

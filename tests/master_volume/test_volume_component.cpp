@@ -225,7 +225,7 @@ TEST_F(Component, HiddenWindowTakesOnlyItsOwnMessage) {
   for (UINT msg : {v->MMChangeMessage(), WM_USER, WM_CLOSE})
     EXPECT_EQ(SendMessageW(v->WindowHandle(), msg, 1, 2), 0) << msg;
   EXPECT_EQ(v->Volume(), 40);
-  SendMessageW(v->WindowHandle(), WM_QXVOLUME_NOTIFY, 0, 0);
+  SendMessageW(v->WindowHandle(), WM_QXVOLUME_NOTIFY, 77, 0);
   EXPECT_EQ(v->Volume(), 77);
   const HWND w = v->WindowHandle();
   v.reset();
