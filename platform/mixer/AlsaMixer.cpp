@@ -40,7 +40,6 @@ class TAlsaMixer : public TMixerDevice {
 
   MMRESULT Speakers(TSpeakersLine& line) override {
     if (!FSpeakers) return MIXERR_INVALLINE;
-    Refresh();
     line.Name = snd_mixer_selem_get_name(FSpeakers);
     line.Channels = 0;
     for (int c = 0; c <= SND_MIXER_SCHN_LAST; ++c)
@@ -95,8 +94,14 @@ class TAlsaMixer : public TMixerDevice {
   snd_mixer_elem_t* FSpeakers;
 };
 
+// ALSA prints its failures (a server that does not answer, a missing card) on standard error;
+// here they become result codes only.
+void Quiet(const char*, int, const char*, int, const char*, ...) {}
+
 class TAlsaSource : public TMixerSource {
  public:
+  TAlsaSource() { snd_lib_error_set_handler(Quiet); }
+
   UINT NumDevs() override {
     snd_ctl_t* ctl = nullptr;
     if (snd_ctl_open(&ctl, kDevice, 0) < 0) return 0;

@@ -8,6 +8,7 @@
 #include "platform/mixer/MixerDouble.h"
 #include "platform/mixer/MixerScale.h"
 #include "platform/mixer/mmsystem.h"
+#include "tests/platform/mixer_caller.h"
 
 namespace {
 
@@ -37,29 +38,16 @@ struct TCallerStructs {
   }
 };
 
-// The read then the write a caller makes, stopping at the first failure; the codes, in order.
+// The count, then a read and a write as the component makes them; every code, in order.
 std::vector<MMRESULT> ReadThenWrite(DWORD& read, DWORD write) {
-  std::vector<MMRESULT> codes;
-  HMIXER h = nullptr;
-  TCallerStructs s;
-  codes.push_back(mixerGetNumDevs());
-  codes.push_back(mixerOpen(&h, 0, 0, 0, 0));
-  if (codes.back()) return codes;
-  auto step = [&](MMRESULT r) {
-    codes.push_back(r);
-    return r == MMSYSERR_NOERROR;
-  };
-  if (step(mixerGetLineInfoW(Obj(h), &s.Line, MIXER_GETLINEINFOF_COMPONENTTYPE))) {
-    s.Controls.dwLineID = s.Line.dwLineID;
-    if (step(mixerGetLineControlsW(Obj(h), &s.Controls, MIXER_GETLINECONTROLSF_ONEBYTYPE))) {
-      s.Details.dwControlID = s.Control.dwControlID;
-      if (step(mixerGetControlDetailsW(Obj(h), &s.Details, MIXER_GETCONTROLDETAILSF_VALUE)))
-        read = s.Detail.dwValue;
-      s.Detail.dwValue = write;
-      step(mixerSetControlDetails(Obj(h), &s.Details, MIXER_SETCONTROLDETAILSF_VALUE));
-    }
+  std::vector<MMRESULT> codes{mixerGetNumDevs()};
+  TMixerCaller caller;
+  if (caller.Found()) {
+    caller.Read(read);
+    caller.Write(write);
   }
-  codes.push_back(mixerClose(h));
+  caller.Close();
+  codes.insert(codes.end(), caller.Codes.begin(), caller.Codes.end());
   return codes;
 }
 
