@@ -45,8 +45,10 @@ run: build
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
 
+# Sound benchmarks run beside a private sound server, never the machine's own.
 bench: build
-	@for b in $(BUILD)/bin/bench_*; do echo "== $$b"; $$b || exit 1; done
+	@for b in $(BUILD)/bin/bench_*; do echo "== $$b"; \
+	  case $$b in *audio*|*mixer*) scripts/with-pulse $$b || exit 1;; *) $$b || exit 1;; esac; done
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
