@@ -9,7 +9,9 @@
 //   - when the server goes away, calls fail with AUDCLNT_E_SERVICE_NOT_RUNNING and a new
 //     connection is tried every RetryInterval until one succeeds; notifications then go on.
 // Locks: the main loop's lock guards the libpulse objects, FLock the known state; the main loop's
-// lock is always taken first. Callbacks run with the main loop's lock held, FLock free.
+// lock is always taken first. Callbacks run with the main loop's lock held, FLock free: they may
+// read and write the endpoint (a write from there does not wait for its answer), but must not
+// wait on a thread that is unregistering them.
 #pragma once
 
 #include <chrono>
