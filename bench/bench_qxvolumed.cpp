@@ -1,0 +1,374 @@
+// The volume remote end to end, against a private sound server (re-runs itself under
+// scripts/with-pulse): a datagram AT+SETVOL=N sent to qxvolumed until the sound server's volume is
+// N, as an independent libpulse client's subscription sees it, against that client's own set
+// until its event (the baseline), median and p99 and their ratio, for CR LF lines (the built-in
+// form) and for whole datagrams; how many datagrams a second the daemon reads and drops from a
+// peer that is not the configured one, flooding as fast as it can; and the real peer's commands
+// timed while that peer floods at half that rate.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <pulse/pulseaudio.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Stats {
+  double Median, P99;
+};
+Stats Summarise(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return {v[v.size() / 2], v[std::min(v.size() - 1, v.size() * 99 / 100)]};
+}
+
+// The independent observer: a libpulse client subscribed to sink changes, keeping the default
+// sink's volume in percent.
+class TSinkWatcher {
+ public:
+  bool Start() {
+    FLoop = pa_threaded_mainloop_new();
+    FContext = pa_context_new(pa_threaded_mainloop_get_api(FLoop), "bench_qxvolumed");
+    pa_context_set_state_callback(FContext, &TSinkWatcher::OnState, this);
+    pa_context_set_subscribe_callback(FContext, &TSinkWatcher::OnEvent, this);
+    if (pa_context_connect(FContext, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return false;
+    pa_threaded_mainloop_start(FLoop);
+    pa_threaded_mainloop_lock(FLoop);
+    while (pa_context_get_state(FContext) != PA_CONTEXT_READY) {
+      if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(FContext))) {
+        pa_threaded_mainloop_unlock(FLoop);
+        return false;
+      }
+      pa_threaded_mainloop_wait(FLoop);
+    }
+    pa_operation_unref(pa_context_subscribe(FContext, PA_SUBSCRIPTION_MASK_SINK, nullptr, this));
+    pa_threaded_mainloop_unlock(FLoop);
+    Query();
+    return true;
+  }
+  ~TSinkWatcher() {
+    if (FLoop) pa_threaded_mainloop_stop(FLoop);
+    if (FContext) {
+      pa_context_disconnect(FContext);
+      pa_context_unref(FContext);
+    }
+    if (FLoop) pa_threaded_mainloop_free(FLoop);
+  }
+  // Sets the default sink's volume from this client.
+  void Set(int percent) {
+    pa_cvolume v;
+    pa_cvolume_set(&v, 2, static_cast<pa_volume_t>(PA_VOLUME_NORM * percent / 100.0 + 0.5));
+    pa_threaded_mainloop_lock(FLoop);
+    pa_operation_unref(
+        pa_context_set_sink_volume_by_name(FContext, "@DEFAULT_SINK@", &v, nullptr, nullptr));
+    pa_threaded_mainloop_unlock(FLoop);
+  }
+  // Waits until the watched volume is `percent`; the time it was seen, or nothing by the deadline.
+  bool WaitFor(int percent, Clock::time_point& seen, std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(FLock);
+    bool ok = FChanged.wait_for(lock, limit, [&] { return FPercent == percent; });
+    seen = FSeen;
+    return ok;
+  }
+
+ private:
+  void Query() {
+    pa_threaded_mainloop_lock(FLoop);
+    pa_operation_unref(
+        pa_context_get_sink_info_by_name(FContext, "@DEFAULT_SINK@", &TSinkWatcher::OnSink, this));
+    pa_threaded_mainloop_unlock(FLoop);
+  }
+  static void OnState(pa_context*, void* self) {
+    pa_threaded_mainloop_signal(static_cast<TSinkWatcher*>(self)->FLoop, 0);
+  }
+  static void OnEvent(pa_context* c, pa_subscription_event_type_t, uint32_t index, void* self) {
+    pa_operation_unref(pa_context_get_sink_info_by_index(c, index, &TSinkWatcher::OnSink, self));
+  }
+  static void OnSink(pa_context*, const pa_sink_info* info, int eol, void* self) {
+    if (eol || info == nullptr) return;
+    auto* w = static_cast<TSinkWatcher*>(self);
+    const int percent =
+        static_cast<int>(pa_cvolume_max(&info->volume) * 100.0 / PA_VOLUME_NORM + 0.5);
+    std::lock_guard<std::mutex> lock(w->FLock);
+    w->FPercent = percent;
+    w->FSeen = Clock::now();
+    w->FChanged.notify_all();
+  }
+
+  pa_threaded_mainloop* FLoop = nullptr;
+  pa_context* FContext = nullptr;
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  int FPercent = -1;
+  Clock::time_point FSeen;
+};
+
+int FreePort() {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+// A UDP socket bound to a loopback source address, sending to the daemon.
+struct TPeer {
+  TPeer(const char* source, int port) {
+    Fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, source, &a.sin_addr);
+    bind(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    To.sin_family = AF_INET;
+    To.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    To.sin_port = htons(static_cast<uint16_t>(port));
+  }
+  ~TPeer() { close(Fd); }
+  void Send(const std::string& s) {
+    sendto(Fd, s.data(), s.size(), 0, reinterpret_cast<const sockaddr*>(&To), sizeof To);
+  }
+  int Fd;
+  sockaddr_in To{};
+};
+
+// What the flooding peer sends, without its line end.
+const char* const kFloodText = "AT+SETVOL=1";
+
+// qxvolumed as a child, its JSON events read on a thread: counts the packets from the flooding
+// peer and notices the socket going active.
+class TDaemon {
+ public:
+  // lineEnd: the daemon's --line-end ("CRLF" as its form has it, or "" for whole datagrams).
+  // Says why on standard error when it does not start.
+  bool Start(const std::string& bin, int port, const char* lineEnd) {
+    if (Launch(bin, port, lineEnd)) return true;
+    std::fprintf(stderr, "bench_qxvolumed: %s did not start\n", bin.c_str());
+    return false;
+  }
+  ~TDaemon() {
+    if (FPid > 0) {
+      kill(FPid, SIGTERM);
+      waitpid(FPid, nullptr, 0);
+    }
+    if (FReader.joinable()) FReader.join();
+  }
+  long FloodRead() const { return FFlood; }
+
+ private:
+  bool Launch(const std::string& bin, int port, const char* lineEnd) {
+    int out[2];
+    if (pipe(out) != 0) return false;
+    FPid = fork();
+    if (FPid == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      close(out[1]);
+      const std::string p = std::to_string(port);
+      execl(bin.c_str(), bin.c_str(), "--port", p.c_str(), "--line-end", lineEnd, "--json",
+            "--no-overlay", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(out[1]);
+    FReader = std::thread([this, fd = out[0]] { Read(fd); });
+    std::unique_lock<std::mutex> lock(FLock);
+    return FChanged.wait_for(lock, std::chrono::seconds(15), [&] { return FActive; });
+  }
+  void Read(int fd) {
+    std::string buf;
+    char chunk[65536];
+    ssize_t n;
+    while ((n = read(fd, chunk, sizeof chunk)) > 0) {
+      buf.append(chunk, static_cast<size_t>(n));
+      size_t nl;
+      while ((nl = buf.find('\n')) != std::string::npos) {
+        const std::string line = buf.substr(0, nl);
+        buf.erase(0, nl + 1);
+        if (line.find("\"peer\":\"127.0.0.2\"") != std::string::npos) {
+          // Pieces that follow each other closely may arrive joined into one packet.
+          for (size_t at = line.find(kFloodText); at != std::string::npos;
+               at = line.find(kFloodText, at + 1))
+            ++FFlood;
+        }
+        if (line.find("\"event\":\"status\",\"active\":true") != std::string::npos) {
+          std::lock_guard<std::mutex> lock(FLock);
+          FActive = true;
+          FChanged.notify_all();
+        }
+      }
+    }
+    close(fd);
+  }
+  pid_t FPid = -1;
+  std::thread FReader;
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  bool FActive = false;
+  std::atomic<long> FFlood{0};
+};
+
+// Alternates between levels so that every set is a change. With `resend`, a set not seen within
+// 50 ms is sent again (a flooded socket loses datagrams) and the resends are counted.
+template <class SetFn>
+bool Measure(const char* what, TSinkWatcher& w, int rounds, SetFn set, std::vector<double>& micros,
+             long* resends = nullptr) {
+  for (int i = 0; i < rounds; ++i) {
+    const int target = 30 + (i % 2) * 20 + (i / 2) % 7;
+    const auto t0 = Clock::now();
+    set(target);
+    Clock::time_point seen;
+    bool ok = false;
+    while (!ok && Clock::now() - t0 < std::chrono::seconds(10)) {
+      ok = w.WaitFor(target, seen,
+                     resends ? std::chrono::milliseconds(50) : std::chrono::seconds(10));
+      if (!ok && resends) {
+        ++*resends;
+        set(target);
+      }
+    }
+    if (!ok) {
+      std::fprintf(stderr, "bench_qxvolumed: %s: the volume never became %d%%\n", what, target);
+      return false;
+    }
+    micros.push_back(std::chrono::duration<double, std::micro>(seen - t0).count());
+    // Each command finds the daemon idle, as a remote used by a person does (the overlay of the
+    // last change is painted by then).
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+int Inner(const std::string& daemonBin) {
+  TSinkWatcher watcher;
+  if (!watcher.Start()) {
+    std::fprintf(stderr, "bench_qxvolumed: cannot reach the private sound server\n");
+    return 1;
+  }
+  const int port = FreePort();
+  TDaemon daemon;
+  if (!daemon.Start(daemonBin, port, "CRLF")) return 1;
+  TPeer peer("127.0.0.1", port);
+  const int rounds = 200;
+  std::vector<double> own, remote, flooded;
+  auto viaDaemon = [&](int v) { peer.Send("AT+SETVOL=" + std::to_string(v) + "\r\n"); };
+  auto ownSet = [&](int v) { watcher.Set(v); };
+  if (!Measure("own set", watcher, rounds, ownSet, own)) return 1;
+  if (!Measure("datagram", watcher, rounds, viaDaemon, remote)) return 1;
+  // The same with whole datagrams as packets: the line mode's wait for pieces to join (10 ms
+  // after each line) is not paid.
+  std::vector<double> whole;
+  {
+    const int port2 = FreePort();
+    TDaemon daemon2;
+    if (!daemon2.Start(daemonBin, port2, "")) return 1;
+    TPeer peer2("127.0.0.1", port2);
+    auto bare = [&](int v) { peer2.Send("AT+SETVOL=" + std::to_string(v)); };
+    if (!Measure("whole datagram", watcher, rounds, bare, whole)) return 1;
+  }
+
+  // Another peer floods the daemon with commands it must drop: first as fast as it can, for
+  // the rate the daemon reads and drops; then at a fixed rate below that, while the real peer's
+  // commands are timed.
+  std::atomic<bool> stop{false};
+  std::atomic<long> sent{0};
+  auto flood = [&](double perSecond) {
+    return std::thread([&, perSecond] {
+      TPeer intruder("127.0.0.2", port);
+      const std::string datagram = std::string(kFloodText) + "\r\n";
+      const auto start = Clock::now();
+      for (long n = 0; !stop; ++n) {
+        if (perSecond > 0)
+          std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(
+                                                    std::chrono::duration<double>(n / perSecond)));
+        intruder.Send(datagram);
+        ++sent;
+      }
+    });
+  };
+  long readBefore = daemon.FloodRead();
+  auto f0 = Clock::now();
+  std::thread full = flood(0);
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  stop = true;
+  full.join();
+  double seconds = std::chrono::duration<double>(Clock::now() - f0).count();
+  const double fullSent = sent / seconds;
+  // The daemon's output lags behind its socket; what it read is counted once it is quiet.
+  long read = daemon.FloodRead();
+  for (long before = -1; read != before; read = daemon.FloodRead()) {
+    before = read;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  const double dropRate = (read - readBefore) / seconds;
+
+  const double paced = std::max(100.0, dropRate / 2);
+  stop = false;
+  sent = 0;
+  std::thread slow = flood(paced);
+  long resends = 0;
+  const bool ok =
+      Measure("datagram under a flood", watcher, rounds / 4, viaDaemon, flooded, &resends);
+  stop = true;
+  slow.join();
+  if (!ok) return 1;
+
+  const Stats o = Summarise(own), r = Summarise(remote), f = Summarise(flooded),
+              w = Summarise(whole);
+  std::printf("AT+SETVOL=N -> sound server event (us), 200 each\n");
+  std::printf("  baseline: client's own set       median %9.1f   p99 %9.1f\n", o.Median, o.P99);
+  std::printf("  CR LF line (built-in form)       median %9.1f   p99 %9.1f   ratio %6.2f / %6.2f\n",
+              r.Median, r.P99, r.Median / o.Median, r.P99 / o.P99);
+  std::printf("  whole datagram (--line-end '')   median %9.1f   p99 %9.1f   ratio %6.2f / %6.2f\n",
+              w.Median, w.P99, w.Median / o.Median, w.P99 / o.P99);
+  std::printf(
+      "  (target ratio <= 2; a line costs the receive side's 10 ms wait for more pieces)\n");
+  std::printf(
+      "flood from 127.0.0.2 at full speed: %.0f datagrams/s sent, %.0f/s read and "
+      "dropped by the daemon\n",
+      fullSent, dropRate);
+  std::printf("real peer under a flood of %.0f/s     median %9.1f   p99 %9.1f\n", paced, f.Median,
+              f.P99);
+  std::printf("  ratio to no flood                median %9.2f   p99 %9.2f   (%ld resends in %d)\n",
+              f.Median / r.Median, f.P99 / r.P99, resends, rounds / 4);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return 1;
+  self[n] = 0;
+  std::string dir(self);
+  dir.erase(dir.rfind('/'));
+  const std::string daemonBin = argc > 1 ? argv[1] : dir + "/qxvolumed";
+  if (std::getenv("QX_BENCH_UNDER_PULSE") == nullptr) {
+    // Never the machine's own sound server: a private one for the run.
+    const std::string script = QX_WITH_PULSE;
+    setenv("QX_BENCH_UNDER_PULSE", "1", 1);
+    execl(script.c_str(), script.c_str(), self, daemonBin.c_str(), static_cast<char*>(nullptr));
+    std::perror("bench_qxvolumed: with-pulse");
+    return 1;
+  }
+  return Inner(daemonBin);
+}
