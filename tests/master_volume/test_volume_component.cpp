@@ -153,13 +153,19 @@ TEST_F(Component, TheDesignerChangesNothingOnTheSystem) {
 TEST_F(Component, TrackBarHookChainsAndComesOff) {
   TTrackBar bar(nullptr);
   std::vector<TObject*> senders;
-  const TNotifyEvent own = TNotifyEvent::Callable([&](TObject* s) { senders.push_back(s); });
+  std::vector<int32_t> volumes;  // what the component held when the saved handler ran
+  TOwned<TProbedMasterVol> v;
+  const TNotifyEvent own = TNotifyEvent::Callable([&](TObject* s) {
+    senders.push_back(s);
+    volumes.push_back(v->Volume());
+  });
   bar.OnChange = own;
-  auto v = Make();
+  v = Make();
   v->setFVolumeTrackBar(&bar);
   v->setFVolumeTrackBar(&bar);  // twice: the application's handler is still the saved one
   bar.SetPosition(70);
   EXPECT_EQ(senders, (std::vector<TObject*>{v.get()}));
+  EXPECT_EQ(volumes, (std::vector<int32_t>{40}));  // called before the volume is taken
   EXPECT_EQ(v->Volume(), 70);
   EXPECT_FLOAT_EQ(endpoint->Level(), 0.7f);
   TTrackBar other(nullptr);
