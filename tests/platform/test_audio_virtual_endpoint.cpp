@@ -153,3 +153,48 @@ TEST(VirtualEndpointAbsence, AnOpenEndpointOutlivingItsDoubleFailsQuietly) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(EndpointInterfaces, BadArgumentsGetClearResults) {
+  TScopedVirtualEndpoint endpoint;
+  TComPtr<IMMDeviceEnumerator> e;
+  const GUID otherClass = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+  TComPtr<TRecordingCallback> outer(new TRecordingCallback);  // any object would do
+  struct {
+    const GUID* Class;
+    IUnknown* Outer;
+    const IID* Iid;
+    HRESULT Expected;
+  } creations[] = {{&CLSID_MMDeviceEnumerator, nullptr, &IID_IMMDeviceEnumerator, S_OK},
+                   {&CLSID_MMDeviceEnumerator, nullptr, &IID_IUnknown, S_OK},
+                   {&otherClass, nullptr, &IID_IMMDeviceEnumerator, REGDB_E_CLASSNOTREG},
+                   {&CLSID_MMDeviceEnumerator, outer.Get(), &IID_IMMDeviceEnumerator,
+                    static_cast<HRESULT>(0x80040110u)},
+                   {&CLSID_MMDeviceEnumerator, nullptr, &IID_IMMDevice, E_NOINTERFACE}};
+  for (const auto& c : creations) {
+    void* p = nullptr;
+    EXPECT_EQ(CoCreateInstance(*c.Class, c.Outer, CLSCTX_INPROC_SERVER, *c.Iid, &p), c.Expected);
+    EXPECT_EQ(p != nullptr, SUCCEEDED(c.Expected));
+    if (p != nullptr) static_cast<IUnknown*>(p)->Release();
+  }
+  EXPECT_EQ(CoCreateInstance(CLSID_MMDeviceEnumerator, nullptr, CLSCTX_INPROC_SERVER,
+                             IID_IMMDeviceEnumerator, nullptr),
+            E_POINTER);
+
+  ASSERT_EQ(CoCreateInstance(CLSID_MMDeviceEnumerator, nullptr, CLSCTX_INPROC_SERVER,
+                             IID_IMMDeviceEnumerator, e.PutVoid()),
+            S_OK);
+  TComPtr<IMMDevice> d;
+  EXPECT_EQ(e->GetDefaultAudioEndpoint(eCapture, eConsole, d.Put()), E_NOTFOUND);
+  EXPECT_EQ(e->GetDefaultAudioEndpoint(eAll, eConsole, d.Put()), E_INVALIDARG);
+  EXPECT_EQ(e->GetDefaultAudioEndpoint(eRender, eConsole, nullptr), E_POINTER);
+  ASSERT_EQ(e->GetDefaultAudioEndpoint(eRender, eMultimedia, d.Put()), S_OK);
+  void* v = nullptr;
+  EXPECT_EQ(d->Activate(IID_IMMDevice, CLSCTX_INPROC_SERVER, nullptr, &v), E_NOINTERFACE);
+  int params = 0;
+  EXPECT_EQ(d->Activate(IID_IAudioEndpointVolume, CLSCTX_INPROC_SERVER, &params, &v), E_INVALIDARG);
+  EXPECT_EQ(v, nullptr);
+}
+
+}  // namespace
