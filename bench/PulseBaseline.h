@@ -1,4 +1,4 @@
-// What a sound-server benchmark needs: a bare libpulse client as the baseline (it sets the
+// What the sound-server benchmarks share: a bare libpulse client as the baseline (it sets the
 // default sink's volume and waits for the server's change event), the figures' summary, and
 // running under a private server (scripts/with-pulse) so that no benchmark reaches the machine's.
 #pragma once
@@ -140,13 +140,12 @@ void RunUnderPrivateServer(int argc, char** argv) {
 // Measures `rounds` rounds of each side, a round being: set a percent, wait for its report
 // (ourRound(percent) and the bare client's SetAndWait, each false when nothing came within the
 // deadline). Interleaved batches after a warm-up, so that a change in machine load hits both sides
-// alike; prints both figures and their ratio. Returns the program's exit status.
+// alike. False, after saying so, when a report did not come.
 template <class TRound>
-int CompareWithBaseline(const char* program, const char* ourLabel, int rounds, TPulseBaseline& bare,
-                        TRound ourRound) {
+bool MeasureAgainstBaseline(const char* program, int rounds, TPulseBaseline& bare, TRound ourRound,
+                            std::vector<double>& ours, std::vector<double>& base) {
   constexpr int kBatches = 20;
   rounds = std::max(rounds, 100);
-  std::vector<double> ours, base;
   int n = 0;
   auto percent = [&] { return 20 + (n++ % 60); };  // never the previous value
   for (int i = 0; i < rounds / 10; ++i) {
@@ -160,7 +159,7 @@ int CompareWithBaseline(const char* program, const char* ourLabel, int rounds, T
       const auto t0 = Clock::now();
       if (!ourRound(percent())) {
         std::fprintf(stderr, "%s: no notification within 5 s\n", program);
-        return 1;
+        return false;
       }
       ours.push_back(Since(t0));
     }
@@ -169,20 +168,25 @@ int CompareWithBaseline(const char* program, const char* ourLabel, int rounds, T
       const auto t0 = Clock::now();
       if (!bare.SetAndWait(percent())) {
         std::fprintf(stderr, "%s: no subscription event within 5 s\n", program);
-        return 1;
+        return false;
       }
       base.push_back(Since(t0));
     }
   }
-  const TStats c = Summarise(ours);
-  const TStats p = Summarise(base);
-  std::printf("rounds per side: %zu\n", ours.size());
-  std::printf("%-38s : median %8.1f us   p99 %8.1f us\n", ourLabel, c.Median, c.P99);
-  std::printf("%-38s : median %8.1f us   p99 %8.1f us\n", "libpulse set -> subscription event",
-              p.Median, p.P99);
-  std::printf("%-38s : median %8.2f      p99 %8.2f\n", "ratio (target <= 1.5)", c.Median / p.Median,
-              c.P99 / p.P99);
-  return 0;
+  return true;
+}
+
+// Prints a figure of this run.
+void PrintFigure(const char* label, const TStats& s) {
+  std::printf("%-38s : median %8.1f us   p99 %8.1f us\n", label, s.Median, s.P99);
+}
+
+// Prints both sides' figures and their ratio.
+void PrintComparison(const char* ourLabel, const TStats& ours, const TStats& base) {
+  PrintFigure(ourLabel, ours);
+  PrintFigure("libpulse set -> subscription event", base);
+  std::printf("%-38s : median %8.2f      p99 %8.2f\n", "ratio (target <= 1.5)",
+              ours.Median / base.Median, ours.P99 / base.P99);
 }
 
 }  // namespace

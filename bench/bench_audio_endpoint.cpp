@@ -66,9 +66,13 @@ int main(int argc, char** argv) {
   TComPtr<TLevelWaiter> waiter(new TLevelWaiter);
   endpoint->RegisterControlChangeNotify(waiter.Get());
 
-  const int status = CompareWithBaseline(
-      "bench_audio_endpoint", "SetMasterVolumeLevelScalar -> OnNotify", rounds, bare,
-      [&](int percent) { return waiter->SetAndWait(endpoint.Get(), percent); });
+  std::vector<double> ours, base;
+  const bool measured = MeasureAgainstBaseline(
+      "bench_audio_endpoint", rounds, bare,
+      [&](int percent) { return waiter->SetAndWait(endpoint.Get(), percent); }, ours, base);
   endpoint->UnregisterControlChangeNotify(waiter.Get());
-  return status;
+  if (!measured) return 1;
+  std::printf("rounds per side: %zu\n", ours.size());
+  PrintComparison("SetMasterVolumeLevelScalar -> OnNotify", Summarise(ours), Summarise(base));
+  return 0;
 }

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "bench/PulseBaseline.h"
 #include "framework/app/Application.h"
 #include "framework/ui/Desktop.h"
 #include "framework/ui/FontLeakSuppression.h"
@@ -21,117 +22,6 @@
 #include "platform/mixer/SysVersion.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-constexpr auto kDeadline = std::chrono::seconds(5);
-
-struct TStats {
-  double Median;
-  double P99;
-};
-
-TStats Summarise(std::vector<double> us) {
-  std::sort(us.begin(), us.end());
-  return {us[us.size() / 2], us[std::min(us.size() - 1, us.size() * 99 / 100)]};
-}
-
-double Since(Clock::time_point t0) {
-  return std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
-}
-
-// A bare client: sets the default sink's volume and counts the server's sink change events.
-class TPulseBaseline {
- public:
-  ~TPulseBaseline() {
-    if (FLoop == nullptr) return;
-    pa_threaded_mainloop_stop(FLoop);
-    if (FContext != nullptr) {
-      pa_context_disconnect(FContext);
-      pa_context_unref(FContext);
-    }
-    pa_threaded_mainloop_free(FLoop);
-  }
-
-  bool Connect() {
-    FLoop = pa_threaded_mainloop_new();
-    if (FLoop == nullptr || pa_threaded_mainloop_start(FLoop) < 0) return false;
-    Locked lock(FLoop);
-    FContext = pa_context_new(pa_threaded_mainloop_get_api(FLoop), "qx-bench-baseline");
-    pa_context_set_state_callback(FContext, &TPulseBaseline::OnState, this);
-    if (pa_context_connect(FContext, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return false;
-    for (;;) {
-      pa_context_state_t s = pa_context_get_state(FContext);
-      if (s == PA_CONTEXT_READY) break;
-      if (!PA_CONTEXT_IS_GOOD(s)) return false;
-      pa_threaded_mainloop_wait(FLoop);
-    }
-    pa_context_set_subscribe_callback(FContext, &TPulseBaseline::OnEvent, this);
-    Wait(pa_context_subscribe(FContext, PA_SUBSCRIPTION_MASK_SINK, &TPulseBaseline::OnDone, this));
-    Wait(pa_context_get_server_info(FContext, &TPulseBaseline::OnServer, this));
-    Wait(pa_context_get_sink_info_by_name(FContext, FSink.c_str(), &TPulseBaseline::OnSink, this));
-    return !FSink.empty() && FChannels > 0;
-  }
-
-  // Sets the percent and waits for the change event it causes; false after the deadline.
-  bool SetAndWait(int percent) {
-    std::unique_lock wait(FLock);
-    const uint64_t before = FEvents;
-    wait.unlock();
-    {
-      Locked lock(FLoop);
-      pa_cvolume v;
-      pa_cvolume_set(&v, FChannels, static_cast<pa_volume_t>(PA_VOLUME_NORM * percent / 100));
-      pa_operation_unref(
-          pa_context_set_sink_volume_by_name(FContext, FSink.c_str(), &v, nullptr, nullptr));
-    }
-    wait.lock();
-    return FChanged.wait_for(wait, kDeadline, [&] { return FEvents > before; });
-  }
-
- private:
-  struct Locked {
-    explicit Locked(pa_threaded_mainloop* l) : L(l) { pa_threaded_mainloop_lock(L); }
-    ~Locked() { pa_threaded_mainloop_unlock(L); }
-    pa_threaded_mainloop* L;
-  };
-  // Waits for an operation (the loop's lock held).
-  void Wait(pa_operation* op) {
-    if (op == nullptr) return;
-    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(FLoop);
-    pa_operation_unref(op);
-  }
-  static void OnState(pa_context*, void* self) {
-    pa_threaded_mainloop_signal(static_cast<TPulseBaseline*>(self)->FLoop, 0);
-  }
-  static void OnDone(pa_context*, int, void* self) {
-    pa_threaded_mainloop_signal(static_cast<TPulseBaseline*>(self)->FLoop, 0);
-  }
-  static void OnServer(pa_context*, const pa_server_info* info, void* self) {
-    auto* b = static_cast<TPulseBaseline*>(self);
-    if (info != nullptr && info->default_sink_name != nullptr) b->FSink = info->default_sink_name;
-    pa_threaded_mainloop_signal(b->FLoop, 0);
-  }
-  static void OnSink(pa_context*, const pa_sink_info* info, int, void* self) {
-    auto* b = static_cast<TPulseBaseline*>(self);
-    if (info != nullptr) b->FChannels = info->volume.channels;
-    pa_threaded_mainloop_signal(b->FLoop, 0);
-  }
-  static void OnEvent(pa_context*, pa_subscription_event_type_t t, uint32_t, void* self) {
-    auto* b = static_cast<TPulseBaseline*>(self);
-    if ((t & PA_SUBSCRIPTION_EVENT_TYPE_MASK) != PA_SUBSCRIPTION_EVENT_CHANGE) return;
-    std::lock_guard lock(b->FLock);
-    ++b->FEvents;
-    b->FChanged.notify_all();
-  }
-
-  pa_threaded_mainloop* FLoop = nullptr;
-  pa_context* FContext = nullptr;
-  std::string FSink;
-  uint8_t FChannels = 0;
-  std::mutex FLock;
-  std::condition_variable FChanged;
-  uint64_t FEvents = 0;
-};
 
 // SetVolume raises OnAudioChange once itself; the round ends with the one its notification
 // raises, the first with the new percent after SetVolume returned.
@@ -167,14 +57,8 @@ std::vector<double> MeasurePaint(int rounds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (std::getenv("QX_PULSE_STOP") == nullptr) {
-    execl(QX_WITH_PULSE, QX_WITH_PULSE, argv[0], argc > 1 ? argv[1] : nullptr, nullptr);
-    std::perror("bench_master_volume: cannot run scripts/with-pulse");
-    return 1;
-  }
-  int rounds = argc > 1 ? std::atoi(argv[1]) : 1000;
-  rounds = std::max(rounds, 100);
-  constexpr int kBatches = 20;
+  RunUnderPrivateServer(argc, argv);
+  const int rounds = std::max(argc > 1 ? std::atoi(argv[1]) : 1000, 100);
   UseVirtualDesktop();  // the overlay is painted as usual, on no screen
   SetWin32Version(10, 0);
 
@@ -186,48 +70,18 @@ int main(int argc, char** argv) {
   TOwned<TQxMasterVol> vol(new TQxMasterVol(nullptr));
   std::vector<double> comp, base;
   int seen = 0;
-  int n = 0;
-  auto percent = [&] { return 20 + (n++ % 60); };  // never the previous value
-  for (int i = 0; i < rounds / 10; ++i) {          // warm up both
-    ComponentRound(vol.get(), percent(), seen);
-    bare.SetAndWait(percent());
-  }
-  // Interleaved batches, so that a change in machine load hits both sides alike.
-  for (int b = 0; b < kBatches; ++b) {
-    // One unmeasured round per side first takes in what the other side's changes left queued.
-    ComponentRound(vol.get(), percent(), seen);
-    for (int i = 0; i < rounds / kBatches; ++i) {
-      auto t0 = Clock::now();
-      if (!ComponentRound(vol.get(), percent(), seen)) {
-        std::fprintf(stderr, "bench_master_volume: no notification within 5 s\n");
-        return 1;
-      }
-      comp.push_back(Since(t0));
-    }
-    bare.SetAndWait(percent());
-    for (int i = 0; i < rounds / kBatches; ++i) {
-      auto t0 = Clock::now();
-      if (!bare.SetAndWait(percent())) {
-        std::fprintf(stderr, "bench_master_volume: no subscription event within 5 s\n");
-        return 1;
-      }
-      base.push_back(Since(t0));
-    }
-  }
+  const bool measured = MeasureAgainstBaseline(
+      "bench_master_volume", rounds, bare,
+      [&](int percent) { return ComponentRound(vol.get(), percent, seen); }, comp, base);
   vol->SetFOnAudioChange(TOnAudioChange());
+  if (!measured) return 1;
   TStats c = Summarise(comp);
   TStats p = Summarise(base);
   TStats f = Summarise(MeasurePaint(std::max(rounds / 10, 50)));
   std::printf("rounds per side: %zu\n", comp.size());
-  std::printf("SetVolume -> notified OnAudioChange : median %8.1f us   p99 %8.1f us\n", c.Median,
-              c.P99);
-  std::printf("libpulse set -> subscription event  : median %8.1f us   p99 %8.1f us\n", p.Median,
-              p.P99);
-  std::printf("ratio (target <= 1.5)               : median %8.2f      p99 %8.2f\n",
-              c.Median / p.Median, c.P99 / p.P99);
-  std::printf("of which one overlay frame painted  : median %8.1f us   p99 %8.1f us\n", f.Median,
-              f.P99);
-  std::printf("ratio less the painting             : median %8.2f\n",
+  PrintComparison("SetVolume -> notified OnAudioChange", c, p);
+  PrintFigure("of which one overlay frame painted", f);
+  std::printf("%-38s : median %8.2f\n", "ratio less the painting",
               (c.Median - f.Median) / p.Median);
   return 0;
 }
