@@ -110,8 +110,9 @@ TfrmVolume::TfrmVolume(TComponent* AOwner) : TForm(AOwner) {
 
 void TfrmVolume::CreateParams(TCreateParams& Params) {
   TForm::CreateParams(Params);
-  // Its own taskbar button, and no owner window to hide or minimise it with.
-  Params.ExStyle |= WS_EX_APPWINDOW;
+  // Its own taskbar button, and no owner window to hide or minimise it with. Shown on every
+  // change, whoever made it, it must never take the focus from what the user is typing into.
+  Params.ExStyle |= WS_EX_APPWINDOW | WS_EX_NOACTIVATE;
   Params.WndParent = GetDesktopWindow();
 }
 

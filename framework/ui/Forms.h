@@ -22,6 +22,8 @@ enum TFormBorderStyle : int32_t {
 constexpr uint32_t WS_EX_TOOLWINDOW = 0x00000080;
 constexpr uint32_t WS_EX_TOPMOST = 0x00000008;
 constexpr uint32_t WS_EX_APPWINDOW = 0x00040000;
+// Never given the focus by being shown or clicked (an on-screen display).
+constexpr uint32_t WS_EX_NOACTIVATE = 0x08000000;
 
 // What a form's window is created with; forms adjust it in CreateParams.
 struct TCreateParams {

@@ -442,7 +442,7 @@ TX11Window::TX11Window(TX11Backend& b, TCustomForm& form, const TCreateParams& p
   XSetWMProtocols(d, FWin, &B.A.WM_DELETE_WINDOW, 1);
   XWMHints hints{};
   hints.flags = InputHint;
-  hints.input = True;
+  hints.input = (params.ExStyle & WS_EX_NOACTIVATE) ? False : True;
   XSetWMHints(d, FWin, &hints);
   long pid = getpid();
   XChangeProperty(d, FWin, B.A.NET_WM_PID, XA_CARDINAL, 32, PropModeReplace,
@@ -513,7 +513,7 @@ void TX11Window::SetVisible(bool visible) {
   if (visible == FMapped) return;
   FMapped = visible;
   if (visible) {
-    if (FTopMost) {
+    if (FTopMost || (FParams.ExStyle & WS_EX_NOACTIVATE)) {
       // Shown on top by code, not by the user: the window manager should not move the focus.
       long zero = 0;
       XChangeProperty(B.Dpy, FWin, B.A.NET_WM_USER_TIME, XA_CARDINAL, 32, PropModeReplace,

@@ -15,6 +15,7 @@
 #define Screen XlibScreen
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/keysym.h>
 #undef Screen
 
@@ -241,6 +242,12 @@ TEST_F(OverlayOnX11, PlacedAboveTheDockAsABorderlessStayOnTopWindowWithItsOwnEnt
   Window transientFor = 0;
   EXPECT_FALSE(XGetTransientForHint(x.D, w, &transientFor));
   EXPECT_EQ(x.Property(w, "_NET_WM_ICON", XA_CARDINAL).size() > 2, true);
+  // It never takes the focus, not even when first shown.
+  XWMHints* hints = XGetWMHints(x.D, w);
+  ASSERT_NE(hints, nullptr);
+  EXPECT_TRUE((hints->flags & InputHint) && !hints->input);
+  XFree(hints);
+  EXPECT_EQ(x.Property(w, "_NET_WM_USER_TIME", XA_CARDINAL), std::vector<unsigned long>{0});
 }
 
 TEST_F(OverlayOnX11, LeftDockMovesTheStripRight) {
