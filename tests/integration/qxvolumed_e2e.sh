@@ -10,6 +10,8 @@ qxudp="$2"
 here="$(cd "$(dirname "$0")" && pwd)"
 peer="$here/udp_peer.py"
 [ -n "${PULSE_SERVER:-}" ] || { echo "run me under scripts/with-pulse" >&2; exit 2; }
+# Nothing here may reach the display of the machine the test runs on.
+unset DISPLAY
 dir="$(mktemp -d)"
 daemon=""
 cleanup() {
