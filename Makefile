@@ -5,7 +5,7 @@ TSAN_BUILD ?= build-tsan
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure --no-tests=error
 
-.PHONY: all bootstrap build test test-asan test-tsan bench run install clean
+.PHONY: all bootstrap build test test-asan test-tsan bench soak run install clean
 
 # The main job: the volume remote on 127.0.0.1:2800 (CR LF lines, commands from 127.0.0.1 only).
 RUN_ARGS ?=
@@ -49,6 +49,11 @@ install: build
 bench: build
 	@for b in $(BUILD)/bin/bench_*; do echo "== $$b"; \
 	  case $$b in *audio*|*mixer*) scripts/with-pulse $$b || exit 1;; *) $$b || exit 1;; esac; done
+
+# Long checks of the receive path (a minute or two): memory under a million datagrams per mode,
+# hostile senders against a second sender's latency.
+soak: build
+	@for b in $(BUILD)/bin/soak_*; do echo "== $$b"; $$b || exit 1; done
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

@@ -47,6 +47,12 @@ struct TApplication::Impl {
   int WakeFd;
   std::atomic<bool> Terminated{false};
   TCallQueue Calls;
+  // True while the main thread is (about to be) blocked in ppoll: only then does a queued call
+  // need the eventfd to wake it.
+  std::atomic<bool> Sleeping{false};
+  // When a queued call last ran, and when the descriptors were last polled (main thread only).
+  Clock::time_point LastCall{};
+  Clock::time_point LastPoll{};
 
   std::mutex TimerMutex;
   int64_t NextTimerId = 1;
@@ -68,6 +74,12 @@ struct TApplication::Impl {
     (void)r;
   }
 
+  // After a call was queued: wake the loop only when it sleeps (seq_cst pairs with Wait's
+  // store of Sleeping and its look at the queue).
+  void SignalIfSleeping() {
+    if (Sleeping.load()) Signal();
+  }
+
   void Drain() {
     uint64_t value;
     ssize_t r = read(WakeFd, &value, sizeof value);
@@ -83,9 +95,24 @@ struct TApplication::Impl {
     return std::min(left, limit);
   }
 
+  // While calls flow (one ran within kFlowing), the loop spins a little (TSpin) for the next one
+  // before it sleeps, and with calls waiting it polls the descriptors at most every kPollEvery:
+  // a steady stream of calls then costs the main thread no system call at all.
+  static constexpr auto kFlowing = std::chrono::microseconds(500);
+  TSpin Spin{std::chrono::microseconds(50)};
+  static constexpr auto kPollEvery = std::chrono::milliseconds(1);
+
   // Waits on the wake-up descriptor (and the watches when `withWatches`) for at most `wait`
   // (max(): no limit). Leaves the ready watch ids in PollIds.
   void Wait(Clock::duration wait, bool withWatches) {
+    PollIds.clear();
+    auto now = Clock::now();
+    if (Calls.Empty() && wait > Clock::duration::zero() && now - LastCall < kFlowing)
+      Spin.Until([this] { return !Calls.Empty(); });
+    if (!Calls.Empty()) {
+      if (now - LastPoll < kPollEvery) return;
+      wait = Clock::duration::zero();
+    }
     PollSet.clear();
     PollIds.clear();
     PollSet.push_back({WakeFd, POLLIN, 0});
@@ -97,7 +124,10 @@ struct TApplication::Impl {
         PollIds.push_back(id);
       }
     }
-    if (!Calls.Empty()) wait = Clock::duration::zero();
+    if (wait != Clock::duration::zero()) {
+      Sleeping.store(true);
+      if (!Calls.Empty()) wait = Clock::duration::zero();
+    }
     timespec ts{};
     timespec* tsp = nullptr;
     if (wait != Clock::duration::max()) {
@@ -107,6 +137,8 @@ struct TApplication::Impl {
       tsp = &ts;
     }
     int n = ppoll(PollSet.data(), PollSet.size(), tsp, nullptr);
+    Sleeping.store(false, std::memory_order_relaxed);
+    LastPoll = Clock::now();
     if (n < 0) {
       // EINTR: a signal; the caller goes round again.
       PollIds.clear();
@@ -177,7 +209,9 @@ struct TApplication::Impl {
   }
 
   int RunQueued(TApplication* app) {
-    return Calls.RunPending([app] { app->HandleException(app); });
+    const int ran = Calls.RunPending([app] { app->HandleException(app); });
+    if (ran > 0) LastCall = Clock::now();
+    return ran;
   }
 
   int Dispatch(TApplication* app) {
@@ -265,7 +299,7 @@ void TApplication::HandleException(TObject* Sender) {
 
 void TApplication::Queue(std::function<void()> fn) {
   FImpl->Calls.Push(std::move(fn));
-  FImpl->Signal();
+  FImpl->SignalIfSleeping();
 }
 
 void TApplication::RunOnMainThread(const TThreadMethod& method,
@@ -276,8 +310,9 @@ void TApplication::RunOnMainThread(const TThreadMethod& method,
   }
   TSyncCall call(method, abandoned);
   FImpl->Calls.Push(&call);
-  FImpl->Signal();
-  call.WaitDone();
+  const bool mainAwake = !FImpl->Sleeping.load();
+  if (!mainAwake) FImpl->Signal();
+  call.WaitDone(mainAwake);
 }
 
 int TApplication::AddWatch(int fd, std::function<void()> onReadable) {

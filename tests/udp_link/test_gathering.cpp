@@ -2,6 +2,9 @@
 // ends on a UTF-8 wire.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "UdpTestKit.h"
 
 class Gathering : public ActiveUdpTest {};
@@ -98,4 +101,30 @@ TEST_F(Gathering, WithUtf8LineEndsAreUtf8OnTheWireToo) {
   auto queued = peer.Receive();
   ASSERT_TRUE(queued);
   EXPECT_EQ(queued->Bytes, "q\xC4\x8D");
+}
+
+TEST_F(Gathering, AStopIsPromptUnderAFloodInEveryMode) {
+  for (const char* lineEnd : {"", "CRLF", ";"}) {
+    SCOPED_TRACE(lineEnd);
+    udp->SetFUDPLineEndRx(lineEnd);
+    udp->SetFUTF8(true);
+    Start();
+    std::atomic<bool> flooding{true};
+    std::atomic<int> sent{0};
+    std::thread flood([&] {
+      const std::string chunk(1400, '\xC5');  // never a line end, never valid UTF-8
+      while (flooding) {
+        peer.SendTo(port, chunk);
+        ++sent;
+      }
+    });
+    ASSERT_TRUE(Pump([&] { return sent > 2000 && (lineEnd[0] != '\0' || !rec.Packets.empty()); }));
+    auto t0 = std::chrono::steady_clock::now();
+    udp->SetUDPActive(false);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+    EXPECT_FALSE(udp->UDPActive());
+    flooding = false;
+    flood.join();
+    rec.Statuses.clear();
+  }
 }
