@@ -10,6 +10,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 #include <X11/extensions/shape.h>
 #include <X11/keysym.h>
 #undef Screen
@@ -50,8 +51,20 @@ class TX11Backend : public TWindowBackend {
   const char* Name() const override { return "x11"; }
   std::unique_ptr<TBackendWindow> CreateWindow(TCustomForm& form,
                                                const TCreateParams& params) override;
+  // The primary monitor's size (the first monitor's when none is primary), so that on a desktop
+  // of several monitors the overlay spans one, not all; the whole X screen without RandR.
   TPoint ScreenSize() override {
-    return {DisplayWidth(Dpy, ScreenNo), DisplayHeight(Dpy, ScreenNo)};
+    TPoint size{DisplayWidth(Dpy, ScreenNo), DisplayHeight(Dpy, ScreenNo)};
+    int count = 0;
+    if (XRRMonitorInfo* monitors = XRRGetMonitors(Dpy, Root, True, &count)) {
+      XRRMonitorInfo* chosen = count > 0 ? &monitors[0] : nullptr;
+      for (int i = 0; i < count; ++i)
+        if (monitors[i].primary) chosen = &monitors[i];
+      if (chosen != nullptr && chosen->width > 0 && chosen->height > 0)
+        size = {chosen->width, chosen->height};
+      XRRFreeMonitors(monitors);
+    }
+    return size;
   }
   bool TaskbarRect(TRect& r) override;
   bool ShowModalMessage(const String& text) override;

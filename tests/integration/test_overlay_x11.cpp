@@ -16,6 +16,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 #include <X11/keysym.h>
 #undef Screen
 
@@ -248,6 +249,30 @@ TEST_F(OverlayOnX11, PlacedAboveTheDockAsABorderlessStayOnTopWindowWithItsOwnEnt
   EXPECT_TRUE((hints->flags & InputHint) && !hints->input);
   XFree(hints);
   EXPECT_EQ(x.Property(w, "_NET_WM_USER_TIME", XA_CARDINAL), std::vector<unsigned long>{0});
+}
+
+// With several monitors the screen the overlay spans is the primary one.
+TEST_F(OverlayOnX11, ScreenIsThePrimaryMonitor) {
+  const Window root = DefaultRootWindow(x.D);
+  const Atom names[] = {x.Intern("QX-LEFT"), x.Intern("QX-RIGHT")};
+  for (int i = 0; i < 2; ++i) {
+    XRRMonitorInfo* m = XRRAllocateMonitor(x.D, 0);
+    m->name = names[i];
+    m->primary = i == 1;
+    m->x = i * 640;
+    m->width = i == 0 ? 640 : 1280;
+    m->height = i == 0 ? 480 : 1024;
+    m->mwidth = m->width / 4;
+    m->mheight = m->height / 4;
+    XRRSetMonitor(x.D, root, m);
+    XFree(m);
+  }
+  XSync(x.D, False);
+  EXPECT_EQ(Screen->Width(), 1280);
+  EXPECT_EQ(Screen->Height(), 1024);
+  for (Atom n : names) XRRDeleteMonitor(x.D, root, n);
+  XSync(x.D, False);
+  EXPECT_EQ(Screen->Width(), 1920);
 }
 
 TEST_F(OverlayOnX11, LeftDockMovesTheStripRight) {
