@@ -1,0 +1,51 @@
+// Design-time support of the volume package: its palette registration and its resources for a
+// designer host. The volume component has no property editor of its own.
+#include <cmath>
+
+#include "framework/design/DesignIntf.h"
+#include "framework/design/Package.h"
+#include "master_volume/QxMasterVol.h"
+
+namespace {
+
+// A loudspeaker with two sound waves, on a light ground.
+const std::vector<uint8_t>& PaletteDib() {
+  static const std::vector<uint8_t> dib = [] {
+    TPaletteBitmap b(0xF0F0F0);
+    const uint32_t body = 0x303030, wave = 0x0060C0;
+    b.Fill(2, 9, 5, 6, body);
+    for (int i = 0; i < 6; ++i) b.Fill(7 + i, 9 - i, 1, 6 + 2 * i, body);
+    for (int y = 0; y < TPaletteBitmap::Size; ++y)
+      for (int x = 14; x < TPaletteBitmap::Size; ++x) {
+        double d = std::hypot(x - 9.5, y - 11.5);
+        if (std::fabs(d - 6.5) < 0.7 || std::fabs(d - 10.5) < 0.7) b.Pixel(x, y, wave);
+      }
+    return b.Dib();
+  }();
+  return dib;
+}
+
+}  // namespace
+
+QX_PACKAGE_EXPORT void Register() {
+  RegisterComponents("Velmor", {TQxMasterVol::StaticClassInfo()});
+}
+
+QX_PACKAGE_EXPORT const TQxPackageInfo* QxPackageInfo() {
+  static const char* const requires_[] = {"framework", "design", "net", "TQxUDPS"};
+  static const TQxBitmapResource bitmaps[] = {
+      {"TQXMASTERVOL", PaletteDib().data(), PaletteDib().size()}};
+  static const TQxPackageInfo info{"QxMasterVolPkg",
+                                   "Velmor master volume component",
+                                   "1.0.0.0",
+                                   "1.0.0.0",
+                                   "QxMasterVolPkg",
+                                   "QxMasterVolPkg",
+                                   requires_,
+                                   4,
+                                   false,
+                                   false,
+                                   bitmaps,
+                                   1};
+  return &info;
+}
