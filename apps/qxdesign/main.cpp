@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <memory>
 
 #include "Inspector.h"
@@ -147,18 +146,6 @@ const TClassInfo* DroppableClass(const String& name) {
   return c;
 }
 
-void WriteFileAtomically(const String& path, const std::vector<uint8_t>& bytes) {
-  String tmp = path + ".tmp-" + IntToStr(static_cast<int32_t>(getpid()));
-  std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out || std::rename(tmp.c_str(), path.c_str()) != 0) {
-    std::remove(tmp.c_str());
-    throw Exception(path + ": cannot write the file");
-  }
-}
-
 // "Component.Property" split at its first dot.
 std::pair<String, String> Target(const String& s) {
   size_t dot = s.find('.');
@@ -183,7 +170,9 @@ int Bitmap(const Host& h, const Options& o) {
   if (c == nullptr) throw UsageError("no class '" + o.Args[1] + "' on the palette");
   const TQxBitmapResource* b = h.Bitmap(UpperCase(c->ClassName()));
   if (b == nullptr) throw UsageError("no palette bitmap for " + c->ClassName());
-  WriteFileAtomically(o.Out, BmpFileFromDib(b->Data, b->Size));
+  std::vector<uint8_t> bmp = BmpFileFromDib(b->Data, b->Size);
+  SaveFileAtomically(o.Out,
+                     std::string_view(reinterpret_cast<const char*>(bmp.data()), bmp.size()));
   return 0;
 }
 

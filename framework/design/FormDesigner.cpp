@@ -29,23 +29,20 @@ void TFormDesigner::Open(const String& path) {
   FRoot = CreateComponentFromFile(path, FOwner.get(), true);
 }
 
-void TFormDesigner::Save(const String& path) const {
-  if (FRoot == nullptr) throw Exception("no form to save");
-  String text = WriteComponentToText(FRoot);
+void SaveFileAtomically(const String& path, std::string_view bytes) {
   String tmp = path + ".tmp-" + IntToStr(static_cast<int32_t>(getpid()));
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.flush();
-    if (!out) {
-      std::remove(tmp.c_str());
-      throw Exception(path + ": cannot write the file");
-    }
-  }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+  std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out || std::rename(tmp.c_str(), path.c_str()) != 0) {
     std::remove(tmp.c_str());
     throw Exception(path + ": cannot write the file");
   }
+}
+
+void TFormDesigner::Save(const String& path) const {
+  if (FRoot == nullptr) throw Exception("no form to save");
+  SaveFileAtomically(path, WriteComponentToText(FRoot));
 }
 
 TComponent* TFormDesigner::Find(const String& name) const {

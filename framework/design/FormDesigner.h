@@ -5,6 +5,10 @@
 
 #include "framework/design/DesignIntf.h"
 
+// Writes to a temporary file beside `path`, then renames it over `path`, so that a reader sees
+// the old file or the whole new one; throws Exception naming the path.
+void SaveFileAtomically(const String& path, std::string_view bytes);
+
 class TFormDesigner {
  public:
   TFormDesigner();
