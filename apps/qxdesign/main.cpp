@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "Inspector.h"
@@ -103,10 +104,15 @@ bool Exists(const String& path) {
 
 class Host {
  public:
+  // A package named twice (by different paths too) is loaded and registered once.
   void Load(const String& path) {
-    for (const auto& p : FPackages)
-      if (p->Path() == path) return;
+    char* real = realpath(path.c_str(), nullptr);
+    String key = real != nullptr ? String(real) : path;
+    std::free(real);
+    for (const String& k : FKeys)
+      if (k == key) return;
     FPackages.push_back(std::make_unique<TDesignPackage>(path));
+    FKeys.push_back(key);
   }
   void LoadDefaults() {
 #ifdef QX_DEFAULT_PACKAGES
@@ -130,6 +136,7 @@ class Host {
 
  private:
   std::vector<std::unique_ptr<TDesignPackage>> FPackages;
+  std::vector<String> FKeys;
 };
 
 void Need(const Options& o, size_t least, size_t most, const char* what) {

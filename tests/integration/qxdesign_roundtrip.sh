@@ -31,6 +31,13 @@ sink_volume() { pactl get-sink-volume @DEFAULT_SINK@ | grep -o '[0-9]*%' | head 
 pactl set-sink-volume @DEFAULT_SINK@ 37%
 
 check "palette" "Velmor: TQxUDPS TQxMasterVol" "$("$bin" palette)"
+lib="$(dirname "$bin")/../lib/libTQxUDPS.so"
+check "a package named twice" "Velmor: TQxUDPS TQxMasterVol" "$("$bin" --package "$lib" palette)"
+has_line() { grep -qxF -- "$2" <<<"$3" || { echo "FAIL: $1: no line '$2' in: $3" >&2; exit 1; }; }
+pkg="$("$bin" package "$lib")"
+has_line "package" "file version: 1.0.0.0" "$pkg"
+has_line "package" "product name: TQxUDPS" "$pkg"
+has_line "package" "requires: framework, design, net" "$pkg"
 for class in TQxUDPS TQxMasterVol; do
   "$bin" bitmap "$class" -o "$class.bmp"
   check "$class.bmp size" 1782 "$(stat -c %s "$class.bmp")"
@@ -41,7 +48,7 @@ done
 "$bin" add remote.qxf TQxMasterVol Volume
 "$bin" add remote.qxf TTrackBar Bar
 "$bin" set remote.qxf Volume.QxUDPS=Udp Volume.VolumeTrackBar=Bar Volume.UdpRxPort=2900 \
-  Volume.UdpTxPort=2901 Udp.UDPActive=True Udp.UDPLineEndRx=CRLF Udp.UDPLineEndTx=LF
+  Volume.UdpTxPort=2901 Volume.Volume=80 Udp.UDPActive=True Udp.UDPLineEndRx=CRLF Udp.UDPLineEndTx=LF
 has "form" remote.qxf "object Remote: TForm"
 has "linked" remote.qxf "QxUDPS = Udp"
 has "ports through the link" remote.qxf "UDPRxPort = '2900'"
