@@ -110,6 +110,55 @@ bool Supported(TMimeChar set) {
   return set >= 0 && set <= UTF_8 && IconvName(set) != nullptr;
 }
 
+// U+E0000..U+E007F, the tag characters: F3 A0 80..81 80..BF in UTF-8. iconv drops them without
+// a word when the target lacks them, so they are found here and become '?' like any other.
+bool IsUtf8Tag(const unsigned char* p, size_t left) {
+  return left >= 4 && p[0] == 0xF3 && p[1] == 0xA0 && (p[2] == 0x80 || p[2] == 0x81) &&
+         p[3] >= 0x80 && p[3] <= 0xBF;
+}
+
+// Converts [in, in + inLeft) onto the end of out, one '?' for each bad or unconvertible spot.
+void AppendConverted(iconv_t cd, bool fromUtf8, bool toUtf8, char* in, size_t inLeft,
+                     std::string& out) {
+  if (inLeft == 0) return;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  // Single-byte sets need at most 3 UTF-8 bytes per byte (all their characters are in the BMP),
+  // and UTF-8 never needs more than 1 single-byte character per byte.
+  size_t used = out.size();
+  out.resize(used + (toUtf8 ? inLeft * 3 : inLeft));
+  char* outPtr = out.data() + used;
+  size_t outLeft = out.size() - used;
+  auto grow = [&] {
+    const size_t done = out.size() - outLeft;
+    out.resize(out.size() * 2 + 16);
+    outPtr = out.data() + done;
+    outLeft = out.size() - done;
+  };
+  while (inLeft > 0) {
+    if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1)) break;
+    const int err = errno;
+    if (err == E2BIG) {
+      grow();  // not expected with the sizes above; grow rather than cut the result short
+      continue;
+    }
+    if (err != EILSEQ && err != EINVAL) break;
+    // A bad or unconvertible spot: one '?' for it, then go on after it. A well-formed UTF-8
+    // character that the target lacks is skipped whole; a bad byte alone.
+    size_t skip = 1;
+    if (fromUtf8) {
+      const size_t k = WellFormedUtf8Length(reinterpret_cast<const unsigned char*>(in), inLeft);
+      if (k > 0) skip = k;
+    }
+    if (outLeft == 0) grow();
+    *outPtr++ = '?';
+    --outLeft;
+    in += skip;
+    inLeft -= skip;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  out.resize(out.size() - outLeft);
+}
+
 }  // namespace
 
 RawByteString CharsetConversion(const RawByteString& Value, TMimeChar CharFrom, TMimeChar CharTo) {
@@ -118,46 +167,24 @@ RawByteString CharsetConversion(const RawByteString& Value, TMimeChar CharFrom, 
   thread_local TConverterCache cache;
   iconv_t cd = cache.Get(CharFrom, CharTo);
   if (cd == TConverterCache::Failed) return Value;
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-
-  // Single-byte sets need at most 3 UTF-8 bytes per byte (all their characters are in the BMP),
-  // and UTF-8 never needs more than 1 single-byte character per byte.
-  std::string out(CharTo == UTF_8 ? Value.size() * 3 : Value.size(), '\0');
-  char* in = const_cast<char*>(Value.data());
-  size_t inLeft = Value.size();
-  char* outPtr = out.data();
-  size_t outLeft = out.size();
-  while (inLeft > 0) {
-    if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1)) break;
-    const int err = errno;
-    if (err == E2BIG) {
-      // Not expected with the sizes above; grow rather than cut the result short.
-      const size_t used = out.size() - outLeft;
-      out.resize(out.size() * 2 + 16);
-      outPtr = out.data() + used;
-      outLeft = out.size() - used;
-      continue;
+  const bool fromUtf8 = CharFrom == UTF_8, toUtf8 = CharTo == UTF_8;
+  std::string out;
+  out.reserve(toUtf8 ? Value.size() * 3 : Value.size());
+  char* data = const_cast<char*>(Value.data());
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+  size_t start = 0;
+  if (fromUtf8) {
+    for (size_t i = 0; i < Value.size();) {
+      if (!IsUtf8Tag(bytes + i, Value.size() - i)) {
+        ++i;
+        continue;
+      }
+      AppendConverted(cd, fromUtf8, toUtf8, data + start, i - start, out);
+      out += '?';
+      i += 4;
+      start = i;
     }
-    if (err != EILSEQ && err != EINVAL) break;
-    // A bad or unconvertible spot: one '?' for it, then go on after it. A well-formed UTF-8
-    // character that the target lacks is skipped whole; a bad byte alone.
-    size_t skip = 1;
-    if (CharFrom == UTF_8) {
-      const size_t k = WellFormedUtf8Length(reinterpret_cast<const unsigned char*>(in), inLeft);
-      if (k > 0) skip = k;
-    }
-    if (outLeft == 0) {
-      const size_t used = out.size();
-      out.resize(used * 2 + 16);
-      outPtr = out.data() + used;
-      outLeft = out.size() - used;
-    }
-    *outPtr++ = '?';
-    --outLeft;
-    in += skip;
-    inLeft -= skip;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
-  out.resize(out.size() - outLeft);
+  AppendConverted(cd, fromUtf8, toUtf8, data + start, Value.size() - start, out);
   return RawByteString(std::move(out));
 }

@@ -139,6 +139,10 @@ RawByteString StringToAnsi(std::string_view text) {
 }
 
 int64_t Round(double value) {
+  // NaN has no nearest integer: 0. Beyond the 64-bit range, infinities included: the nearer end.
+  if (std::isnan(value)) return 0;
+  if (value >= 9223372036854775808.0) return INT64_MAX;
+  if (value < -9223372036854775808.0) return INT64_MIN;
   double fl = std::floor(value);
   double diff = value - fl;
   if (diff > 0.5) return static_cast<int64_t>(fl) + 1;

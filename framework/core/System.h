@@ -55,7 +55,8 @@ class Exception : public std::runtime_error {
   String Message() const { return what(); }
 };
 
-// Round to nearest, halves to the even neighbour (banker's rounding).
+// Round to nearest, halves to the even neighbour (banker's rounding). NaN gives 0; a value beyond
+// the 64-bit range (an infinity too) gives the nearer end of it.
 int64_t Round(double value);
 
 // Leading blanks, optional sign, decimal digits or a hexadecimal number introduced by '$', 'x' or

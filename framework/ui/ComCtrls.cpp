@@ -85,16 +85,21 @@ void TTrackBar::SetShowSelRange(bool Value) {
   Invalidate();
 }
 
+// Positions span up to 2^32 - 1 steps (Min = -2^31, Max = 2^31 - 1): the arithmetic is 64-bit,
+// and offset (at most 2^32 - 1) times track (below 2^31) stays below 2^63.
 int32_t TTrackBar::ThumbX(int32_t position) const {
-  int32_t span = std::max(FMax - FMin, 1);
-  int32_t track = std::max(Width() - 2 * kMargin, 1);
-  return kMargin + static_cast<int32_t>(int64_t(position - FMin) * track / span);
+  int64_t span = std::max<int64_t>(int64_t(FMax) - FMin, 1);
+  int64_t track = std::max<int64_t>(int64_t(Width()) - 2 * kMargin, 1);
+  int64_t offset = std::clamp<int64_t>(int64_t(position) - FMin, 0, span);
+  return kMargin + static_cast<int32_t>(offset * track / span);
 }
 
 void TTrackBar::ClickAt(int32_t x) {
-  int32_t track = std::max(Width() - 2 * kMargin, 1);
-  double f = std::clamp(double(x - kMargin) / track, 0.0, 1.0);
-  SetPosition(FMin + static_cast<int32_t>(std::lround(f * (FMax - FMin))));
+  int64_t track = std::max<int64_t>(int64_t(Width()) - 2 * kMargin, 1);
+  double f = std::clamp(double(int64_t(x) - kMargin) / double(track), 0.0, 1.0);
+  int64_t span = std::max<int64_t>(int64_t(FMax) - FMin, 0);
+  int64_t p = int64_t(FMin) + std::llround(f * double(span));
+  SetPosition(static_cast<int32_t>(std::clamp<int64_t>(p, FMin, std::max(FMin, FMax))));
 }
 
 void TTrackBar::Paint() {

@@ -109,10 +109,11 @@ static_assert(sizeof(ADAPTER_STATUS) == 60);
 static_assert(sizeof(NCB) == (sizeof(void*) == 8 ? 96 : 64));
 
 // Carries out ncb->ncb_command synchronously; stores the result in ncb_retcode and ncb_cmd_cplt
-// and returns it. NCBENUM lists one LANA number per local adapter with a hardware address (in the
-// kernel's interface order, loopback left out); NCBRESET accepts any listed LANA; NCBASTAT with
-// ncb_callname "*" gives the ADAPTER_STATUS of a listed LANA, its first six bytes the hardware
-// address, and no names. A LANA that is not listed gives NRC_BRIDGE with the buffer untouched; a
-// buffer shorter than the answer receives the first part and NRC_INCOMP; ncb_length is set to the
-// bytes written. Other commands and ASYNCH requests give NRC_ILLCMD; a null ncb NRC_INVADDRESS.
+// and returns it. NCBENUM lists one LANA number per local adapter with an IPv4 address and a
+// hardware address (in the adapter table's order, loopback left out); NCBRESET accepts any listed
+// LANA; NCBASTAT with ncb_callname "*" gives the ADAPTER_STATUS of a listed LANA, its first six
+// bytes the hardware address, and no names. A LANA that is not listed gives NRC_BRIDGE with the
+// buffer untouched; a buffer shorter than the answer receives the first part and NRC_INCOMP;
+// ncb_length is set to the bytes written. Other commands and ASYNCH requests give NRC_ILLCMD; a
+// null ncb NRC_INVADDRESS.
 UCHAR Netbios(PNCB ncb);

@@ -1,6 +1,8 @@
 // Text helpers whose exact semantics the components rely on.
 #include <iconv.h>
 
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 #include "framework/core/System.h"
@@ -15,6 +17,20 @@ TEST(Round, HalvesGoToTheEvenNeighbour) {
   EXPECT_EQ(Round(12.5000001), 13);
   EXPECT_EQ(Round(32768 * 100 / 65535.0), 50);
   EXPECT_EQ(Round(50 * 65535 / 100.0), 32768);
+}
+
+TEST(Round, ValuesWithoutANearestInt64AreDefined) {
+  const std::pair<double, int64_t> cases[] = {
+      {std::nan(""), 0},
+      {HUGE_VAL, INT64_MAX},
+      {-HUGE_VAL, INT64_MIN},
+      {1e300, INT64_MAX},
+      {-1e300, INT64_MIN},
+      {9223372036854775808.0, INT64_MAX},
+      {-9223372036854775808.0, INT64_MIN},
+      {4503599627370497.0, 4503599627370497},
+  };
+  for (auto [in, out] : cases) EXPECT_EQ(Round(in), out) << in;
 }
 
 TEST(StrToIntDef, AcceptedForms) {

@@ -136,6 +136,24 @@ TEST(UiTrackBar, PositionStaysInRangeAndOnChangeFollowsRealChanges) {
   EXPECT_EQ(t->Position(), 25);
 }
 
+TEST_F(UiControls, TrackBarPaintsAndClicksOverTheWidest32BitRange) {
+  auto* bar = new TTrackBar(form.get());
+  bar->SetParent(form.get());
+  bar->SetBounds(0, 0, 150, 45);
+  bar->SetMin(INT32_MIN);
+  bar->SetMax(INT32_MAX);
+  bar->SetPosition(INT32_MAX);
+  form->Show();
+  bar->Repaint();  // thumb and ticks over a span of 2^32 - 1
+  const std::pair<int32_t, int32_t> clicks[] = {{0, INT32_MIN}, {149, INT32_MAX}};
+  for (auto [x, expected] : clicks) {
+    bar->ClickAt(x);
+    EXPECT_EQ(bar->Position(), expected) << x;
+  }
+  bar->ClickAt(75);  // the middle of the scale
+  EXPECT_LT(std::abs(int64_t(bar->Position())), int64_t(1) << 26);
+}
+
 TEST_F(UiControls, MouseGoesToTheControlUnderItAndStaysWithItWhileHeld) {
   auto* bar = new TTrackBar(form.get());
   bar->SetParent(form.get());

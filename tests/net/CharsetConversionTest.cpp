@@ -58,6 +58,11 @@ TEST(CharsetConversion, CharactersWithoutAWindows1250ByteBecomeOneQuestionMark) 
             B("a?b"));                                          // CJK, three bytes
   EXPECT_EQ(ToCp1250("\xF0\x9F\x98\x80\xC5\x81"), B("?\xA3"));  // emoji, four bytes
   EXPECT_EQ(ToCp1250("\xC3\xBF"), B("?"));                      // y with diaeresis
+  // Tag characters, U+E0000 to U+E007F, which iconv would drop silently.
+  EXPECT_EQ(ToCp1250("a\xF3\xA0\x80\x81"
+                     "b\xF3\xA0\x81\xBF\xF3\xA0\x82\x80"),
+            B("a?b??"));
+  EXPECT_EQ(CharsetConversion(B("\xF3\xA0\x81\xA1z"), UTF_8, ISO_8859_2), B("?z"));
 }
 
 TEST(CharsetConversion, UndefinedWindows1250BytesBecomeQuestionMarks) {
