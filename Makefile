@@ -2,10 +2,13 @@
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+# Seconds per fuzz target: briefly inside `make test`, longer with `make fuzz`.
+FUZZ_SECONDS ?= 15
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure --no-tests=error
 
-.PHONY: all bootstrap build test test-asan test-tsan bench soak run install clean
+.PHONY: all bootstrap build test test-asan test-tsan test-fuzz fuzz bench soak run install clean
 
 # The main job: the volume remote on 127.0.0.1:2800 (CR LF lines, commands from 127.0.0.1 only).
 RUN_ARGS ?=
@@ -22,15 +25,25 @@ build: bootstrap
 	ninja -C $(BUILD) -j$(JOBS)
 
 # Everything: the normal build's unit and integration tests, then the unit tests again under the
-# address and undefined-behaviour sanitizers.
+# address and undefined-behaviour sanitizers, then a short run of each parser's fuzz target.
 test: build
 	cd $(BUILD) && ctest $(CTEST_FLAGS)
 	$(MAKE) test-asan
+	$(MAKE) test-fuzz
 
 test-asan: bootstrap
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=address,undefined
 	ninja -C $(ASAN_BUILD) -j$(JOBS)
 	cd $(ASAN_BUILD) && ctest $(CTEST_FLAGS) -L unit
+
+# libFuzzer targets need clang: a configuration of their own (fuzz/CMakeLists.txt).
+test-fuzz: bootstrap
+	cmake -S fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DFUZZ_SECONDS=$(FUZZ_SECONDS)
+	ninja -C $(FUZZ_BUILD) -j$(JOBS)
+	cd $(FUZZ_BUILD) && ctest $(CTEST_FLAGS) -L fuzz
+
+fuzz:
+	$(MAKE) test-fuzz FUZZ_SECONDS=600
 
 test-tsan: bootstrap
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=thread
@@ -56,4 +69,4 @@ soak: build
 	@for b in $(BUILD)/bin/soak_*; do echo "== $$b"; $$b || exit 1; done
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

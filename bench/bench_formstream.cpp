@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "framework/core/FormStream.h"
-#include "tests/framework/form_boxes.h"
+#include "tests/framework/form_test_classes.h"
 
 namespace {
 

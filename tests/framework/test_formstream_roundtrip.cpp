@@ -5,74 +5,10 @@
 
 #include <random>
 
-#include "form_boxes.h"
+#include "form_test_classes.h"
 #include "framework/core/FormStream.h"
 
 namespace {
-
-int gLoadedCalls = 0;
-int gLiving = 0;
-
-class TProbe : public TComponent {
-  QX_CLASS(TProbe)
-  explicit TProbe(TComponent* AOwner) : TComponent(AOwner) { ++gLiving; }
-  ~TProbe() override { --gLiving; }
-
-  int32_t FSigned = 0;
-  uint32_t FUnsigned = 0;
-  uint32_t FFlags = 0;
-  TAlign FAlign = alNone;
-  TColor FColor = clBlack;
-  String FText;
-  TStringList FLines;
-  TComponent* FLink = nullptr;
-  TNotifyEvent FOnPoke;
-
-  void SetSigned(int32_t v) { FSigned = v; }
-  void SetUnsigned(uint32_t v) { FUnsigned = v; }
-  void SetFlags(uint32_t v) { FFlags = v; }
-  void SetAlign(TAlign v) { FAlign = v; }
-  void SetColor(TColor v) { FColor = v; }
-  void SetText(const String& v) { FText = v; }
-  void SetLines(TStrings* v) { FLines.Assign(v); }
-  void SetLink(TComponent* v) { FLink = v; }
-  void SetOnPoke(const TNotifyEvent& e) { FOnPoke = e; }
-  void Loaded() override {
-    ++gLoadedCalls;
-    TComponent::Loaded();
-  }
-};
-
-QX_DEFINE_CLASS(TProbe, TComponent, [](TPropsBuilder<TProbe>& p) {
-  p.Integer("Signed", &TProbe::FSigned, &TProbe::SetSigned, 0);
-  p.Integer("Unsigned", &TProbe::FUnsigned, &TProbe::SetUnsigned, 0);
-  p.Set("Flags", {"fA", "fB", "fC"}, &TProbe::FFlags, &TProbe::SetFlags, 0);
-  p.Enum("Align", {"alNone", "alTop", "alBottom", "alLeft", "alRight", "alClient"}, &TProbe::FAlign,
-         &TProbe::SetAlign, alNone);
-  p.Color("Color", &TProbe::FColor, &TProbe::SetColor, clBlack);
-  p.Text("Text", &TProbe::FText, &TProbe::SetText);
-  p.Strings(
-      "Lines", [](const TProbe* o) { return const_cast<TStringList*>(&o->FLines); },
-      &TProbe::SetLines);
-  p.Reference<TComponent>("Link", &TProbe::FLink, &TProbe::SetLink);
-  p.Event<TNotifyEvent>("OnPoke", &TProbe::FOnPoke, &TProbe::SetOnPoke);
-})
-
-class TProbeForm : public TComponent {
-  QX_CLASS(TProbeForm)
-  using TComponent::TComponent;
-  void Poke(TObject*) {}
-  void Prod(TObject*) {}
-  void Loaded() override {
-    ++gLoadedCalls;
-    TComponent::Loaded();
-  }
-};
-
-QX_DEFINE_CLASS(TProbeForm, TComponent, [](TPropsBuilder<TProbeForm>& p) {
-  p.Method("Poke", &TProbeForm::Poke);
-  p.Method("Prod", &TProbeForm::Prod);
-})
 
 // Writes, reads back into a fresh root with the same owner, and checks the second writing.
 String RoundTrip(TComponent* root, TOwned<TComponent>& again) {
@@ -291,7 +227,7 @@ TEST(FormRoundTrip, ARefusedReadRunsNoLoadedAndFreesWhatItBuilt) {
        "r.qxf:5:13: 'fZ' is not a member of Flags"},
   };
   for (const auto& [text, says] : cases) {
-    gLoadedCalls = 0;
+    TProbe::LoadedCalls = 0;
     TOwned<TProbeForm> root(new TProbeForm(nullptr));
     try {
       ReadComponentFromText(root.get(), text, "r.qxf");
@@ -299,9 +235,9 @@ TEST(FormRoundTrip, ARefusedReadRunsNoLoadedAndFreesWhatItBuilt) {
     } catch (const Exception& e) {
       EXPECT_EQ(String(e.what()), says);
     }
-    EXPECT_EQ(gLoadedCalls, 0) << says;
+    EXPECT_EQ(TProbe::LoadedCalls, 0) << says;
     EXPECT_EQ(root->ComponentCount(), 0) << says;
-    EXPECT_EQ(gLiving, 0) << says;
+    EXPECT_EQ(TProbe::Living, 0) << says;
     EXPECT_FALSE(root->IsLoading());
   }
 }
