@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "Inspector.h"
+#include "PropertyListing.h"
 #include "apps/common/EventOutput.h"
 #include "framework/design/FormDesigner.h"
 #include "framework/design/Package.h"

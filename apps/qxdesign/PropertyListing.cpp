@@ -1,4 +1,4 @@
-#include "Inspector.h"
+#include "PropertyListing.h"
 
 #include "apps/common/EventOutput.h"
 
