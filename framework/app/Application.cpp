@@ -63,6 +63,23 @@ struct TApplication::Impl {
   int NextWatchId = 1;
   std::map<int, TWatch> Watches;
 
+  // Calls for when the loop is idle (main thread only), and the batch being run.
+  std::vector<std::function<void()>> Idle, IdleRunning;
+
+  int RunIdle(TApplication* app) {
+    IdleRunning.swap(Idle);
+    const int ran = static_cast<int>(IdleRunning.size());
+    for (auto& fn : IdleRunning) {
+      try {
+        fn();
+      } catch (...) {
+        app->HandleException(app);
+      }
+    }
+    IdleRunning.clear();
+    return ran;
+  }
+
   // Reused between waits so that a turn of the loop allocates nothing.
   std::vector<pollfd> PollSet;
   std::vector<int> PollIds;
@@ -253,7 +270,7 @@ bool TApplication::Terminated() const {
 void TApplication::ProcessMessages() {
   RequireMainThread("Application.ProcessMessages");
   FImpl->Wait(Clock::duration::zero(), true);
-  FImpl->Dispatch(this);
+  if (FImpl->Dispatch(this) == 0) FImpl->RunIdle(this);
 }
 
 bool TApplication::HandleMessage(std::chrono::milliseconds timeout) {
@@ -263,8 +280,10 @@ bool TApplication::HandleMessage(std::chrono::milliseconds timeout) {
   for (;;) {
     auto limit = forever ? Clock::duration::max()
                          : std::max(deadline - Clock::now(), Clock::duration::zero());
-    FImpl->Wait(FImpl->UntilNextTimer(limit), true);
+    const bool idleWork = !FImpl->Idle.empty();
+    FImpl->Wait(idleWork ? Clock::duration::zero() : FImpl->UntilNextTimer(limit), true);
     if (FImpl->Dispatch(this) > 0) return true;
+    if (idleWork) return FImpl->RunIdle(this) > 0;
     if (Terminated()) return false;
     if (!forever && Clock::now() >= deadline) return false;
   }
@@ -300,6 +319,11 @@ void TApplication::HandleException(TObject* Sender) {
 void TApplication::Queue(std::function<void()> fn) {
   FImpl->Calls.Push(std::move(fn));
   FImpl->SignalIfSleeping();
+}
+
+void TApplication::QueueIdle(std::function<void()> fn) {
+  RequireMainThread("Application.QueueIdle");
+  FImpl->Idle.push_back(std::move(fn));
 }
 
 void TApplication::RunOnMainThread(const TThreadMethod& method,

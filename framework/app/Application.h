@@ -44,6 +44,11 @@ class TApplication : public TComponent {
   // Queues fn for the main thread; wakes the loop. Safe from any thread. Calls run in the order
   // they were queued; an exception leaving fn goes to HandleException.
   void Queue(std::function<void()> fn);
+  // Queues fn to run when nothing else is due (no queued call, posted message, due timer or
+  // readable watch), the way the host generates paint messages only for an empty queue: a
+  // repaint asked for twice before the loop is idle is made once, after what was waiting.
+  // Main thread only.
+  void QueueIdle(std::function<void()> fn);
   // Runs `method` on the main thread and waits for it; at once on the main thread. Its exception
   // is re-raised here. A call whose `abandoned` flag is set by the time the main thread reaches
   // it is not run, and the caller is never woken again (the forced stop of a thread).

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "framework/ui/CanvasFastPaths.h"
 #include "framework/ui/Graphics.h"
 
 struct HDC__ {
@@ -12,7 +13,10 @@ struct HDC__ {
 };
 
 struct TCanvas::TRecordedPath {
-  cairo_path_t* Path = nullptr;
+  cairo_path_t* Path = nullptr;  // set when the path is closed
+  // The text written into it, glyph by glyph, while nothing but text was.
+  std::vector<canvas_fast::TGlyphRun> Runs;
+  bool TextOnly = true;
   ~TRecordedPath() {
     if (Path != nullptr) cairo_path_destroy(Path);
   }
@@ -87,8 +91,15 @@ TCanvas::~TCanvas() = default;
 
 void TCanvas::Bind(_cairo* cr) {
   FCr = cr;
+  FPixels.reset();
   FPathOpen = false;
   FPath.reset();
+}
+
+const canvas_fast::TPixelTarget& TCanvas::PixelTarget() {
+  if (!FPixels)
+    FPixels = std::make_unique<canvas_fast::TPixelTarget>(canvas_fast::ProbePixelTarget(FCr));
+  return *FPixels;
 }
 
 HDC TCanvas::Handle() {
@@ -108,6 +119,7 @@ void TCanvas::SelectFont() {
 }
 
 void TCanvas::Rectangle(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  if (FPathOpen) FPath->TextOnly = false;
   if (FCr == nullptr) return;
   if (x2 < x1) std::swap(x1, x2);
   if (y2 < y1) std::swap(y1, y2);
@@ -115,21 +127,42 @@ void TCanvas::Rectangle(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     cairo_rectangle(FCr, x1, y1, x2 - x1, y2 - y1);
     return;
   }
+  // The outline covers the rectangle's outermost pixels, so it is the outer box in the pen with
+  // the inner box in the brush on top, or the ring between them without a brush. Boxes of
+  // whole pixels go straight into the pixels where they can: Cairo's fill costs far more per
+  // call than the few hundred pixels of a bar.
+  const int32_t w = FPen.Width;
+  const bool outline = FPen.Style == psSolid && w > 0 && x2 - x1 >= w && y2 - y1 >= w;
+  const bool fill = FBrush.Style == bsSolid;
+  const bool inner = x2 - x1 > 2 * w && y2 - y1 > 2 * w;
+  const canvas_fast::TPixelTarget& direct = PixelTarget();
+  if (direct.Usable && (fill || !outline || !inner)) {
+    if (outline) canvas_fast::FillBox(direct, FCr, x1, y1, x2, y2, FPen.Color);
+    if (fill && (!outline || inner)) {
+      const int32_t in = outline ? w : 0;
+      canvas_fast::FillBox(direct, FCr, x1 + in, y1 + in, x2 - in, y2 - in, FBrush.Color);
+    }
+    return;
+  }
   cairo_save(FCr);
   cairo_set_antialias(FCr, CAIRO_ANTIALIAS_NONE);
-  if (FBrush.Style == bsSolid) {
+  if (outline) {
+    SetColor(FPen.Color);
+    cairo_rectangle(FCr, x1, y1, x2 - x1, y2 - y1);
+    if (!fill && inner) {
+      cairo_set_fill_rule(FCr, CAIRO_FILL_RULE_EVEN_ODD);
+      cairo_rectangle(FCr, x1 + w, y1 + w, (x2 - x1) - 2 * w, (y2 - y1) - 2 * w);
+    }
+    cairo_fill(FCr);
+    if (fill && inner) {
+      SetColor(FBrush.Color);
+      cairo_rectangle(FCr, x1 + w, y1 + w, (x2 - x1) - 2 * w, (y2 - y1) - 2 * w);
+      cairo_fill(FCr);
+    }
+  } else if (fill) {
     SetColor(FBrush.Color);
     cairo_rectangle(FCr, x1, y1, x2 - x1, y2 - y1);
     cairo_fill(FCr);
-  }
-  int32_t w = FPen.Width;
-  if (FPen.Style == psSolid && w > 0 && x2 - x1 >= w && y2 - y1 >= w) {
-    // The outline lies on the rectangle's outermost pixels.
-    SetColor(FPen.Color);
-    cairo_set_line_width(FCr, w);
-    cairo_set_line_join(FCr, CAIRO_LINE_JOIN_MITER);
-    cairo_rectangle(FCr, x1 + w / 2.0, y1 + w / 2.0, (x2 - x1) - w, (y2 - y1) - w);
-    cairo_stroke(FCr);
   }
   cairo_restore(FCr);
 }
@@ -161,6 +194,7 @@ void TCanvas::FillAndStroke() {
 }
 
 void TCanvas::Ellipse(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  if (FPathOpen) FPath->TextOnly = false;
   if (FCr == nullptr || x1 == x2 || y1 == y2) return;
   if (x2 < x1) std::swap(x1, x2);
   if (y2 < y1) std::swap(y1, y2);
@@ -184,6 +218,7 @@ void TCanvas::Ellipse(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
 }
 
 void TCanvas::Polygon(const std::vector<TPoint>& points) {
+  if (FPathOpen) FPath->TextOnly = false;
   if (FCr == nullptr || points.size() < 2) return;
   if (!FPathOpen) {
     cairo_save(FCr);
@@ -201,6 +236,7 @@ void TCanvas::Polygon(const std::vector<TPoint>& points) {
 
 void TCanvas::Arc(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t x3, int32_t y3,
                   int32_t x4, int32_t y4) {
+  if (FPathOpen) FPath->TextOnly = false;
   if (FCr == nullptr || x1 == x2 || y1 == y2) return;
   double cx = (x1 + x2) / 2.0, cy = (y1 + y2) / 2.0;
   double rx = std::abs(x2 - x1) / 2.0, ry = std::abs(y2 - y1) / 2.0;
@@ -228,11 +264,13 @@ void TCanvas::Arc(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t x3, in
 }
 
 void TCanvas::MoveTo(int32_t x, int32_t y) {
+  if (FPathOpen) FPath->TextOnly = false;
   FPenPos = {x, y};
   if (FCr != nullptr && FPathOpen) cairo_move_to(FCr, x, y);
 }
 
 void TCanvas::LineTo(int32_t x, int32_t y) {
+  if (FPathOpen) FPath->TextOnly = false;
   if (FCr != nullptr) {
     if (FPathOpen) {
       if (!cairo_has_current_point(FCr)) cairo_move_to(FCr, FPenPos.X, FPenPos.Y);
@@ -257,12 +295,21 @@ void TCanvas::AddTextPath(int32_t x, int32_t y, const String& text) {
   cairo_font_extents(FCr, &fe);
   if (FBkMode == OPAQUE) {
     // An opaque background puts the character cell into the path as well.
+    FPath->TextOnly = false;
     cairo_text_extents_t te;
     cairo_text_extents(FCr, text.c_str(), &te);
     cairo_rectangle(FCr, x, y, std::round(te.x_advance), std::round(fe.ascent + fe.descent));
   }
-  cairo_move_to(FCr, x, y + std::round(fe.ascent));
-  cairo_text_path(FCr, text.c_str());
+  canvas_fast::TGlyphRun run(cairo_get_scaled_font(FCr), FFont.Name + '\n' + IntToStr(FFont.Style) +
+                                                             '\n' + IntToStr(FFont.Size));
+  if (!run.Convert(x, y + std::round(fe.ascent), text)) {
+    FPath->TextOnly = false;
+    cairo_move_to(FCr, x, y + std::round(fe.ascent));
+    cairo_text_path(FCr, text.c_str());
+    return;
+  }
+  cairo_glyph_path(FCr, run.Glyphs.data(), static_cast<int>(run.Glyphs.size()));
+  FPath->Runs.push_back(std::move(run));
 }
 
 void TCanvas::TextOut(int32_t x, int32_t y, const String& text) {
@@ -326,7 +373,7 @@ int TCanvas::SetBkMode(int mode) {
 
 bool TCanvas::BeginPath() {
   if (FCr == nullptr) return false;
-  FPath.reset();
+  FPath = std::make_unique<TRecordedPath>();
   cairo_new_path(FCr);
   FPathOpen = true;
   return true;
@@ -335,31 +382,40 @@ bool TCanvas::BeginPath() {
 bool TCanvas::EndPath() {
   if (FCr == nullptr || !FPathOpen) return false;
   FPathOpen = false;
-  FPath = std::make_unique<TRecordedPath>();
   FPath->Path = cairo_copy_path(FCr);
   cairo_new_path(FCr);
   return true;
 }
 
 bool TCanvas::StrokeAndFillPath() {
-  if (FCr == nullptr || FPathOpen || !FPath) return false;
-  cairo_save(FCr);
-  cairo_new_path(FCr);
-  cairo_append_path(FCr, FPath->Path);
-  cairo_close_path(FCr);
-  cairo_set_antialias(FCr, CAIRO_ANTIALIAS_NONE);
-  cairo_set_fill_rule(FCr, CAIRO_FILL_RULE_EVEN_ODD);
-  if (FBrush.Style == bsSolid) {
-    SetColor(FBrush.Color);
-    cairo_fill_preserve(FCr);
+  if (FCr == nullptr || FPathOpen || !FPath || FPath->Path == nullptr) return false;
+  canvas_fast::TPathPaint paint;
+  paint.Fill = FBrush.Style == bsSolid;
+  paint.Brush = FBrush.Color;
+  paint.Stroke = FPen.Style == psSolid && FPen.Width > 0;
+  paint.Pen = FPen.Color;
+  paint.PenWidth = FPen.Width;
+  // Text alone, the overlay's figure, is painted from glyphs kept between paints: stroking
+  // glyph outlines anew is most of a frame's cost.
+  if (!FPath->TextOnly || !canvas_fast::PaintGlyphsCached(FCr, FPath->Runs, paint)) {
+    cairo_save(FCr);
+    cairo_new_path(FCr);
+    cairo_append_path(FCr, FPath->Path);
+    cairo_close_path(FCr);
+    cairo_set_antialias(FCr, CAIRO_ANTIALIAS_NONE);
+    cairo_set_fill_rule(FCr, CAIRO_FILL_RULE_EVEN_ODD);
+    if (paint.Fill) {
+      SetColor(FBrush.Color);
+      cairo_fill_preserve(FCr);
+    }
+    if (paint.Stroke) {
+      SetColor(FPen.Color);
+      cairo_set_line_width(FCr, FPen.Width);
+      cairo_stroke_preserve(FCr);
+    }
+    cairo_new_path(FCr);
+    cairo_restore(FCr);
   }
-  if (FPen.Style == psSolid && FPen.Width > 0) {
-    SetColor(FPen.Color);
-    cairo_set_line_width(FCr, FPen.Width);
-    cairo_stroke_preserve(FCr);
-  }
-  cairo_new_path(FCr);
-  cairo_restore(FCr);
   FPath.reset();
   return true;
 }

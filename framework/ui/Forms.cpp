@@ -89,7 +89,7 @@ void TCustomForm::Close() {
       // Freed from the loop, after the handler that asked for it has returned.
       Hide();
       std::weak_ptr<bool> alive = FAlive;
-      Application->Queue([alive, this] {
+      Application->QueueIdle([alive, this] {
         if (auto a = alive.lock(); a && *a) TObject::Free(this);
       });
       break;
@@ -300,7 +300,7 @@ void TCustomForm::SchedulePresent() {
   if (FRepaintQueued || !Visible() || IsDestroying() || Application == nullptr) return;
   FRepaintQueued = true;
   std::weak_ptr<bool> alive = FAlive;
-  Application->Queue([alive, this] {
+  Application->QueueIdle([alive, this] {
     auto a = alive.lock();
     if (!a || !*a) return;
     FRepaintQueued = false;

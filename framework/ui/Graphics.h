@@ -62,6 +62,10 @@ using HDC = HDC__*;
 constexpr int TRANSPARENT = 1;
 constexpr int OPAQUE = 2;
 
+namespace canvas_fast {
+struct TPixelTarget;
+}
+
 class TCanvas : public TPersistent {
  public:
   TCanvas();
@@ -128,6 +132,10 @@ class TCanvas : public TPersistent {
   struct TRecordedPath;
   std::unique_ptr<TRecordedPath> FPath;
   std::unique_ptr<HDC__> FDC;
+  // Whether boxes may be written straight into the bound context's pixels; looked at once per
+  // binding, on the first box.
+  const canvas_fast::TPixelTarget& PixelTarget();
+  std::unique_ptr<canvas_fast::TPixelTarget> FPixels;
 };
 
 // An image held in memory (32-bit with alpha, premultiplied like Cairo's).
