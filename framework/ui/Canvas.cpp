@@ -136,8 +136,16 @@ void TCanvas::Rectangle(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   const bool fill = FBrush.Style == bsSolid;
   const bool inner = x2 - x1 > 2 * w && y2 - y1 > 2 * w;
   const canvas_fast::TPixelTarget& direct = PixelTarget();
-  if (direct.Usable && (fill || !outline || !inner)) {
-    if (outline) canvas_fast::FillBox(direct, FCr, x1, y1, x2, y2, FPen.Color);
+  if (direct.Usable) {
+    if (outline && inner) {
+      // The ring as four bands, each pixel written once.
+      canvas_fast::FillBox(direct, FCr, x1, y1, x2, y1 + w, FPen.Color);
+      canvas_fast::FillBox(direct, FCr, x1, y2 - w, x2, y2, FPen.Color);
+      canvas_fast::FillBox(direct, FCr, x1, y1 + w, x1 + w, y2 - w, FPen.Color);
+      canvas_fast::FillBox(direct, FCr, x2 - w, y1 + w, x2, y2 - w, FPen.Color);
+    } else if (outline) {
+      canvas_fast::FillBox(direct, FCr, x1, y1, x2, y2, FPen.Color);
+    }
     if (fill && (!outline || inner)) {
       const int32_t in = outline ? w : 0;
       canvas_fast::FillBox(direct, FCr, x1 + in, y1 + in, x2 - in, y2 - in, FBrush.Color);

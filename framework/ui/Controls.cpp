@@ -307,8 +307,44 @@ void TWinControl::PaintBackground(_cairo* cr) {
   cairo_restore(cr);
 }
 
+namespace {
+
+// True when windowed children that lay their own background cover the whole of `area`: what
+// the parent lays beneath them would never be seen (the overlay's form is all panels).
+bool CoveredByOpaqueChildren(const std::vector<TControl*>& children, TRect area) {
+  std::vector<TRect> opaque;
+  std::vector<int32_t> xs{area.Left, area.Right}, ys{area.Top, area.Bottom};
+  for (TControl* c : children) {
+    auto* w = dynamic_cast<TWinControl*>(c);
+    if (w == nullptr || !w->Visible() || w->ParentBackground()) continue;
+    TRect r{std::max(area.Left, w->Left()), std::max(area.Top, w->Top()),
+            std::min(area.Right, w->Left() + w->Width()),
+            std::min(area.Bottom, w->Top() + w->Height())};
+    if (r.IsEmpty()) continue;
+    opaque.push_back(r);
+    xs.insert(xs.end(), {r.Left, r.Right});
+    ys.insert(ys.end(), {r.Top, r.Bottom});
+  }
+  if (opaque.empty()) return false;
+  std::sort(xs.begin(), xs.end());
+  std::sort(ys.begin(), ys.end());
+  // Every cell of the grid the edges make must lie in some child.
+  for (size_t i = 0; i + 1 < xs.size(); ++i)
+    for (size_t j = 0; j + 1 < ys.size(); ++j) {
+      if (xs[i] == xs[i + 1] || ys[j] == ys[j + 1]) continue;
+      bool inside = false;
+      for (const TRect& r : opaque)
+        inside = inside || (r.Left <= xs[i] && xs[i + 1] <= r.Right && r.Top <= ys[j] &&
+                            ys[j + 1] <= r.Bottom);
+      if (!inside) return false;
+    }
+  return true;
+}
+
+}  // namespace
+
 void TWinControl::PaintTo(_cairo* cr) {
-  PaintBackground(cr);
+  if (!CoveredByOpaqueChildren(FControls, {0, 0, Width(), Height()})) PaintBackground(cr);
   TControl::PaintTo(cr);
   // Pictures and shapes lie on the parent's surface, beneath the windowed children.
   for (TControl* c : FControls)
