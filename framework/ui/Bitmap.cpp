@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "framework/ui/CairoColor.h"
 #include "framework/ui/Graphics.h"
 
 namespace {
@@ -82,8 +83,7 @@ void TBitmap::Clear(TColor color) {
   if (FSurface == nullptr) return;
   cairo_t* cr = cairo_create(FSurface);
   cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-  cairo_set_source_rgb(cr, GetRValue(color) / 255.0, GetGValue(color) / 255.0,
-                       GetBValue(color) / 255.0);
+  SetCairoSource(cr, color);
   cairo_paint(cr);
   cairo_destroy(cr);
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "framework/ui/CairoColor.h"
 #include "framework/ui/CanvasFastPaths.h"
 #include "framework/ui/Graphics.h"
 
@@ -23,10 +24,6 @@ struct TCanvas::TRecordedPath {
 };
 
 namespace {
-
-void SetSourceColor(cairo_t* cr, TColor c) {
-  cairo_set_source_rgb(cr, GetRValue(c) / 255.0, GetGValue(c) / 255.0, GetBValue(c) / 255.0);
-}
 
 // Measuring needs a context even when the canvas is not bound to one.
 cairo_t* MeasureContext() {
@@ -111,7 +108,7 @@ TCanvas* TCanvas::FromHandle(HDC dc) {
 }
 
 void TCanvas::SetColor(TColor c) {
-  SetSourceColor(FCr, c);
+  SetCairoSource(FCr, c);
 }
 
 void TCanvas::SelectFont() {

@@ -1,5 +1,7 @@
 #include "framework/ui/CanvasFastPaths.h"
 
+#include "framework/ui/CairoColor.h"
+
 #include <cairo.h>
 
 #include <algorithm>
@@ -246,10 +248,6 @@ const TGlyphMasks* Masks(const TGlyphRun& run, unsigned long index, int penWidth
   return &entries.front();
 }
 
-void SetSource(cairo_t* cr, TColor c) {
-  cairo_set_source_rgb(cr, GetRValue(c) / 255.0, GetGValue(c) / 255.0, GetBValue(c) / 255.0);
-}
-
 }  // namespace
 
 bool PaintGlyphsCached(cairo_t* cr, const std::vector<TGlyphRun>& runs, const TPathPaint& paint) {
@@ -290,12 +288,12 @@ bool PaintGlyphsCached(cairo_t* cr, const std::vector<TGlyphRun>& runs, const TP
   // Every interior first, then every outline on top, as the path's fill and stroke would.
   cairo_save(cr);
   if (paint.Fill) {
-    SetSource(cr, paint.Brush);
+    SetCairoSource(cr, paint.Brush);
     for (const TPlaced& p : placed)
       cairo_mask_surface(cr, p.Masks->Fill, p.X + p.Masks->X, p.Y + p.Masks->Y);
   }
   if (paint.Stroke) {
-    SetSource(cr, paint.Pen);
+    SetCairoSource(cr, paint.Pen);
     for (const TPlaced& p : placed)
       cairo_mask_surface(cr, p.Masks->Stroke, p.X + p.Masks->X, p.Y + p.Masks->Y);
   }

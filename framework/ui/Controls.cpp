@@ -1,4 +1,5 @@
 #include "framework/ui/Controls.h"
+#include "framework/ui/CairoColor.h"
 
 #include <cairo.h>
 
@@ -301,7 +302,7 @@ void TWinControl::PaintBackground(_cairo* cr) {
   if (ParentBackground()) return;
   TColor c = Color();
   cairo_save(cr);
-  cairo_set_source_rgb(cr, GetRValue(c) / 255.0, GetGValue(c) / 255.0, GetBValue(c) / 255.0);
+  SetCairoSource(cr, c);
   cairo_rectangle(cr, 0, 0, Width(), Height());
   cairo_fill(cr);
   cairo_restore(cr);

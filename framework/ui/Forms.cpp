@@ -1,4 +1,5 @@
 #include "framework/ui/Forms.h"
+#include "framework/ui/CairoColor.h"
 
 #include <cairo.h>
 
@@ -263,7 +264,7 @@ void TCustomForm::PaintBackground(_cairo* cr) {
   cairo_save(cr);
   cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
   TColor c = Color();
-  cairo_set_source_rgb(cr, GetRValue(c) / 255.0, GetGValue(c) / 255.0, GetBValue(c) / 255.0);
+  SetCairoSource(cr, c);
   cairo_paint(cr);
   cairo_restore(cr);
 }
