@@ -19,6 +19,11 @@ bool Whole(double v) {
   return std::floor(v) == v && std::abs(v) < 1e7;
 }
 
+// A move by whole pixels and nothing else: what keeps pixels the same when shapes move.
+bool WholePixelMove(const cairo_matrix_t& m) {
+  return m.xx == 1 && m.yy == 1 && m.xy == 0 && m.yx == 0 && Whole(m.x0) && Whole(m.y0);
+}
+
 uint32_t OpaquePixel(TColor c) {
   return 0xFF000000u | (uint32_t(GetRValue(c)) << 16) | (uint32_t(GetGValue(c)) << 8) |
          uint32_t(GetBValue(c));
@@ -43,7 +48,7 @@ TPixelTarget ProbePixelTarget(cairo_t* cr) {
   if (op != CAIRO_OPERATOR_OVER && op != CAIRO_OPERATOR_SOURCE) return t;
   cairo_matrix_t m;
   cairo_get_matrix(cr, &m);
-  if (m.xx != 1 || m.yy != 1 || m.xy != 0 || m.yx != 0 || !Whole(m.x0) || !Whole(m.y0)) return t;
+  if (!WholePixelMove(m)) return t;
 
   cairo_rectangle_list_t* clip = cairo_copy_clip_rectangle_list(cr);
   const bool one = clip->status == CAIRO_STATUS_SUCCESS && clip->num_rectangles <= 1;
@@ -254,8 +259,7 @@ bool PaintGlyphsCached(cairo_t* cr, const std::vector<TGlyphRun>& runs, const TP
   if (cr == nullptr || cairo_get_operator(cr) != CAIRO_OPERATOR_OVER) return false;
   cairo_matrix_t m;
   cairo_get_matrix(cr, &m);
-  if (m.xx != 1 || m.yy != 1 || m.xy != 0 || m.yx != 0 || !Whole(m.x0) || !Whole(m.y0))
-    return false;
+  if (!WholePixelMove(m)) return false;
   const int penWidth = paint.Stroke ? paint.PenWidth : 0;
   struct TPlaced {
     const TGlyphMasks* Masks;
