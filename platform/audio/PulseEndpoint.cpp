@@ -48,6 +48,7 @@ struct TPulseEndpoint::TCallHolder {
   TPulseEndpoint* Self;
   std::shared_ptr<TCall> Call;
   uint32_t Generation;
+  TSinkState Wanted;  // what the write asked for, reported once the server took it
 };
 
 HRESULT TPulseEndpoint::Open(std::shared_ptr<TEndpointBackend>& backend) {
@@ -224,13 +225,9 @@ void TPulseEndpoint::OnSinkInfo(pa_context* c, const pa_sink_info* info, int eol
   }
   if (self->FDefaultName != info->name) return;  // an answer about a sink no longer the default
 
-  bool notify;
+  const TSinkState state{true, info->index, info->name, info->volume, info->mute != 0};
   {
     std::lock_guard lock(self->FLock);
-    TSinkState& r = self->FReported;
-    const bool sameDevice = self->FEverReported && r.Name == info->name && r.Index == info->index;
-    notify = self->FEverReported &&
-             (!sameDevice || !SameVolume(r.Volume, info->volume) || r.Mute != (info->mute != 0));
     TSinkState& s = self->FSink;
     // A write still on its way wins over an answer sent before the server had it.
     const bool keepOwnWrite = self->FPendingWrites > 0 && s.Known && s.Index == info->index;
@@ -241,16 +238,29 @@ void TPulseEndpoint::OnSinkInfo(pa_context* c, const pa_sink_info* info, int eol
       s.Volume = info->volume;
       s.Mute = info->mute != 0;
     }
-    r = {true, info->index, info->name, info->volume, info->mute != 0};
-    self->FEverReported = true;
   }
   self->MarkStarted();
-  if (!notify) return;
-  std::vector<float> channels(info->volume.channels);
-  for (unsigned i = 0; i < info->volume.channels; ++i)
-    channels[i] = TEndpointBackend::ClampLevel(static_cast<float>(info->volume.values[i]) /
+  self->Report(state);
+}
+
+void TPulseEndpoint::Report(const TSinkState& state) {
+  {
+    std::lock_guard lock(FLock);
+    TSinkState& r = FReported;
+    const bool sameDevice = FEverReported && r.Name == state.Name && r.Index == state.Index;
+    const bool notify = FEverReported && (!sameDevice || !SameVolume(r.Volume, state.Volume) ||
+                                          r.Mute != state.Mute);
+    r = state;
+    r.Known = true;
+    const bool first = !FEverReported;
+    FEverReported = true;
+    if (first || !notify) return;
+  }
+  std::vector<float> channels(state.Volume.channels);
+  for (unsigned i = 0; i < state.Volume.channels; ++i)
+    channels[i] = TEndpointBackend::ClampLevel(static_cast<float>(state.Volume.values[i]) /
                                                static_cast<float>(PA_VOLUME_NORM));
-  self->FCallbacks.Deliver(LevelOf(info->volume), info->mute != 0, channels);
+  FCallbacks.Deliver(LevelOf(state.Volume), state.Mute, channels);
 }
 
 void TPulseEndpoint::OnCallSuccess(pa_context*, int success, void* holder) {
@@ -262,11 +272,20 @@ void TPulseEndpoint::OnCallSuccess(pa_context*, int success, void* holder) {
 void TPulseEndpoint::OnCallState(pa_operation* o, void* holder) {
   if (pa_operation_get_state(o) == PA_OPERATION_RUNNING) return;
   auto* h = static_cast<TCallHolder*>(holder);
+  const bool current = h->Generation == h->Self->FGeneration;
   {
     std::lock_guard lock(h->Self->FLock);
-    if (h->Generation == h->Self->FGeneration && h->Self->FPendingWrites > 0)
-      --h->Self->FPendingWrites;
+    if (current && h->Self->FPendingWrites > 0) --h->Self->FPendingWrites;
   }
+  bool ok;
+  {
+    std::lock_guard lock(h->Call->Lock);
+    ok = h->Call->Ok;
+  }
+  // The server has taken the write: its state is now what was written, so the change is
+  // notified before the writer goes on, without waiting for the change event's round trip.
+  // The event's own read follows and notifies only where the server made it differ.
+  if (ok && current && pa_operation_get_state(o) == PA_OPERATION_DONE) h->Self->Report(h->Wanted);
   {
     std::lock_guard lock(h->Call->Lock);
     h->Call->Finished = true;
@@ -339,7 +358,7 @@ HRESULT TPulseEndpoint::Write(bool isMute, const std::function<void(TSinkState&)
     ++FPendingWrites;
   }
   auto call = std::make_shared<TCall>();
-  auto* holder = new TCallHolder{this, call, FGeneration};
+  auto* holder = new TCallHolder{this, call, FGeneration, wanted};
   pa_operation* op = isMute
                          ? pa_context_set_sink_mute_by_index(
                                FContext, wanted.Index, wanted.Mute ? 1 : 0, OnCallSuccess, holder)
@@ -356,11 +375,6 @@ HRESULT TPulseEndpoint::Write(bool isMute, const std::function<void(TSinkState&)
   }
   pa_operation_set_state_callback(op, OnCallState, holder);
   pa_operation_unref(op);
-  // Read the sink back at once: the answer follows the write's and carries the new state, so
-  // the notification does not wait for the change event's round trip.
-  if (pa_operation* readBack =
-          pa_context_get_sink_info_by_index(FContext, wanted.Index, OnSinkInfo, this))
-    pa_operation_unref(readBack);
   if (inLoop) return S_OK;
   pa_threaded_mainloop_unlock(FLoop);
 

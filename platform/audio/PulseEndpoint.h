@@ -72,6 +72,9 @@ class TPulseEndpoint : public TEndpointBackend {
   static void OnCallState(pa_operation* o, void* holder);
   void ScheduleRetry();
   void MarkStarted();
+  // Records the server's state of the default sink; notifies when it differs from the last
+  // report (never for the first).
+  void Report(const TSinkState& state);
 
   pa_threaded_mainloop* FLoop = nullptr;
   pa_context* FContext = nullptr;   // guarded by the main loop's lock
