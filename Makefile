@@ -64,7 +64,7 @@ bench: build
 	  case $$b in *audio*|*mixer*) scripts/with-pulse $$b || exit 1;; *) $$b || exit 1;; esac; done
 
 # Long checks of the receive path (a minute or two): memory under a million datagrams per mode,
-# hostile senders against a second sender's latency.
+# hostile senders against a second sender's latency, and a prompt SIGINT to qxudp under a flood.
 soak: build
 	@for b in $(BUILD)/bin/soak_*; do echo "== $$b"; $$b || exit 1; done
 
