@@ -64,6 +64,14 @@ class TSpin {
   std::atomic<uint32_t> FIdle{0};
 };
 
+// Bare futex operations on a process-private word.
+inline void FutexWait(int* word, int value) {
+  syscall(SYS_futex, word, FUTEX_WAIT_PRIVATE, value, nullptr, nullptr, 0);
+}
+inline void FutexWake(int* word) {
+  syscall(SYS_futex, word, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
 // A Synchronize call: lives on the waiting thread's stack, so queueing it allocates nothing.
 class TSyncCall {
  public:
@@ -79,10 +87,11 @@ class TSyncCall {
     } catch (...) {
       FError = std::current_exception();
     }
-    // After this exchange the caller may return and free the call; only the futex wake follows,
-    // and the kernel does not read a private futex's memory to wake it. A caller still spinning
-    // needs no wake at all.
-    if (FDone.exchange(kDone, std::memory_order_acq_rel) == kSleeping) Futex(FUTEX_WAKE_PRIVATE, 1);
+    // After this exchange the caller may return and free the call: nothing of it is touched
+    // again. The wake goes through an address taken before, and the kernel does not read a
+    // private futex's memory to wake it. A caller still spinning needs no wake at all.
+    int* const word = FutexWord();
+    if (FDone.exchange(kDone, std::memory_order_acq_rel) == kSleeping) FutexWake(word);
   }
 
   // Caller: waits for Run, then re-raises what the method raised. Spins briefly first (a
@@ -98,16 +107,16 @@ class TSyncCall {
         int state = kPending;
         FDone.compare_exchange_strong(state, kSleeping, std::memory_order_acq_rel);
         if (state == kDone) break;
-        Futex(FUTEX_WAIT_PRIVATE, kSleeping);
+        FutexWait(FutexWord(), kSleeping);
       }
     }
     if (FError) std::rethrow_exception(FError);
   }
 
  private:
-  void Futex(int op, int value) {
+  int* FutexWord() {
     static_assert(sizeof(FDone) == sizeof(int));
-    syscall(SYS_futex, reinterpret_cast<int*>(&FDone), op, value, nullptr, nullptr, 0);
+    return reinterpret_cast<int*>(&FDone);
   }
 
   static constexpr int kPending = 0, kDone = 1, kSleeping = 2;

@@ -125,8 +125,19 @@ void TThread::ThreadProc(std::shared_ptr<TState> state, TThread* self) {
 }
 
 void TThread::TerminateOnMain(const std::shared_ptr<TState>& state) {
+  if (state->Abandoned) return;
   TThread* t = state->Owner.load();
-  if (t == nullptr || state->Abandoned) return;
+  // An owner with an OnTerminate handler looks at FatalException there; otherwise the exception
+  // that ended Execute is shown the way an event handler's is.
+  const bool ownerHandles = t != nullptr && t->OnTerminate.Assigned();
+  if (state->Fatal && !ownerHandles) {
+    try {
+      std::rethrow_exception(state->Fatal);
+    } catch (...) {
+      Application->HandleException(t != nullptr ? static_cast<TObject*>(t) : Application);
+    }
+  }
+  if (t == nullptr) return;
   state->Terminating = true;
   try {
     t->DoTerminate();

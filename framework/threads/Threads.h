@@ -36,7 +36,8 @@ class TThread : public TObject {
   // Read on the main thread once OnTerminate has run: the thread object is then freed there.
   bool FreeOnTerminate = false;
   TNotifyEvent OnTerminate;
-  // The exception that ended Execute, if one did; it is not shown anywhere else.
+  // The exception that ended Execute, if one did. Without an OnTerminate handler (where the owner
+  // may look at it) it also goes to Application->HandleException on the main thread.
   std::exception_ptr FatalException() const;
 
   // Runs `method` on the main thread and waits for it; at once when called on the main thread.

@@ -151,6 +151,28 @@ TEST(ThreadTerminate, ExceptionLeavingExecuteEndsTheThreadQuietly) {
   EXPECT_THROW(std::rethrow_exception(t->FatalException()), Exception);
 }
 
+TEST(ThreadTerminate, ExceptionLeavingExecuteWithoutOnTerminateReachesTheApplication) {
+  struct TLog {
+    void Handler(TObject* sender, const std::exception& e) {
+      Sender = sender;
+      Text = e.what();
+      OnMain = TApplication::IsMainThread();
+    }
+    TObject* Sender = nullptr;
+    String Text;
+    bool OnMain = false;
+  } log;
+  Application->OnException = TExceptionEvent(&log, &TLog::Handler);
+  TOwned<TLambdaThread> t(
+      new TLambdaThread([](TLambdaThread&) { throw Exception("socket gone"); }));
+  t->Start();
+  t->WaitFor();
+  Application->OnException = nullptr;
+  EXPECT_EQ(log.Sender, t.get());
+  EXPECT_EQ(log.Text, "socket gone");
+  EXPECT_TRUE(log.OnMain);
+}
+
 TEST(ThreadWait, WaitForServesSynchronizeAndOnTerminate) {
   // The main thread never turns the loop itself: WaitFor must.
   int synced = 0;
