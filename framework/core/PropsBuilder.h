@@ -1,10 +1,14 @@
-// Typed construction of a class's property table. Included by Classes.h.
+// Typed construction of a class's property table.
 #pragma once
 
 #include <concepts>
 #include <limits>
 #include <type_traits>
 #include <utility>
+
+#include "framework/core/ClassInfo.h"
+#include "framework/core/Component.h"
+#include "framework/core/StringList.h"
 
 namespace qx_detail {
 
