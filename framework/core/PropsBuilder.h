@@ -217,6 +217,14 @@ class TPropsBuilder {
   void Event(const char* name, G get, S set) {
     FInfo.FProps.push_back(std::make_unique<qx_detail::EventProp<C, E, G, S>>(name, get, set));
   }
+  // An event property that is a plain field of the class (or of a base), read and written as is.
+  template <class E, class B>
+  requires std::is_base_of_v<B, C>
+  void Event(const char* name, E B::*field) {
+    Event<E>(
+        name, [field](const C* o) -> const E& { return o->*field; },
+        [field](C* o, const E& e) { o->*field = e; });
+  }
   // A method published by name, for binding events in form files.
   template <class M>
   void Method(const char* name, M method) {

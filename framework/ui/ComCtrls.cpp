@@ -13,9 +13,7 @@ QX_DEFINE_CLASS(TTrackBar, TWinControl, [](TPropsBuilder<TTrackBar>& b) {
   b.Enum("TickMarks", {"tmBottomRight", "tmTopLeft", "tmBoth"}, &TTrackBar::TickMarks,
          &TTrackBar::SetTickMarks, tmBottomRight);
   b.Boolean("Visible", &TTrackBar::Visible, &TTrackBar::SetVisible, true);
-  b.template Event<TNotifyEvent>(
-      "OnChange", [](const TTrackBar* t) { return t->OnChange; },
-      [](TTrackBar* t, const TNotifyEvent& e) { t->OnChange = e; });
+  b.Event("OnChange", &TTrackBar::OnChange);
 })
 
 namespace {

@@ -41,18 +41,10 @@ QX_DEFINE_CLASS(TForm, TCustomForm, [](TPropsBuilder<TForm>& b) {
   b.Text("Icon", &TForm::Icon, &TForm::SetIcon);
   b.Boolean("Scaled", &TForm::Scaled, &TForm::SetScaled, true);
   b.Boolean("Visible", &TForm::Visible, &TForm::SetVisible, false);
-  b.template Event<TCloseEvent>(
-      "OnClose", [](const TForm* f) { return f->OnClose; },
-      [](TForm* f, const TCloseEvent& e) { f->OnClose = e; });
-  b.template Event<TNotifyEvent>(
-      "OnCreate", [](const TForm* f) { return f->OnCreate; },
-      [](TForm* f, const TNotifyEvent& e) { f->OnCreate = e; });
-  b.template Event<TNotifyEvent>(
-      "OnHide", [](const TForm* f) { return f->OnHide; },
-      [](TForm* f, const TNotifyEvent& e) { f->OnHide = e; });
-  b.template Event<TNotifyEvent>(
-      "OnShow", [](const TForm* f) { return f->OnShow; },
-      [](TForm* f, const TNotifyEvent& e) { f->OnShow = e; });
+  b.Event("OnClose", &TForm::OnClose);
+  b.Event("OnCreate", &TForm::OnCreate);
+  b.Event("OnHide", &TForm::OnHide);
+  b.Event("OnShow", &TForm::OnShow);
 })
 
 TCustomForm::TCustomForm(TComponent* AOwner) : TWinControl(AOwner) {
