@@ -25,13 +25,6 @@ void DrawOutlinedText(TCanvas* canvas, int32_t X, int32_t Y, const String& text)
   SetBkMode(dc, previous);
 }
 
-template <class T>
-T* Bind(TfrmVolume* form, const char* name) {
-  auto* c = dynamic_cast<T*>(form->FindComponent(name));
-  if (c == nullptr) throw Exception(String("frmVolumeU.qxf: missing component ") + name);
-  return c;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -92,6 +85,12 @@ void TVolPanel::DrawBar() {
 QX_DEFINE_CLASS(TfrmVolume, TForm, [](TPropsBuilder<TfrmVolume>& b) {
   b.Enum("VolumeAlign", AlignNames(), &TfrmVolume::VolumeAlign, &TfrmVolume::SetVolumeAlign,
          alBottom);
+  b.Field("Panel1", &TfrmVolume::Panel1);
+  b.Field("Timer1", &TfrmVolume::Timer1);
+  b.Field("Image1", &TfrmVolume::Image1);
+  b.Field("imgWiFi", &TfrmVolume::imgWiFi);
+  b.Field("Timer2", &TfrmVolume::Timer2);
+  b.Field("imgMute", &TfrmVolume::imgMute);
   b.Method("FormCreate", &TfrmVolume::FormCreate);
   b.Method("FormShow", &TfrmVolume::FormShow);
   b.Method("Timer1Timer", &TfrmVolume::Timer1Timer);
@@ -99,13 +98,8 @@ QX_DEFINE_CLASS(TfrmVolume, TForm, [](TPropsBuilder<TfrmVolume>& b) {
 })
 
 TfrmVolume::TfrmVolume(TComponent* AOwner) : TForm(AOwner) {
+  // The published fields point at their components as the description is read.
   ReadComponentFromText(this, frmVolumeU_qxf, "frmVolumeU.qxf");
-  Panel1 = Bind<TPanel>(this, "Panel1");
-  Timer1 = Bind<TTimer>(this, "Timer1");
-  Image1 = Bind<TImage>(this, "Image1");
-  imgWiFi = Bind<TImage>(this, "imgWiFi");
-  Timer2 = Bind<TTimer>(this, "Timer2");
-  imgMute = Bind<TImage>(this, "imgMute");
 }
 
 void TfrmVolume::CreateParams(TCreateParams& Params) {

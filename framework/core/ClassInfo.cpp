@@ -52,6 +52,13 @@ const TMethodEntry* TClassInfo::FindMethod(std::string_view name) const {
   return nullptr;
 }
 
+const TFieldEntry* TClassInfo::FindField(std::string_view name) const {
+  for (const TClassInfo* c = this; c != nullptr; c = c->FParent)
+    for (const auto& f : c->FFields)
+      if (SameText(f.Name, name)) return &f;
+  return nullptr;
+}
+
 std::vector<const TMethodEntry*> TClassInfo::Methods() const {
   std::vector<const TMethodEntry*> out =
       FParent ? FParent->Methods() : std::vector<const TMethodEntry*>{};

@@ -77,6 +77,15 @@ struct TMethodEntry {
   std::function<bool(const std::any&, const TObject*)> Matches;  // is this ref obj->method?
 };
 
+// A component field a class publishes by name: the form reader points it at the component of
+// that name it creates, and the owner clears it when that component goes.
+struct TFieldEntry {
+  String Name;
+  const TClassInfo* Class = nullptr;  // what the field may hold
+  std::function<void(TObject*, TComponent*)> Set;
+  std::function<TComponent*(const TObject*)> Get;
+};
+
 class TClassInfo {
  public:
   const String& ClassName() const { return FClassName; }
@@ -87,6 +96,7 @@ class TClassInfo {
   const TPropInfo* FindProperty(std::string_view name) const;  // case-insensitive
   const TMethodEntry* FindMethod(std::string_view name) const;
   std::vector<const TMethodEntry*> Methods() const;
+  const TFieldEntry* FindField(std::string_view name) const;  // case-insensitive
   // Creates an instance with an owner, or nullptr for classes that cannot be created by name.
   TComponent* Create(TComponent* owner) const { return FFactory ? FFactory(owner) : nullptr; }
   bool Creatable() const { return static_cast<bool>(FFactory); }
@@ -104,6 +114,7 @@ class TClassInfo {
   const TClassInfo* FParent = nullptr;
   std::vector<std::unique_ptr<TPropInfo>> FProps;
   std::vector<TMethodEntry> FMethods;
+  std::vector<TFieldEntry> FFields;
   std::function<TComponent*(TComponent*)> FFactory;
 };
 

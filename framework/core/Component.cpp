@@ -64,6 +64,10 @@ void TComponent::RemoveComponent(TComponent* c) {
     if (n != FNames.end() && n->second == c) FNames.erase(n);
   }
   c->FOwner = nullptr;
+  // A published field that named it must not outlive it.
+  if (!c->FName.empty())
+    if (const TFieldEntry* field = ClassInfo()->FindField(c->FName))
+      if (field->Get(this) == c) field->Set(this, nullptr);
   Notification(c, opRemove);
 }
 

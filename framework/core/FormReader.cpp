@@ -93,6 +93,11 @@ class Builder {
           TComponent* existing = FRoot->FindComponent(n.Name);
           if (!names.insert(LowerCase(n.Name)).second || existing != nullptr)
             Fail(n.Line, n.Col, "A component named " + n.Name + " already exists");
+          const TFieldEntry* field = FRoot->ClassInfo()->FindField(n.Name);
+          if (field != nullptr && !n.Class->InheritsFrom(field->Class))
+            Fail(n.Line, n.Col,
+                 "field " + n.Name + " holds a " + field->Class->ClassName() + ", not a " +
+                     n.ClassName);
         }
       }
       for (PropNode& p : n.Props) CheckProp(n, p);
@@ -208,6 +213,9 @@ class Builder {
       Guard(node.Line, node.Col, [&] {
         if (i == 0 && node.Name.empty()) return;
         c->SetName(node.Name);
+        if (i > 0)
+          if (const TFieldEntry* field = FRoot->ClassInfo()->FindField(node.Name))
+            field->Set(FRoot, c);
         // Controls directly under the root are parented by it too.
         if (i > 0) c->SetParentComponent(FComps[node.Parent]);
       });

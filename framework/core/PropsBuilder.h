@@ -225,6 +225,18 @@ class TPropsBuilder {
         name, [field](const C* o) -> const E& { return o->*field; },
         [field](C* o, const E& e) { o->*field = e; });
   }
+  // A component field published by name (the field's own name, as form files name the
+  // component): reading a form file points it at the component of that name.
+  template <class T, class B>
+  requires std::is_base_of_v<B, C> && std::is_base_of_v<TComponent, T>
+  void Field(const char* name, T* B::*field) {
+    TFieldEntry e;
+    e.Name = name;
+    e.Class = T::StaticClassInfo();
+    e.Set = [field](TObject* o, TComponent* c) { static_cast<C*>(o)->*field = static_cast<T*>(c); };
+    e.Get = [field](const TObject* o) -> TComponent* { return static_cast<const C*>(o)->*field; };
+    FInfo.FFields.push_back(std::move(e));
+  }
   // A method published by name, for binding events in form files.
   template <class M>
   void Method(const char* name, M method) {

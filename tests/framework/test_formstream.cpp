@@ -72,12 +72,14 @@ class TRootForm : public TComponent {
   QX_CLASS(TRootForm)
   using TComponent::TComponent;
   int pings = 0;
+  TGadget* G1 = nullptr;  // published: set by name when read
   void Ping(TObject*) { ++pings; }
   void Pong(TObject*) {}
   void Other(TObject*, TCloseAction&) {}
 };
 
 QX_DEFINE_CLASS(TRootForm, TComponent, [](TPropsBuilder<TRootForm>& p) {
+  p.Field("G1", &TRootForm::G1);
   p.Method("Ping", &TRootForm::Ping);
   p.Method("Pong", &TRootForm::Pong);
   p.Method("Other", &TRootForm::Other);
@@ -133,6 +135,11 @@ TEST_F(FormStream, ReadsEveryKindOfProperty) {
   g1->FOnPing(g1);
   EXPECT_EQ(form->pings, 1);
   EXPECT_EQ(g1->FOnPing, TNotifyEvent(form, &TRootForm::Ping));
+  // The published field names the component while it lives.
+  EXPECT_EQ(form->G1, g1);
+  g2->FLink = nullptr;
+  TObject::Free(g1);
+  EXPECT_EQ(form->G1, nullptr);
 }
 
 TEST_F(FormStream, AppliesInFileOrderThenEventsThenReferencesThenLoaded) {
@@ -208,6 +215,8 @@ TEST_F(FormStream, MalformedFilesAreRefusedWithTheirPosition) {
        "read-only"},
       {"object Main: TRootForm\n  object G: TGadget\n  end\n  object G: TGadget\n  end\nend\n",
        "4:3", "already exists"},
+      {"object Main: TRootForm\n  object G1: TRootForm\n  end\nend\n", "2:3",
+       "field G1 holds a TGadget, not a TRootForm"},
       {"object Main: TRootForm\n  Count ? 3\nend\n", "2:9", "unexpected character"},
       {"object Main: TRootForm\nend\nextra\n", "3:1", "after the end"},
       {"object Main: TRootForm\n  object G: TGadget\n    Count = 99999999999\n  end\nend\n", "3:13",
