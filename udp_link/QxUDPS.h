@@ -12,41 +12,15 @@
 #include "framework/core/Classes.h"
 #include "framework/threads/Threads.h"
 #include "framework/ui/Forms.h"
-#include "net/blcksock.h"
-#include "udp_link/PacketGatherer.h"
-
-class TQxUDPS;
-class TUDPThread;
-class TUDPClientThread;
+#include "udp_link/PacketText.h"
+#include "udp_link/QxUDPSLink.h"
+#include "udp_link/UDPClientThread.h"
+#include "udp_link/UDPServerThread.h"
 
 // Sender, PacketUDP, PacketUDPHex, PeerIP, PeerPort, Response (in and out).
 using TOnGetPacketUDP = TMethod<TObject*, String, String, String, String, String&>;
 // Sender, Active, Error, ErrorDesc.
 using TOnUDPStatus = TMethod<TObject*, bool, int32_t, String>;
-
-// Guards the receive threads' send queues, for every component of the process.
-extern TCriticalSection* csCriticalSection;
-
-// The bytes a line-end property names: "CRLF" (any case) is CR LF, "CR" is CR, anything else is
-// its own text in the ANSI code page, empty is none.
-RawByteString LineEndBytes(const String& text);
-// "HEX(n) " followed by two upper-case hexadecimal digits per byte.
-String HexForm(const RawByteString& bytes);
-void HexFormInto(std::string_view bytes, String& out);
-// A line end as it goes on the wire: re-encoded to UTF-8 when `utf8` is set.
-RawByteString WireLineEnd(const RawByteString& lineEnd, bool utf8);
-
-// What a worker thread holds instead of the component itself. The component cuts its workers
-// off by clearing Owner (under Lock) when it stops waiting for them or dies; a worker touches the
-// component only while holding Lock and seeing Owner set, so it can never reach a dead component.
-struct TQxUDPSLink {
-  std::mutex Lock;
-  TQxUDPS* Owner = nullptr;
-  // One reply of a one-shot send at a time passes through the component's reply slots.
-  std::mutex ReplyLock;
-  // One-shot sends started and not yet finished.
-  std::atomic<int> Running{0};
-};
 
 class TQxUDPS : public TComponent {
   QX_CLASS(TQxUDPS)
@@ -176,79 +150,3 @@ class TQxUDPS : public TComponent {
   bool FTornDown = false;
   int32_t FStopWaitCycles = 30000;
 };
-
-// One queued datagram of a receive thread.
-class TmyData : public TObject {
- public:
-  TmyData(const String& ip, const String& port, const String& data)
-      : Mstr(data), Mip(ip), mPort(port) {}
-  String Mstr;
-  String Mip;
-  String mPort;
-};
-
-// The receive thread of an active component: owns the server socket and the send queue.
-class TUDPThread : public TThread {
- public:
-  TUDPThread(bool Suspended, TQxUDPS* Parent);
-  ~TUDPThread() override;
-  // Queues a datagram (data: one character per byte) and wakes the thread. Main thread.
-  void UdpSrvSendTo(const String& ip, const String& port, const String& data);
-  // Waits on the machine-wide semaphore "UDPQxSrvThreadDelaySemaphore" for at most the given
-  // time, so that another caller releasing it ends the wait early.
-  static void ThrDelay(int32_t milliseconds);
-  // Ends the current idle wait early (any thread).
-  void WakeUp() { FUDPSrvSock->WakeUp(); }
-  // Ends every wait of the thread's socket, reads of unfinished lines included (any thread).
-  void AbortWaits() { FUDPSrvSock->Abort(); }
-
-  std::atomic<bool> F_STOP{false};
-  String FUDPLocalHostIP;
-  String FUDPLocalPort;
-
- protected:
-  void Execute() override;
-
- private:
-  friend class TQxUDPS;
-  // Asked of the kernel for the receive socket; it grants at most its rmem_max.
-  static constexpr int RecvBufferBytes = 4 << 20;
-  // Longest wait of an idle cycle; data, queued sends and the stop request end it at once.
-  static constexpr int IdleWaitMs = 1000;
-
-  bool ReceiveStep(const TThreadMethod& packet);
-  bool SendStep();
-  bool Synced(const TThreadMethod& method);
-  TThreadMethod OnComponent(void (TQxUDPS::*method)());
-
-  std::unique_ptr<TUDPBlockSocket> FUDPSrvSock;
-  TQxUDPS* FQxUDPS;
-  std::shared_ptr<TQxUDPSLink> FLink;
-  TPacketGatherer FGather;  // the packet being gathered
-  String FUDPPeerIP;
-  std::unique_ptr<TStringList> FUDPSendList;
-  // Entries in FUDPSendList, so that an idle cycle need not take the process-wide lock.
-  std::atomic<int> FQueued{0};
-};
-
-// One one-shot send: its own socket, the datagram, then the replies for as long as they come.
-class TUDPClientThread : public TThread {
- public:
-  TUDPClientThread(bool Suspended, TQxUDPS* Parent);
-
-  String FRemoteIP;
-  String FRemotePort;
-  RawByteString FData;
-
- protected:
-  void Execute() override;
-
- private:
-  TQxUDPS* FQxUDPS;
-  std::shared_ptr<TQxUDPSLink> FLink;
-};
-
-// Whether a one-shot send to this destination text permits broadcast: when it contains "255".
-inline bool ClientSendWantsBroadcast(const String& destination) {
-  return destination.find("255") != String::npos;
-}

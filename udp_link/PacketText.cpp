@@ -1,0 +1,36 @@
+#include "udp_link/PacketText.h"
+
+#include <cstdio>
+
+#include "net/synachar.h"
+
+RawByteString LineEndBytes(const String& text) {
+  if (SameText(text, "CRLF")) return RawByteString("\r\n");
+  if (SameText(text, "CR")) return RawByteString("\r");
+  return StringToAnsi(text);
+}
+
+String HexForm(const RawByteString& bytes) {
+  String out;
+  HexFormInto(bytes.Bytes(), out);
+  return out;
+}
+
+void HexFormInto(std::string_view bytes, String& out) {
+  static const char* kDigits = "0123456789ABCDEF";
+  char count[24];
+  const int n = std::snprintf(count, sizeof count, "HEX(%zu) ", bytes.size());
+  out.assign(count, static_cast<size_t>(n));
+  out.reserve(out.size() + bytes.size() * 2);
+  for (unsigned char b : bytes) {
+    out += kDigits[b >> 4];
+    out += kDigits[b & 0xF];
+  }
+}
+
+RawByteString WireLineEnd(const RawByteString& lineEnd, bool utf8) {
+  if (!utf8) return lineEnd;
+  for (unsigned char c : lineEnd.Bytes())
+    if (c >= 0x80) return CharsetConversion(lineEnd, CP1250, UTF_8);
+  return lineEnd;
+}

@@ -1,0 +1,179 @@
+#include "udp_link/UDPServerThread.h"
+
+#include "net/SockAddr.h"
+#include "net/synachar.h"
+#include "udp_link/QxUDPS.h"
+
+// Created once for the process and never freed: an abandoned worker may still leave it after the
+// library's static objects are gone.
+TCriticalSection* csCriticalSection = new TCriticalSection();
+
+TUDPThread::TUDPThread(bool Suspended, TQxUDPS* Parent)
+    : TThread(true),
+      FUDPSrvSock(std::make_unique<TUDPBlockSocket>()),
+      FQxUDPS(Parent),
+      FLink(std::make_shared<TQxUDPSLink>()),
+      FUDPSendList(std::make_unique<TStringList>(/*ownsObjects=*/true)) {
+  FreeOnTerminate = true;
+  FUDPSrvSock->SetTimeout(20000);
+  FLink->Owner = Parent;
+  F_STOP = false;
+  if (!Suspended) Start();
+}
+
+TUDPThread::~TUDPThread() {
+  // Entries still queued are discarded unsent; the socket closes with its object.
+  csCriticalSection->Enter();
+  FUDPSendList->Clear();
+  csCriticalSection->Leave();
+}
+
+void TUDPThread::UdpSrvSendTo(const String& ip, const String& port, const String& data) {
+  csCriticalSection->Enter();
+  FUDPSendList->AddObject("", new TmyData(ip, port, data));
+  ++FQueued;
+  csCriticalSection->Leave();
+  WakeUp();
+}
+
+void TUDPThread::ThrDelay(int32_t milliseconds) {
+  TNamedSemaphore sem("UDPQxSrvThreadDelaySemaphore", 0, 1);
+  if (!sem.Valid()) return;
+  sem.Wait(milliseconds);
+  sem.Release();
+}
+
+bool TUDPThread::Synced(const TThreadMethod& method) {
+  Synchronize(method);
+  std::lock_guard<std::mutex> g(FLink->Lock);
+  return FLink->Owner != nullptr;
+}
+
+TThreadMethod TUDPThread::OnComponent(void (TQxUDPS::*method)()) {
+  // Runs on the main thread, which alone cuts the link: no lock needed to look at Owner there.
+  return TThreadMethod::Callable([link = FLink, method] {
+    if (link->Owner != nullptr) (link->Owner->*method)();
+  });
+}
+
+void TUDPThread::Execute() {
+  TUDPBlockSocket& sock = *FUDPSrvSock;
+  sock.CreateSocket();
+  sock.Bind(FUDPLocalHostIP, FUDPLocalPort);
+  sock.SetMulticastTTL(64);
+  const int err = sock.LastError();
+  // Room for bursts while a handler runs; the kernel may grant less.
+  if (err == 0) sock.SetRecvBufferSize(RecvBufferBytes);
+  {
+    std::lock_guard<std::mutex> g(FLink->Lock);
+    TQxUDPS* c = FLink->Owner;
+    if (c == nullptr) return;
+    c->FUDPError = err;
+    c->FUDPErrorDesc = err == 0 ? String() : sock.LastErrorDesc();
+    c->FBoundPort = err == 0 ? sock.GetLocalSinPort() : 0;
+  }
+  // UDPActive follows the bind on the main thread, as the status is raised: until then it reads
+  // true there, as the assignment that started the thread left it.
+  const TThreadMethod status = TThreadMethod::Callable([link = FLink, ok = err == 0] {
+    if (link->Owner == nullptr) return;
+    link->Owner->FUDPActive = ok;
+    link->Owner->DoUDPStatus();
+  });
+  // Built once: the hand-off of a packet allocates nothing.
+  const TThreadMethod packet = OnComponent(&TQxUDPS::DoGetPacketUDP);
+  if (!Synced(status) || err != 0) return;
+
+  while (!Terminated()) {
+    if (F_STOP) break;
+    // Receive first; wait only when nothing is there and nothing is queued. Queued sends and
+    // the stop request end the wait, so an idle thread wakes once a second at most.
+    bool ready = FGather.Poll(sock);
+    if (!ready && FQueued == 0 && sock.CanRead(IdleWaitMs)) ready = FGather.Poll(sock);
+    if (ready && !ReceiveStep(packet)) break;
+    if (!SendStep()) break;
+  }
+  FGather.Reset();
+  sock.CloseSocket();
+}
+
+bool TUDPThread::ReceiveStep(const TThreadMethod& packet) {
+  TUDPBlockSocket& sock = *FUDPSrvSock;
+  TQxUDPS::TLiveProps props;
+  {
+    std::lock_guard<std::mutex> g(FLink->Lock);
+    if (FLink->Owner == nullptr) return false;
+    props = FLink->Owner->LiveProps(/*forReading=*/true);
+  }
+  const RawByteString& L = props.LineEndRx;
+  const bool lineMode = L == RawByteString("\r") || L == RawByteString("\r\n");
+  if (!FGather.Gather(sock, L, lineMode ? 5000 : props.RxTimeout, &F_STOP)) return true;
+  const std::string_view data = FGather.Packet();
+  if (data.empty()) return true;
+  const sockaddr_in& from = FGather.Sender();
+  {
+    std::lock_guard<std::mutex> g(FLink->Lock);
+    TQxUDPS* c = FLink->Owner;
+    if (c == nullptr) return false;
+    HexFormInto(data, c->FPacketUDPHex);
+    if (props.UTF8)
+      AnsiToStringInto(CharsetConversion(RawByteString::FromBytes(data), UTF_8, CP1250).Bytes(),
+                       c->FPacketUDP);
+    else
+      AnsiToStringInto(data, c->FPacketUDP);
+    c->FPeerIP = SinIP(from);
+    FUDPPeerIP = c->FPeerIP;
+    c->FPeerPort = IntToStr(ntohs(from.sin_port));
+  }
+  if (!Synced(packet)) return false;
+
+  RawByteString R;
+  {
+    std::lock_guard<std::mutex> g(FLink->Lock);
+    TQxUDPS* c = FLink->Owner;
+    if (c == nullptr) return false;
+    if (c->FUdpResponse.empty()) return true;
+    R = StringToAnsi(c->FUdpResponse);
+    c->FUdpResponse.clear();
+    props = c->LiveProps();  // the handler may have changed the line end or UTF8
+  }
+  if (props.UTF8) R = CharsetConversion(R, CP1250, UTF_8);
+  if (!R.empty()) {
+    // To the packet's sender, whoever was read last.
+    sock.SetRemoteSin(from);
+    sock.SendString(R + props.LineEndRx);
+  }
+  return true;
+}
+
+bool TUDPThread::SendStep() {
+  if (FQueued == 0) return true;
+  String ip, port, data;
+  csCriticalSection->Enter();
+  const bool have = FUDPSendList->Count() > 0;
+  if (have) {
+    auto* d = static_cast<TmyData*>(FUDPSendList->Objects(0));
+    ip = d->Mip;
+    port = d->mPort;
+    data = d->Mstr;
+  }
+  csCriticalSection->Leave();
+  if (!have) return true;
+
+  TQxUDPS::TLiveProps props;
+  {
+    std::lock_guard<std::mutex> g(FLink->Lock);
+    if (FLink->Owner == nullptr) return false;
+    props = FLink->Owner->LiveProps();
+  }
+  TUDPBlockSocket& sock = *FUDPSrvSock;
+  sock.EnableBroadcast(props.Broadcast);
+  sock.Connect(ip, port);
+  RawByteString D = StringToAnsi(data);
+  if (sock.LastError() == 0 && !D.empty()) sock.SendString(D + props.LineEndTx);
+
+  csCriticalSection->Enter();
+  FUDPSendList->Delete(0);
+  --FQueued;
+  csCriticalSection->Leave();
+  return true;
+}

@@ -1,0 +1,71 @@
+// The receive thread of an active UDP component, which also sends the component's queued
+// datagrams from its socket, and the queue entry it sends.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "framework/core/Classes.h"
+#include "framework/threads/Threads.h"
+#include "net/blcksock.h"
+#include "udp_link/PacketGatherer.h"
+#include "udp_link/QxUDPSLink.h"
+
+class TQxUDPS;
+
+// Guards the receive threads' send queues, for every component of the process.
+extern TCriticalSection* csCriticalSection;
+
+// One queued datagram of a receive thread.
+class TmyData : public TObject {
+ public:
+  TmyData(const String& ip, const String& port, const String& data)
+      : Mstr(data), Mip(ip), mPort(port) {}
+  String Mstr;
+  String Mip;
+  String mPort;
+};
+
+// The receive thread of an active component: owns the server socket and the send queue.
+class TUDPThread : public TThread {
+ public:
+  TUDPThread(bool Suspended, TQxUDPS* Parent);
+  ~TUDPThread() override;
+  // Queues a datagram (data: one character per byte) and wakes the thread. Main thread.
+  void UdpSrvSendTo(const String& ip, const String& port, const String& data);
+  // Waits on the machine-wide semaphore "UDPQxSrvThreadDelaySemaphore" for at most the given
+  // time, so that another caller releasing it ends the wait early.
+  static void ThrDelay(int32_t milliseconds);
+  // Ends the current idle wait early (any thread).
+  void WakeUp() { FUDPSrvSock->WakeUp(); }
+  // Ends every wait of the thread's socket, reads of unfinished lines included (any thread).
+  void AbortWaits() { FUDPSrvSock->Abort(); }
+
+  std::atomic<bool> F_STOP{false};
+  String FUDPLocalHostIP;
+  String FUDPLocalPort;
+
+ protected:
+  void Execute() override;
+
+ private:
+  friend class TQxUDPS;
+  // Asked of the kernel for the receive socket; it grants at most its rmem_max.
+  static constexpr int RecvBufferBytes = 4 << 20;
+  // Longest wait of an idle cycle; data, queued sends and the stop request end it at once.
+  static constexpr int IdleWaitMs = 1000;
+
+  bool ReceiveStep(const TThreadMethod& packet);
+  bool SendStep();
+  bool Synced(const TThreadMethod& method);
+  TThreadMethod OnComponent(void (TQxUDPS::*method)());
+
+  std::unique_ptr<TUDPBlockSocket> FUDPSrvSock;
+  TQxUDPS* FQxUDPS;
+  std::shared_ptr<TQxUDPSLink> FLink;
+  TPacketGatherer FGather;  // the packet being gathered
+  String FUDPPeerIP;
+  std::unique_ptr<TStringList> FUDPSendList;
+  // Entries in FUDPSendList, so that an idle cycle need not take the process-wide lock.
+  std::atomic<int> FQueued{0};
+};
