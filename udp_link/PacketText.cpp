@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "net/SockAddr.h"
 #include "net/synachar.h"
 
 RawByteString LineEndBytes(const String& text) {
@@ -33,4 +34,22 @@ RawByteString WireLineEnd(const RawByteString& lineEnd, bool utf8) {
   for (unsigned char c : lineEnd.Bytes())
     if (c >= 0x80) return CharsetConversion(lineEnd, CP1250, UTF_8);
   return lineEnd;
+}
+
+void TPacketText::Fill(std::string_view bytes, const sockaddr_in& from, bool utf8) {
+  HexFormInto(bytes, Hex);
+  if (utf8)
+    AnsiToStringInto(CharsetConversion(RawByteString::FromBytes(bytes), UTF_8, CP1250).Bytes(),
+                     Text);
+  else
+    AnsiToStringInto(bytes, Text);
+  PeerIP = SinIP(from);
+  PeerPort = IntToStr(ntohs(from.sin_port));
+}
+
+void TPacketText::SwapWith(String& text, String& hex, String& peerIP, String& peerPort) {
+  Text.swap(text);
+  Hex.swap(hex);
+  PeerIP.swap(peerIP);
+  PeerPort.swap(peerPort);
 }

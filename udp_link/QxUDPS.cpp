@@ -203,6 +203,37 @@ void TQxUDPS::DoGetPacketUDP() {
     FOnGetPacketUDP(this, FPacketUDP, FPacketUDPHex, FPeerIP, FPeerPort, FUdpResponse);
 }
 
+void TQxUDPS::Deliver(TExchange& x, bool reply) {
+  if (reply)
+    x.Packet.SwapWith(FCLPacketUDP, FCLPacketUDPHex, FCLPeerIP, FCLPeerPort);
+  else
+    x.Packet.SwapWith(FPacketUDP, FPacketUDPHex, FPeerIP, FPeerPort);
+  String& slot = reply ? FCLUdpResponse : FUdpResponse;
+  // A handler that serves queued calls may run another delivery inside its own: each takes only
+  // the response its own handler gives.
+  String outer;
+  outer.swap(slot);
+  if (reply)
+    DoClientPacketUDP();
+  else
+    DoGetPacketUDP();
+  x.Response.clear();
+  x.Response.swap(slot);
+  slot.swap(outer);
+  // The handler may have changed the line ends or UTF8.
+  if (!x.Response.empty()) x.Props = LiveProps();
+}
+
+void TQxUDPSExchange::SendResponse(TUDPBlockSocket& sock, const sockaddr_in& to,
+                                   bool rxLineEnd) const {
+  if (Response.empty()) return;
+  RawByteString R = StringToAnsi(Response);
+  if (Props.UTF8) R = CharsetConversion(R, CP1250, UTF_8);
+  if (R.empty()) return;
+  sock.SetRemoteSin(to);
+  sock.SendString(R + (rxLineEnd ? Props.LineEndRx : Props.LineEndTx));
+}
+
 void TQxUDPS::DoClientPacketUDP() {
   // A reply carries its own hexadecimal form, taken like the receive side's.
   if (FOnGetPacketUDP)

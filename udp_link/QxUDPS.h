@@ -12,6 +12,7 @@
 #include "framework/core/Classes.h"
 #include "framework/threads/Threads.h"
 #include "framework/ui/Forms.h"
+#include "net/blcksock.h"
 #include "udp_link/PacketText.h"
 #include "udp_link/QxUDPSLink.h"
 #include "udp_link/UDPClientThread.h"
@@ -98,16 +99,15 @@ class TQxUDPS : public TComponent {
  private:
   friend class TUDPThread;
   friend class TUDPClientThread;
-  struct TLiveProps {
-    RawByteString LineEndRx, LineEndTx;
-    bool UTF8;
-    bool Broadcast;
-    int32_t RxTimeout;
-  };
-  // Snapshot of the properties the workers read while the main thread may write them; the
-  // caller holds its link's lock. The receive thread, about to read data, also raises a
+  using TLiveProps = TQxUDPSLiveProps;
+  using TExchange = TQxUDPSExchange;
+  // Snapshot of the properties the workers read while the main thread may write them; a worker
+  // calls it holding its link's lock. The receive thread, about to read data, also raises a
   // UDPRxTimeout below 1 ms to 1 in the property itself.
   TLiveProps LiveProps(bool forReading = false);
+  // Main thread: puts the packet into the receive slots (the reply slots for a one-shot send's
+  // reply), raises the event and takes the handler's response.
+  void Deliver(TExchange& x, bool reply);
   void StopReceiveThread();
   void AbandonReceiveThread();
   void Teardown();

@@ -1,6 +1,5 @@
 #include "udp_link/UDPClientThread.h"
 
-#include "net/SockAddr.h"
 #include "net/synachar.h"
 #include "udp_link/QxUDPS.h"
 
@@ -37,43 +36,21 @@ void TUDPClientThread::Execute() {
   sock.SendString(payload + props.LineEndTx);
 
   TPacketGatherer gather;
+  TQxUDPSExchange x;
+  bool delivered = false;
+  // Filling the reply slots, raising the event and taking the response are one call on the main
+  // thread, so concurrent sends of the component never mix their replies.
+  const TThreadMethod deliver = TThreadMethod::Callable([link = FLink, &x, &delivered] {
+    delivered = link->Owner != nullptr;
+    if (delivered) link->Owner->Deliver(x, /*reply=*/true);
+  });
   while (gather.Pending() || sock.CanRead(1000)) {
     if (!refresh()) return;
     if (!gather.Gather(sock, props.LineEndRx, 5000, nullptr) || gather.Packet().empty()) continue;
-    RawByteString reply = RawByteString::FromBytes(gather.Packet());
     const sockaddr_in from = gather.Sender();
-    String hex = HexForm(reply);
-    if (props.UTF8) reply = CharsetConversion(reply, UTF_8, CP1250);
-
-    RawByteString R;
-    {
-      // Filling the slots, raising the event and taking the response are one step per reply, so
-      // concurrent sends of the component never mix their replies.
-      std::lock_guard<std::mutex> one(FLink->ReplyLock);
-      {
-        std::lock_guard<std::mutex> g(FLink->Lock);
-        TQxUDPS* c = FLink->Owner;
-        if (c == nullptr) return;
-        c->FCLPacketUDP = AnsiToString(reply);
-        c->FCLPacketUDPHex = std::move(hex);
-        c->FCLPeerIP = SinIP(from);
-        c->FCLPeerPort = IntToStr(ntohs(from.sin_port));
-      }
-      auto link = FLink;
-      Synchronize(TThreadMethod::Callable([link] {
-        if (link->Owner != nullptr) link->Owner->DoClientPacketUDP();
-      }));
-      std::lock_guard<std::mutex> g(FLink->Lock);
-      TQxUDPS* c = FLink->Owner;
-      if (c == nullptr) return;
-      R = StringToAnsi(c->FCLUdpResponse);
-      c->FCLUdpResponse.clear();
-      props = c->LiveProps();
-    }
-    if (props.UTF8) R = CharsetConversion(R, CP1250, UTF_8);
-    if (!R.empty()) {
-      sock.SetRemoteSin(from);
-      sock.SendString(R + props.LineEndTx);
-    }
+    x.Packet.Fill(gather.Packet(), from, props.UTF8);
+    Synchronize(deliver);
+    if (!delivered) return;
+    x.SendResponse(sock, from, /*rxLineEnd=*/false);
   }
 }

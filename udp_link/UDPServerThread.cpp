@@ -1,7 +1,5 @@
 #include "udp_link/UDPServerThread.h"
 
-#include "net/SockAddr.h"
-#include "net/synachar.h"
 #include "udp_link/QxUDPS.h"
 
 // Created once for the process and never freed: an abandoned worker may still leave it after the
@@ -49,13 +47,6 @@ bool TUDPThread::Synced(const TThreadMethod& method) {
   return FLink->Owner != nullptr;
 }
 
-TThreadMethod TUDPThread::OnComponent(void (TQxUDPS::*method)()) {
-  // Runs on the main thread, which alone cuts the link: no lock needed to look at Owner there.
-  return TThreadMethod::Callable([link = FLink, method] {
-    if (link->Owner != nullptr) (link->Owner->*method)();
-  });
-}
-
 void TUDPThread::Execute() {
   TUDPBlockSocket& sock = *FUDPSrvSock;
   sock.CreateSocket();
@@ -64,23 +55,24 @@ void TUDPThread::Execute() {
   const int err = sock.LastError();
   // Room for bursts while a handler runs; the kernel may grant less.
   if (err == 0) sock.SetRecvBufferSize(RecvBufferBytes);
-  {
-    std::lock_guard<std::mutex> g(FLink->Lock);
-    TQxUDPS* c = FLink->Owner;
-    if (c == nullptr) return;
-    c->FUDPError = err;
-    c->FUDPErrorDesc = err == 0 ? String() : sock.LastErrorDesc();
-    c->FBoundPort = err == 0 ? sock.GetLocalSinPort() : 0;
-  }
-  // UDPActive follows the bind on the main thread, as the status is raised: until then it reads
-  // true there, as the assignment that started the thread left it.
-  const TThreadMethod status = TThreadMethod::Callable([link = FLink, ok = err == 0] {
-    if (link->Owner == nullptr) return;
-    link->Owner->FUDPActive = ok;
-    link->Owner->DoUDPStatus();
-  });
+  // The bind's outcome and UDPActive follow on the main thread, as the status is raised: until
+  // then UDPActive reads true there, as the assignment that started the thread left it. The
+  // calls below run there, which alone cuts the link: no lock needed to look at Owner in them.
+  const TThreadMethod status =
+      TThreadMethod::Callable([link = FLink, err, desc = err == 0 ? String() : sock.LastErrorDesc(),
+                               port = err == 0 ? sock.GetLocalSinPort() : 0] {
+        TQxUDPS* c = link->Owner;
+        if (c == nullptr) return;
+        c->FUDPError = err;
+        c->FUDPErrorDesc = desc;
+        c->FBoundPort = port;
+        c->FUDPActive = err == 0;
+        c->DoUDPStatus();
+      });
   // Built once: the hand-off of a packet allocates nothing.
-  const TThreadMethod packet = OnComponent(&TQxUDPS::DoGetPacketUDP);
+  const TThreadMethod packet = TThreadMethod::Callable([this] {
+    if (FLink->Owner != nullptr) FLink->Owner->Deliver(FExchange, /*reply=*/false);
+  });
   if (!Synced(status) || err != 0) return;
 
   while (!Terminated()) {
@@ -110,38 +102,12 @@ bool TUDPThread::ReceiveStep(const TThreadMethod& packet) {
   const std::string_view data = FGather.Packet();
   if (data.empty()) return true;
   const sockaddr_in& from = FGather.Sender();
-  {
-    std::lock_guard<std::mutex> g(FLink->Lock);
-    TQxUDPS* c = FLink->Owner;
-    if (c == nullptr) return false;
-    HexFormInto(data, c->FPacketUDPHex);
-    if (props.UTF8)
-      AnsiToStringInto(CharsetConversion(RawByteString::FromBytes(data), UTF_8, CP1250).Bytes(),
-                       c->FPacketUDP);
-    else
-      AnsiToStringInto(data, c->FPacketUDP);
-    c->FPeerIP = SinIP(from);
-    FUDPPeerIP = c->FPeerIP;
-    c->FPeerPort = IntToStr(ntohs(from.sin_port));
-  }
+  // Converted here, so the main thread only trades buffers with the component.
+  FExchange.Packet.Fill(data, from, props.UTF8);
+  FUDPPeerIP = FExchange.Packet.PeerIP;
   if (!Synced(packet)) return false;
-
-  RawByteString R;
-  {
-    std::lock_guard<std::mutex> g(FLink->Lock);
-    TQxUDPS* c = FLink->Owner;
-    if (c == nullptr) return false;
-    if (c->FUdpResponse.empty()) return true;
-    R = StringToAnsi(c->FUdpResponse);
-    c->FUdpResponse.clear();
-    props = c->LiveProps();  // the handler may have changed the line end or UTF8
-  }
-  if (props.UTF8) R = CharsetConversion(R, CP1250, UTF_8);
-  if (!R.empty()) {
-    // To the packet's sender, whoever was read last.
-    sock.SetRemoteSin(from);
-    sock.SendString(R + props.LineEndRx);
-  }
+  // To the packet's sender, whoever was read last.
+  FExchange.SendResponse(sock, from, /*rxLineEnd=*/true);
   return true;
 }
 

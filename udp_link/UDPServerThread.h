@@ -58,12 +58,12 @@ class TUDPThread : public TThread {
   bool ReceiveStep(const TThreadMethod& packet);
   bool SendStep();
   bool Synced(const TThreadMethod& method);
-  TThreadMethod OnComponent(void (TQxUDPS::*method)());
 
   std::unique_ptr<TUDPBlockSocket> FUDPSrvSock;
   TQxUDPS* FQxUDPS;
   std::shared_ptr<TQxUDPSLink> FLink;
-  TPacketGatherer FGather;  // the packet being gathered
+  TPacketGatherer FGather;    // the packet being gathered
+  TQxUDPSExchange FExchange;  // the packet gathered last, on its way to the handler and back
   String FUDPPeerIP;
   std::unique_ptr<TStringList> FUDPSendList;
   // Entries in FUDPSendList, so that an idle cycle need not take the process-wide lock.
