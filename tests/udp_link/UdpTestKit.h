@@ -12,6 +12,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "framework/app/Application.h"
@@ -48,7 +49,21 @@ class Peer {
     getsockname(FFd, reinterpret_cast<sockaddr*>(&a), &len);
     FPort = ntohs(a.sin_port);
   }
-  ~Peer() { close(FFd); }
+  // Owns its descriptor: moved, never copied.
+  Peer(Peer&& other) noexcept : FFd(std::exchange(other.FFd, -1)), FPort(other.FPort) {}
+  Peer& operator=(Peer&& other) noexcept {
+    if (this != &other) {
+      if (FFd >= 0) close(FFd);
+      FFd = std::exchange(other.FFd, -1);
+      FPort = other.FPort;
+    }
+    return *this;
+  }
+  Peer(const Peer&) = delete;
+  Peer& operator=(const Peer&) = delete;
+  ~Peer() {
+    if (FFd >= 0) close(FFd);
+  }
   int Port() const { return FPort; }
   void SendTo(int port, const std::string& bytes) const {
     sockaddr_in a{};

@@ -157,9 +157,9 @@ TEST(ClientBroadcast, DecidedByTheDestinationText) {
 
 TEST(ClientLifetime, DestroyingTheComponentDuringSendsTouchesNothingFreed) {
   Peer peer;
-  auto* u = new TQxUDPS(nullptr);
+  TOwned<TQxUDPS> u(new TQxUDPS(nullptr));
   Recorder rec;
-  rec.Attach(u);
+  rec.Attach(u.get());
   for (int i = 0; i < 3; ++i) u->UDPClientSendTo("127.0.0.1", IntToStr(peer.Port()), "q");
   std::vector<int> ports;
   for (int i = 0; i < 3; ++i) {
@@ -170,7 +170,7 @@ TEST(ClientLifetime, DestroyingTheComponentDuringSendsTouchesNothingFreed) {
   // A reply is on its way to the main thread when the component goes.
   peer.SendTo(ports[0], "r");
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  TObject::Free(u);
+  u.reset();
   for (int p : ports) peer.SendTo(p, "after");
   PumpFor(std::chrono::milliseconds(1500));
   EXPECT_TRUE(rec.Packets.empty());

@@ -92,11 +92,11 @@ TEST(Lifecycle, StopIsPromptAndQueuedDatagramsAreDiscarded) {
 
 TEST(Lifecycle, DestroyingRightAfterStartingIsClean) {
   for (int i = 0; i < 20; ++i) {
-    auto* u = new TQxUDPS(nullptr);
+    TOwned<TQxUDPS> u(new TQxUDPS(nullptr));
     Recorder r;
-    r.Attach(u);
+    r.Attach(u.get());
     u->SetUDPActive(true);
-    TObject::Free(u);
+    u.reset();
   }
   PumpFor(std::chrono::milliseconds(20));
 }
@@ -115,12 +115,12 @@ TEST(Lifecycle, TheDesignerNeverStartsAnything) {
 
 TEST(Lifecycle, DestroyingAnActiveComponentStopsItsThreadFirst) {
   Peer peer;
-  auto* u = new TQxUDPS(nullptr);
+  TOwned<TQxUDPS> u(new TQxUDPS(nullptr));
   Recorder r;
-  r.Attach(u);
-  ASSERT_TRUE(StartOnLoopback(u, r));
+  r.Attach(u.get());
+  ASSERT_TRUE(StartOnLoopback(u.get(), r));
   int port = u->BoundPort();
-  TObject::Free(u);
+  u.reset();
   // Traffic after the component is gone reaches nobody (and touches nothing freed).
   peer.SendTo(port, "late");
   PumpFor(std::chrono::milliseconds(50));
@@ -128,10 +128,10 @@ TEST(Lifecycle, DestroyingAnActiveComponentStopsItsThreadFirst) {
 }
 
 TEST(Lifecycle, AThreadThatDoesNotEndInTimeIsCutOffAndTheComponentStartsAgain) {
-  auto* u = new TShortWaitUDPS(nullptr);
+  TOwned<TShortWaitUDPS> u(new TShortWaitUDPS(nullptr));
   Recorder r;
-  r.Attach(u);
-  ASSERT_TRUE(StartOnLoopback(u, r));
+  r.Attach(u.get());
+  ASSERT_TRUE(StartOnLoopback(u.get(), r));
   Peer peer;
   // Holding the process-wide queue lock keeps the receive thread from finishing its send step.
   csCriticalSection->Enter();
@@ -142,11 +142,11 @@ TEST(Lifecycle, AThreadThatDoesNotEndInTimeIsCutOffAndTheComponentStartsAgain) {
   EXPECT_FALSE(u->UDPActive());
   EXPECT_EQ(r.Statuses.size(), before);  // no status for an abandoned thread
   // Startable again at once.
-  ASSERT_TRUE(StartOnLoopback(u, r));
+  ASSERT_TRUE(StartOnLoopback(u.get(), r));
   u->SetUDPActive(false);
   // The component goes away while the abandoned thread still waits for the lock; letting the
   // thread go on must not touch it (the sanitizer builds watch this).
-  TObject::Free(u);
+  u.reset();
   csCriticalSection->Leave();
   PumpFor(std::chrono::milliseconds(100));
   EXPECT_FALSE(peer.Receive(std::chrono::milliseconds(50)));
