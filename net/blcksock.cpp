@@ -10,6 +10,7 @@
 
 TUDPBlockSocket::TUDPBlockSocket() {
   FWakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (FWakeFd < 0) FWakeFdErrno = errno;
 }
 
 TUDPBlockSocket::~TUDPBlockSocket() {
@@ -20,8 +21,10 @@ TUDPBlockSocket::TUDPBlockSocket(TUDPBlockSocket&& other) noexcept
     : ConvertLineEnd(other.ConvertLineEnd),
       FSocket(other.FSocket),
       FWakeFd(other.FWakeFd),
+      FWakeFdErrno(other.FWakeFdErrno),
       FAborted(other.FAborted.load()),
       FLastError(other.FLastError),
+      FWakeFdFailed(other.FWakeFdFailed),
       FTimeout(other.FTimeout),
       FTTL(other.FTTL),
       FBroadcast(other.FBroadcast),
@@ -40,8 +43,10 @@ TUDPBlockSocket& TUDPBlockSocket::operator=(TUDPBlockSocket&& other) noexcept {
     ConvertLineEnd = other.ConvertLineEnd;
     FSocket = other.FSocket;
     FWakeFd = other.FWakeFd;
+    FWakeFdErrno = other.FWakeFdErrno;
     FAborted = other.FAborted.load();
     FLastError = other.FLastError;
+    FWakeFdFailed = other.FWakeFdFailed;
     FTimeout = other.FTimeout;
     FTTL = other.FTTL;
     FBroadcast = other.FBroadcast;
@@ -64,7 +69,12 @@ void TUDPBlockSocket::Release() noexcept {
 }
 
 void TUDPBlockSocket::FailErrno(int err) {
-  FLastError = ErrnoToWinsock(err);
+  Fail(ErrnoToWinsock(err));
+}
+
+String TUDPBlockSocket::LastErrorDesc() const {
+  String desc = WinsockErrorDesc(FLastError);
+  return FWakeFdFailed ? "Could not create the socket's wake-up descriptor: " + desc : desc;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -73,6 +83,14 @@ void TUDPBlockSocket::FailErrno(int err) {
 void TUDPBlockSocket::CreateSocket() {
   if (FSocket >= 0) {
     SetOK();
+    return;
+  }
+  if (FWakeFd < 0) {
+    // Without it no wait of the socket could be ended early, and a stop would sit out every wait
+    // and read to its time-out. A moved-from object has none either; it fails like a process out
+    // of descriptors.
+    FailErrno(FWakeFdErrno != 0 ? FWakeFdErrno : EMFILE);
+    FWakeFdFailed = true;
     return;
   }
   FSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);

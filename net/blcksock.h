@@ -20,6 +20,10 @@
 //   when they succeed, so that a failed Bind stays visible after the options that follow it.
 //   Options set before CreateSocket are kept and applied when the socket is created.
 // - Bind and Connect create the socket first when there is none.
+// - Creating the socket fails, and no socket is opened, when the object could not get its wake-up
+//   descriptor (an eventfd, made with the object): LastError is the errno's code (WSAEMFILE,
+//   10024, when the process or system is out of descriptors; WSAENOBUFS, 10055, when out of
+//   memory) and LastErrorDesc says that the wake-up descriptor could not be created.
 //
 // Reading:
 // - Every read waits at most its `Timeout` milliseconds in total (0 or less: no waiting). A read
@@ -117,7 +121,7 @@ class TUDPBlockSocket {
   int GetLocalSinPort() const;
 
   int LastError() const { return FLastError; }
-  String LastErrorDesc() const { return WinsockErrorDesc(FLastError); }
+  String LastErrorDesc() const;
 
   // The local host's name. Opens no socket.
   String LocalName();
@@ -133,18 +137,23 @@ class TUDPBlockSocket {
   ssize_t ReceiveDatagram(int64_t DeadlineMs);
   bool EnsureSocket();
   void ApplyOptions();
-  void SetOK() { FLastError = 0; }
-  void Fail(int code) { FLastError = code; }
+  void SetOK() { Fail(0); }
+  void Fail(int code) {
+    FLastError = code;
+    FWakeFdFailed = false;
+  }
   void FailErrno(int err);
   void Release() noexcept;
 
   int FSocket = -1;
   int FWakeFd = -1;
+  int FWakeFdErrno = 0;  // why the object has no FWakeFd
   std::atomic<bool> FAborted{false};
   int FLastError = 0;
-  int FTimeout = -1;    // -1: not set, system default
-  int FTTL = -1;        // -1: not set
-  int FBroadcast = -1;  // -1: not set, else 0/1
+  bool FWakeFdFailed = false;  // LastError is about FWakeFd
+  int FTimeout = -1;           // -1: not set, system default
+  int FTTL = -1;               // -1: not set
+  int FBroadcast = -1;         // -1: not set, else 0/1
   sockaddr_in FRemoteSin{};
   bool FHasRemote = false;
   TRecvBuffer FHeld;

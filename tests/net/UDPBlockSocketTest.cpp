@@ -1,11 +1,14 @@
 // TUDPBlockSocket over real loopback sockets (127.0.0.1 only), on ports the system chooses.
 #include <fcntl.h>
 #include <netdb.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "net/blcksock.h"
@@ -341,6 +344,23 @@ TEST(UDPBlockSocket, LocalNameOpensNoSocket) {
   EXPECT_EQ(s.LocalName(), expected);
   EXPECT_EQ(s.LastError(), 0);
   EXPECT_EQ(s.Socket(), -1);
+}
+
+TEST(UDPBlockSocketDeathTest, WithoutItsWakeUpDescriptorNoSocketIsCreated) {
+  // In a child process: with no descriptor left, the object cannot get its wake-up descriptor.
+  EXPECT_EXIT(
+      {
+        rlimit none{};
+        getrlimit(RLIMIT_NOFILE, &none);
+        none.rlim_cur = 0;
+        setrlimit(RLIMIT_NOFILE, &none);
+        TUDPBlockSocket s;
+        s.Bind("127.0.0.1", "0");
+        std::fprintf(stderr, "%d %d %s\n", s.LastError(), s.Socket(), s.LastErrorDesc().c_str());
+        std::_Exit(0);
+      },
+      ::testing::ExitedWithCode(0),
+      "10024 -1 Could not create the socket's wake-up descriptor: Too many open files");
 }
 
 TEST(UDPBlockSocket, MovedSocketKeepsWorkingAndTheLastOwnerCloses) {
