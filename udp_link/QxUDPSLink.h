@@ -16,8 +16,8 @@ class TQxUDPS;
 // off by clearing Owner (under Lock) when it stops waiting for them or dies; a worker touches the
 // component only while holding Lock and seeing Owner set, so it can never reach a dead component.
 // Everything else a worker needs of the component (a packet's slots, the handler, its response)
-// happens inside a call it synchronizes onto the main thread, which alone clears Owner; no lock is
-// held across such a call, so a handler may stop or free the component.
+// happens inside a call it synchronizes onto the main thread, which alone clears Owner; it holds
+// no lock across such a call, so whatever the handler does cannot wait on the worker's lock.
 struct TQxUDPSLink {
   std::mutex Lock;
   TQxUDPS* Owner = nullptr;
