@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "framework/app/Application.h"
+#include "framework/core/ScopeExit.h"
 #include "framework/ui/Forms.h"
 
 QX_DEFINE_CLASS(TControl, TComponent, [](TPropsBuilder<TControl>& b) {
@@ -205,15 +206,8 @@ void TControl::PaintTo(_cairo* cr) {
   TCanvas& canvas = PaintCanvas();
   ReleaseDirect();
   canvas.Bind(cr);
-  FPainting = true;
-  struct Done {
-    TControl* self;
-    TCanvas& canvas;
-    ~Done() {
-      self->FPainting = false;
-      canvas.Bind(nullptr);
-    }
-  } done{this, canvas};
+  auto painting = ScopedFlag(FPainting);
+  TScopeExit unbind([&canvas] { canvas.Bind(nullptr); });
   Paint();
 }
 
@@ -252,7 +246,8 @@ void TWinControl::SetBounds(int32_t ALeft, int32_t ATop, int32_t AWidth, int32_t
 
 void TWinControl::AlignControls() {
   if (FAligning) return;
-  FAligning = true;
+  // A child's SetBounds asks for alignment again; a throwing one must not leave this stuck.
+  auto aligning = ScopedFlag(FAligning);
   TRect rest = ClientRect();
   auto place = [&](TAlign which) {
     for (TControl* c : FControls) {
@@ -285,7 +280,6 @@ void TWinControl::AlignControls() {
     }
   };
   for (TAlign a : {alTop, alBottom, alLeft, alRight, alClient}) place(a);
-  FAligning = false;
 }
 
 void TWinControl::Loaded() {
