@@ -7,7 +7,7 @@
 
 #include "framework/app/Application.h"
 #include "framework/core/ScopeExit.h"
-#include "framework/ui/Forms.h"
+#include "framework/ui/ControlHost.h"
 
 QX_DEFINE_CLASS(TControl, TComponent, [](TPropsBuilder<TControl>& b) {
   b.Integer("Left", &TControl::Left, &TControl::SetLeft);
@@ -89,7 +89,7 @@ void TControl::SetVisible(bool Value) {
 bool TControl::Showing() const {
   for (const TControl* c = this; c != nullptr; c = c->FParent)
     if (!c->FVisible) return false;
-  return GetParentForm() != nullptr;
+  return Host() != nullptr;
 }
 
 void TControl::SetAlign(TAlign Value) {
@@ -122,14 +122,14 @@ void TControl::RequestAlign() {
 
 void TControl::Invalidate() {
   if (IsDestroying()) return;
-  if (TCustomForm* form = GetParentForm()) form->InvalidateFrame();
+  if (IControlHost* host = Host()) host->InvalidateFrame();
 }
 
 void TControl::Repaint() {
   if (IsDestroying()) return;
-  if (TCustomForm* form = GetParentForm()) {
-    form->InvalidateFrame();
-    form->Update();
+  if (IControlHost* host = Host()) {
+    host->InvalidateFrame();
+    host->Update();
   }
 }
 
@@ -150,8 +150,8 @@ TCanvas* TControl::Canvas() {
   if (FPainting) return &canvas;
   ReleaseDirect();
   canvas.Bind(nullptr);
-  TCustomForm* form = GetParentForm();
-  cairo_t* frame = form != nullptr ? form->FrameContext() : nullptr;
+  IControlHost* host = Host();
+  cairo_t* frame = host != nullptr ? host->FrameContext() : nullptr;
   if (frame == nullptr) return &canvas;  // nowhere to draw yet: drawing does nothing
   FDirectCr = cairo_create(cairo_get_target(frame));
   TPoint o = FormOrigin();
@@ -159,14 +159,14 @@ TCanvas* TControl::Canvas() {
   cairo_rectangle(FDirectCr, 0, 0, FWidth, FHeight);
   cairo_clip(FDirectCr);
   canvas.Bind(FDirectCr);
-  form->SchedulePresent();
+  host->SchedulePresent();
   return &canvas;
 }
 
-TCustomForm* TControl::GetParentForm() const {
+IControlHost* TControl::Host() const {
   const TControl* c = this;
   while (c->FParent != nullptr) c = c->FParent;
-  return dynamic_cast<TCustomForm*>(const_cast<TControl*>(c));
+  return dynamic_cast<IControlHost*>(const_cast<TControl*>(c));
 }
 
 TPoint TControl::FormOrigin() const {

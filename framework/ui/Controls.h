@@ -11,6 +11,7 @@
 
 class TWinControl;
 class TCustomForm;
+class IControlHost;
 struct _cairo;
 
 // Names of the TAlign values, in ordinal order, for property tables.
@@ -98,6 +99,8 @@ class TControl : public TComponent {
 
  private:
   friend class TWinControl;
+  // The top of the parent chain when it can host controls (a form), else nullptr.
+  IControlHost* Host() const;
   TWinControl* FParent = nullptr;
   int32_t FLeft = 0, FTop = 0, FWidth = 0, FHeight = 0;
   bool FVisible = true;

@@ -11,11 +11,10 @@
 #include "framework/app/Application.h"
 #include "framework/ui/PictureResources.h"
 #include "framework/ui/WindowBackend.h"
-#include "framework/ui/WindowServices.h"
 
 namespace {
 
-// Every form in creation order, for Screen and for finding windows by name.
+// Every form in creation order, for Screen and for finding forms by handle.
 std::vector<TCustomForm*>& AllForms() {
   static std::vector<TCustomForm*> forms;
   return forms;
@@ -60,7 +59,6 @@ TCustomForm::~TCustomForm() {
   forms.erase(std::remove(forms.begin(), forms.end(), this), forms.end());
   FWindow.reset();
   if (FHandle != nullptr) {
-    UnregisterFormHandle(FHandle);
     DeallocateHWnd(FHandle);
     FHandle = nullptr;
   }
@@ -140,7 +138,6 @@ HWND TCustomForm::Handle() {
   if (FHandle == nullptr) {
     WindowParams();
     FHandle = AllocateHWnd(TWndMethod(this, &TCustomForm::WndProc));
-    RegisterFormHandle(FHandle, this);
     EnsureWindow();
   }
   return FHandle;
@@ -148,7 +145,14 @@ HWND TCustomForm::Handle() {
 
 void TCustomForm::EnsureWindow() {
   if (FWindow || IsDestroying()) return;
-  FWindow = WindowBackend().CreateWindow(*this, WindowParams());
+  TWindowDesc desc;
+  desc.Params = WindowParams();
+  if (TCustomForm* owner = FindFormByHandle(desc.Params.WndParent))
+    desc.Owner = owner->BackendWindow();
+  desc.InstanceName = Name().empty() ? String("qx") : Name();
+  desc.Borderless = FBorderStyle == bsNone;
+  desc.Sizeable = FBorderStyle == bsSizeable || FBorderStyle == bsSizeToolWin;
+  FWindow = WindowBackend().CreateWindow(*this, desc);
   FWindow->SetBounds(BoundsRect());
   FWindow->SetCaption(Caption());
   if (!FIcon.empty()) {
@@ -373,6 +377,16 @@ void TCustomForm::MouseInput(TMouseAction action, int32_t X, int32_t Y) {
   }
 }
 
+void TCustomForm::CloseRequested() {
+  // Through the handle's queue, as the host delivers WM_CLOSE: after the event is served.
+  if (HandleAllocated()) PostMessageW(FHandle, WM_CLOSE, 0, 0);
+}
+
+// Controls know the form they lie on only as their host.
+TCustomForm* TControl::GetParentForm() const {
+  return dynamic_cast<TCustomForm*>(Host());
+}
+
 void TCustomForm::GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root) {
   // Controls nest by parent; the form's other components (timers) follow them.
   TWinControl::GetChildren(proc, root);
@@ -407,16 +421,9 @@ TCustomForm* TScreen::ActiveForm() const {
   return nullptr;
 }
 
-HWND FindWindowByName(const String* className, const String* caption) {
-  if (className != nullptr && *className == "Shell_TrayWnd") {
-    if (caption != nullptr) return nullptr;
-    return TaskbarWindowHandle();
-  }
-  for (TCustomForm* f : AllForms()) {
-    if (className != nullptr && !SameText(*className, f->ClassName())) continue;
-    if (caption != nullptr && *caption != f->Caption()) continue;
-    if (!f->HandleAllocated()) continue;
-    return f->Handle();
-  }
+TCustomForm* FindFormByHandle(HWND wnd) {
+  if (wnd == nullptr) return nullptr;
+  for (TCustomForm* f : AllForms())
+    if (f->FHandle == wnd) return f;
   return nullptr;
 }

@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "framework/app/Messages.h"
+#include "framework/ui/ControlHost.h"
 #include "framework/ui/Controls.h"
-
-class TBackendWindow;
+#include "framework/ui/WindowBackend.h"
 
 enum TFormBorderStyle : int32_t {
   bsNone,
@@ -18,25 +18,7 @@ enum TFormBorderStyle : int32_t {
   bsSizeToolWin
 };
 
-// Extended window styles the back ends understand.
-constexpr uint32_t WS_EX_TOOLWINDOW = 0x00000080;
-constexpr uint32_t WS_EX_TOPMOST = 0x00000008;
-constexpr uint32_t WS_EX_APPWINDOW = 0x00040000;
-// Never given the focus by being shown or clicked (an on-screen display).
-constexpr uint32_t WS_EX_NOACTIVATE = 0x08000000;
-
-// What a form's window is created with; forms adjust it in CreateParams.
-struct TCreateParams {
-  String Caption;
-  uint32_t Style = 0;
-  uint32_t ExStyle = 0;
-  int32_t X = 0, Y = 0, Width = 0, Height = 0;
-  // The owner window: nullptr for the application's, GetDesktopWindow() for none.
-  HWND WndParent = nullptr;
-  String WinClassName;
-};
-
-class TCustomForm : public TWinControl {
+class TCustomForm : public TWinControl, public IWindowEvents, public IControlHost {
   QX_CLASS(TCustomForm)
   explicit TCustomForm(TComponent* AOwner);
   ~TCustomForm() override;
@@ -83,7 +65,7 @@ class TCustomForm : public TWinControl {
   // pending. Empty before the first show.
   const TBitmap& Frame();
   // Composes the frame now if a repaint was asked for, and hands it to the window.
-  void Update();
+  void Update() override;
   // The frame as the screen shows it: the colour key made see-through (when on) and the alpha
   // value applied (when alpha blending is on).
   TBitmap TranslucentFrame();
@@ -93,16 +75,13 @@ class TCustomForm : public TWinControl {
   TNotifyEvent OnShow;
   TNotifyEvent OnHide;
 
-  // Internal: called by controls to ask for a repaint of the form.
-  void InvalidateFrame();
-  // Internal: shows the current frame again at the next turn of the loop (after drawing on it
-  // outside Paint).
-  void SchedulePresent();
-  // Internal: the current frame's canvas context for drawing outside Paint (nullptr if none).
-  _cairo* FrameContext();
-  // Internal: the primary mouse button at (X, Y) of the client area, from the back end.
-  enum class TMouseAction { Down, Move, Up };
-  void MouseInput(TMouseAction action, int32_t X, int32_t Y);
+  // Internal: what the form's controls ask of it.
+  void InvalidateFrame() override;
+  void SchedulePresent() override;
+  _cairo* FrameContext() override;
+  // Internal: what the back end reports about the form's window.
+  void MouseInput(TMouseAction action, int32_t X, int32_t Y) override;
+  void CloseRequested() override;
   // Internal: the back end's window, nullptr while it has none.
   TBackendWindow* BackendWindow() const { return FWindow.get(); }
 
@@ -125,6 +104,7 @@ class TCustomForm : public TWinControl {
   void Compose();
   void Present();
   void PushWindowState();
+  friend TCustomForm* FindFormByHandle(HWND wnd);
   HWND FHandle = nullptr;
   std::unique_ptr<TBackendWindow> FWindow;
   std::unique_ptr<TBitmap> FFrame;
@@ -144,6 +124,9 @@ class TCustomForm : public TWinControl {
   // Shared with queued calls so that they can tell whether the form still exists.
   std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 };
+
+// The form whose window handle `wnd` is (while its handle exists), or nullptr.
+TCustomForm* FindFormByHandle(HWND wnd);
 
 class TForm : public TCustomForm {
   QX_CLASS(TForm)

@@ -3,23 +3,10 @@
 #include <algorithm>
 #include <cstdlib>
 
-namespace {
-TVirtualFrameHook& FrameHook() {
-  static TVirtualFrameHook hook;
-  return hook;
-}
-}  // namespace
-
-TVirtualFrameHook SetVirtualFrameHook(TVirtualFrameHook hook) {
-  TVirtualFrameHook previous = std::move(FrameHook());
-  FrameHook() = std::move(hook);
-  return previous;
-}
-
 class THeadlessWindow : public TBackendWindow {
  public:
-  THeadlessWindow(THeadlessBackend& owner, TCustomForm& form, const TCreateParams& params)
-      : Form(form), FOwner(owner) {
+  THeadlessWindow(THeadlessBackend& owner, IWindowEvents& events, const TCreateParams& params)
+      : Events(events), FOwner(owner) {
     State.Params = params;
     FOwner.Stack.push_back(this);
   }
@@ -42,11 +29,11 @@ class THeadlessWindow : public TBackendWindow {
     State.KeyOn = keyOn;
     State.Key = key;
     ++State.Frames;
-    if (State.Visible && FrameHook()) FrameHook()(Form);
+    if (State.Visible && FOwner.PresentHook) FOwner.PresentHook(Events);
   }
   // The first frame of a show is presented just before the window becomes visible.
   void Shown() {
-    if (FrameHook()) FrameHook()(Form);
+    if (FOwner.PresentHook) FOwner.PresentHook(Events);
   }
   void SetAlpha(bool on, uint8_t value) override {
     State.AlphaOn = on;
@@ -64,7 +51,7 @@ class THeadlessWindow : public TBackendWindow {
   bool Active() const override { return FOwner.ActiveWindow == this; }
 
   TVirtualWindowState State;
-  TCustomForm& Form;
+  IWindowEvents& Events;
 
  private:
   THeadlessBackend& FOwner;
@@ -81,9 +68,21 @@ void THeadlessBackend::Raise(THeadlessWindow* w) {
   Stack.insert(pos, w);
 }
 
-std::unique_ptr<TBackendWindow> THeadlessBackend::CreateWindow(TCustomForm& form,
-                                                               const TCreateParams& params) {
-  return std::make_unique<THeadlessWindow>(*this, form, params);
+std::unique_ptr<TBackendWindow> THeadlessBackend::CreateWindow(IWindowEvents& events,
+                                                               const TWindowDesc& desc) {
+  return std::make_unique<THeadlessWindow>(*this, events, desc.Params);
+}
+
+const TVirtualWindowState* THeadlessBackend::StateOf(const IWindowEvents& events) const {
+  for (THeadlessWindow* w : Stack)
+    if (&w->Events == &events) return &w->State;
+  return nullptr;
+}
+
+std::vector<IWindowEvents*> THeadlessBackend::Stacking() const {
+  std::vector<IWindowEvents*> out;
+  for (THeadlessWindow* w : Stack) out.push_back(&w->Events);
+  return out;
 }
 
 bool THeadlessBackend::TaskbarRect(TRect& r) {
@@ -113,18 +112,6 @@ THeadlessBackend& HeadlessBackend() {
   // Never destroyed: forms owned by the application may outlive static destruction.
   static THeadlessBackend* backend = new THeadlessBackend(TVirtualDesktop());
   return *backend;
-}
-
-const TVirtualWindowState* VirtualWindowState(const TCustomForm& form) {
-  for (THeadlessWindow* w : HeadlessBackend().Stack)
-    if (&w->Form == &form) return &w->State;
-  return nullptr;
-}
-
-std::vector<const TCustomForm*> VirtualStacking() {
-  std::vector<const TCustomForm*> out;
-  for (THeadlessWindow* w : HeadlessBackend().Stack) out.push_back(&w->Form);
-  return out;
 }
 
 TVirtualDesktop CurrentVirtualDesktop() {

@@ -1,12 +1,60 @@
-// The window back end behind forms: X11 when a display can be opened, otherwise a headless
-// virtual desktop. Forms talk to their window through TBackendWindow; the window services
-// (screen size, taskbar, focus) go through TWindowBackend.
+// The window back end beneath forms: X11 when a display can be opened, otherwise a headless
+// virtual desktop. A back end makes windows from a plain description and reports what happens
+// to them through IWindowEvents; it never sees the forms or controls above it. The window
+// services (screen size, taskbar, modal windows) go through TWindowBackend.
 #pragma once
 
 #include <memory>
 
-#include "framework/ui/Forms.h"
+#include "framework/app/Messages.h"
 #include "framework/ui/Graphics.h"
+
+// Extended window styles the back ends understand.
+constexpr uint32_t WS_EX_TOOLWINDOW = 0x00000080;
+constexpr uint32_t WS_EX_TOPMOST = 0x00000008;
+constexpr uint32_t WS_EX_APPWINDOW = 0x00040000;
+// Never given the focus by being shown or clicked (an on-screen display).
+constexpr uint32_t WS_EX_NOACTIVATE = 0x08000000;
+
+// What a window is created with; forms adjust it in CreateParams.
+struct TCreateParams {
+  String Caption;
+  uint32_t Style = 0;
+  uint32_t ExStyle = 0;
+  int32_t X = 0, Y = 0, Width = 0, Height = 0;
+  // The owner window: nullptr for the application's, GetDesktopWindow() for none.
+  HWND WndParent = nullptr;
+  String WinClassName;
+};
+
+class TBackendWindow;
+
+// Everything a back end is told about a window it makes: the creation parameters, and what the
+// window's owner knows beyond them (handles mean nothing to a back end).
+struct TWindowDesc {
+  TCreateParams Params;
+  // The owner's window when the owner has one of ours; nullptr otherwise.
+  TBackendWindow* Owner = nullptr;
+  // Tells windows of one class apart (the X class hint's instance name).
+  String InstanceName;
+  // No title bar or border.
+  bool Borderless = false;
+  // The user may resize it.
+  bool Sizeable = true;
+};
+
+// What the user does to a window, reported by its back end to whoever made the window.
+class IWindowEvents {
+ public:
+  enum class TMouseAction { Down, Move, Up };
+  // The primary mouse button at (X, Y) of the client area: pressed, moved while held, released.
+  virtual void MouseInput(TMouseAction action, int32_t X, int32_t Y) = 0;
+  // The window's close box, or the window manager, asks the window to close.
+  virtual void CloseRequested() = 0;
+
+ protected:
+  virtual ~IWindowEvents() = default;
+};
 
 class TBackendWindow {
  public:
@@ -29,8 +77,8 @@ class TWindowBackend {
  public:
   virtual ~TWindowBackend() = default;
   virtual const char* Name() const = 0;
-  virtual std::unique_ptr<TBackendWindow> CreateWindow(TCustomForm& form,
-                                                       const TCreateParams& params) = 0;
+  virtual std::unique_ptr<TBackendWindow> CreateWindow(IWindowEvents& events,
+                                                       const TWindowDesc& desc) = 0;
   virtual TPoint ScreenSize() = 0;
   // The taskbar's rectangle in screen pixels; false when there is none.
   virtual bool TaskbarRect(TRect& r) = 0;

@@ -1,16 +1,8 @@
 #include "framework/ui/WindowServices.h"
 
-#include <map>
-
-#include "framework/ui/Forms.h"
 #include "framework/ui/WindowBackend.h"
 
 namespace {
-
-std::map<HWND, TCustomForm*>& Handles() {
-  static std::map<HWND, TCustomForm*> handles;
-  return handles;
-}
 
 // The desktop and the taskbar are windows of the host; here they are handles whose messages
 // nobody needs.
@@ -19,18 +11,6 @@ HWND InertWindow() {
 }
 
 }  // namespace
-
-void RegisterFormHandle(HWND wnd, TCustomForm* form) {
-  Handles()[wnd] = form;
-}
-void UnregisterFormHandle(HWND wnd) {
-  Handles().erase(wnd);
-}
-
-TCustomForm* FindFormByHandle(HWND wnd) {
-  auto it = Handles().find(wnd);
-  return it != Handles().end() ? it->second : nullptr;
-}
 
 HWND DesktopWindowHandle() {
   static HWND desktop = InertWindow();
@@ -58,4 +38,19 @@ bool WindowRectOf(HWND wnd, TRect& r) {
   if (HWND taskbar = TaskbarWindowHandle(); taskbar != nullptr && wnd == taskbar)
     return WindowBackend().TaskbarRect(r);
   return false;
+}
+
+HWND FindWindowByName(const String* className, const String* caption) {
+  if (className != nullptr && *className == "Shell_TrayWnd") {
+    if (caption != nullptr) return nullptr;
+    return TaskbarWindowHandle();
+  }
+  for (int i = 0; i < Screen->FormCount(); ++i) {
+    TCustomForm* f = Screen->Forms(i);
+    if (className != nullptr && !SameText(*className, f->ClassName())) continue;
+    if (caption != nullptr && *caption != f->Caption()) continue;
+    if (!f->HandleAllocated()) continue;
+    return f->Handle();
+  }
+  return nullptr;
 }

@@ -3,14 +3,8 @@
 #pragma once
 
 #include "framework/app/Messages.h"
+#include "framework/ui/Forms.h"
 #include "framework/ui/Graphics.h"
-
-class TCustomForm;
-
-// Form handles, registered while a form's handle exists.
-void RegisterFormHandle(HWND wnd, TCustomForm* form);
-void UnregisterFormHandle(HWND wnd);
-TCustomForm* FindFormByHandle(HWND wnd);
 
 // The handle that stands for the whole screen.
 HWND DesktopWindowHandle();
@@ -18,6 +12,6 @@ HWND DesktopWindowHandle();
 HWND TaskbarWindowHandle();
 // A window's rectangle in screen pixels; false for an unknown handle.
 bool WindowRectOf(HWND wnd, TRect& r);
-// A form window by class name and/or caption (nullptr matches anything); the taskbar answers
-// to the class name "Shell_TrayWnd".
+// A form window by class name and/or caption (nullptr matches anything), the first made first;
+// the taskbar answers to the class name "Shell_TrayWnd".
 HWND FindWindowByName(const String* className, const String* caption);

@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "framework/app/Application.h"
-#include "framework/ui/WindowServices.h"
 
 namespace {
 
@@ -49,8 +48,8 @@ class TX11Backend : public TWindowBackend {
  public:
   TX11Backend(Display* dpy);
   const char* Name() const override { return "x11"; }
-  std::unique_ptr<TBackendWindow> CreateWindow(TCustomForm& form,
-                                               const TCreateParams& params) override;
+  std::unique_ptr<TBackendWindow> CreateWindow(IWindowEvents& events,
+                                               const TWindowDesc& desc) override;
   // The primary monitor's size (the first monitor's when none is primary), so that on a desktop
   // of several monitors the overlay spans one, not all; the whole X screen without RandR.
   TPoint ScreenSize() override {
@@ -95,7 +94,7 @@ class TX11Backend : public TWindowBackend {
 
 class TX11Window : public TBackendWindow {
  public:
-  TX11Window(TX11Backend& b, TCustomForm& form, const TCreateParams& params);
+  TX11Window(TX11Backend& b, IWindowEvents& events, const TWindowDesc& desc);
   ~TX11Window() override;
   void SetBounds(const TRect& r) override;
   void SetVisible(bool visible) override;
@@ -116,8 +115,8 @@ class TX11Window : public TBackendWindow {
   void UpdateShape(const TBitmap& frame, bool keyOn, TColor key);
   void UpdateState();
   TX11Backend& B;
-  TCustomForm& FForm;
-  TCreateParams FParams;
+  IWindowEvents& FEvents;
+  TWindowDesc FDesc;
   Window FWin = 0;
   GC FGc = nullptr;
   XImage* FImage = nullptr;
@@ -358,9 +357,9 @@ bool TX11Backend::TaskbarRect(TRect& r) {
   return found;
 }
 
-std::unique_ptr<TBackendWindow> TX11Backend::CreateWindow(TCustomForm& form,
-                                                          const TCreateParams& params) {
-  return std::make_unique<TX11Window>(*this, form, params);
+std::unique_ptr<TBackendWindow> TX11Backend::CreateWindow(IWindowEvents& events,
+                                                          const TWindowDesc& desc) {
+  return std::make_unique<TX11Window>(*this, events, desc);
 }
 
 bool TX11Backend::ShowModalMessage(const String& text) {
@@ -434,9 +433,10 @@ bool TX11Backend::ShowModalMessage(const String& text) {
 
 // ---------------------------------------------------------------------------------------------
 
-TX11Window::TX11Window(TX11Backend& b, TCustomForm& form, const TCreateParams& params)
-    : B(b), FForm(form), FParams(params) {
+TX11Window::TX11Window(TX11Backend& b, IWindowEvents& events, const TWindowDesc& desc)
+    : B(b), FEvents(events), FDesc(desc) {
   Display* d = B.Dpy;
+  const TCreateParams& params = FDesc.Params;
   FBounds = {params.X, params.Y, params.X + params.Width, params.Y + params.Height};
   XSetWindowAttributes wa{};
   wa.event_mask = ExposureMask | VisibilityChangeMask | StructureNotifyMask | FocusChangeMask |
@@ -448,9 +448,8 @@ TX11Window::TX11Window(TX11Backend& b, TCustomForm& form, const TCreateParams& p
   FGc = XCreateGC(d, FWin, 0, nullptr);
 
   XClassHint cls;
-  String resName = form.Name().empty() ? String("qx") : form.Name();
-  cls.res_name = resName.data();
-  cls.res_class = FParams.WinClassName.data();
+  cls.res_name = FDesc.InstanceName.data();
+  cls.res_class = FDesc.Params.WinClassName.data();
   XSetClassHint(d, FWin, &cls);
   XSetWMProtocols(d, FWin, &B.A.WM_DELETE_WINDOW, 1);
   XWMHints hints{};
@@ -464,17 +463,14 @@ TX11Window::TX11Window(TX11Backend& b, TCustomForm& form, const TCreateParams& p
                                                   : B.A.NET_WM_WINDOW_TYPE_NORMAL;
   XChangeProperty(d, FWin, B.A.NET_WM_WINDOW_TYPE, XA_ATOM, 32, PropModeReplace,
                   reinterpret_cast<unsigned char*>(&type), 1);
-  if (form.BorderStyle() == bsNone) {
+  if (FDesc.Borderless) {
     // flags: decorations; decorations: none.
     long motif[5] = {2, 0, 0, 0, 0};
     XChangeProperty(d, FWin, B.A.MOTIF_WM_HINTS, B.A.MOTIF_WM_HINTS, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(motif), 5);
   }
   // An owned window belongs to its owner's window; the desktop as owner means none.
-  if (TCustomForm* owner = FindFormByHandle(params.WndParent)) {
-    if (auto* ow = dynamic_cast<TX11Window*>(owner->BackendWindow()))
-      XSetTransientForHint(d, FWin, ow->Win());
-  }
+  if (auto* ow = dynamic_cast<TX11Window*>(FDesc.Owner)) XSetTransientForHint(d, FWin, ow->Win());
   SetCaption(params.Caption);
   SetBounds(FBounds);
   UpdateState();
@@ -498,7 +494,7 @@ TX11Window::~TX11Window() {
 void TX11Window::UpdateState() {
   std::vector<Atom> states;
   if (FTopMost) states.push_back(B.A.NET_WM_STATE_ABOVE);
-  if ((FParams.ExStyle & WS_EX_TOOLWINDOW) && !(FParams.ExStyle & WS_EX_APPWINDOW))
+  if ((FDesc.Params.ExStyle & WS_EX_TOOLWINDOW) && !(FDesc.Params.ExStyle & WS_EX_APPWINDOW))
     states.push_back(B.A.NET_WM_STATE_SKIP_TASKBAR);
   B.SetWmState(FWin, states);
 }
@@ -512,7 +508,7 @@ void TX11Window::SetBounds(const TRect& r) {
   sh.y = r.Top;
   sh.width = w;
   sh.height = h;
-  if (FForm.BorderStyle() != bsSizeable && FForm.BorderStyle() != bsSizeToolWin) {
+  if (!FDesc.Sizeable) {
     sh.flags |= PMinSize | PMaxSize;
     sh.min_width = sh.max_width = w;
     sh.min_height = sh.max_height = h;
@@ -526,7 +522,7 @@ void TX11Window::SetVisible(bool visible) {
   if (visible == FMapped) return;
   FMapped = visible;
   if (visible) {
-    if (FTopMost || (FParams.ExStyle & WS_EX_NOACTIVATE)) {
+    if (FTopMost || (FDesc.Params.ExStyle & WS_EX_NOACTIVATE)) {
       // Shown on top by code, not by the user: the window manager should not move the focus.
       long zero = 0;
       XChangeProperty(B.Dpy, FWin, B.A.NET_WM_USER_TIME, XA_CARDINAL, 32, PropModeReplace,
@@ -673,14 +669,14 @@ void TX11Window::Handle(XEvent& e) {
       break;
     case ButtonPress:
       if (e.xbutton.button == Button1)
-        FForm.MouseInput(TCustomForm::TMouseAction::Down, e.xbutton.x, e.xbutton.y);
+        FEvents.MouseInput(IWindowEvents::TMouseAction::Down, e.xbutton.x, e.xbutton.y);
       break;
     case MotionNotify:
-      FForm.MouseInput(TCustomForm::TMouseAction::Move, e.xmotion.x, e.xmotion.y);
+      FEvents.MouseInput(IWindowEvents::TMouseAction::Move, e.xmotion.x, e.xmotion.y);
       break;
     case ButtonRelease:
       if (e.xbutton.button == Button1)
-        FForm.MouseInput(TCustomForm::TMouseAction::Up, e.xbutton.x, e.xbutton.y);
+        FEvents.MouseInput(IWindowEvents::TMouseAction::Up, e.xbutton.x, e.xbutton.y);
       break;
     case FocusIn:
       FActive = true;
@@ -690,8 +686,8 @@ void TX11Window::Handle(XEvent& e) {
       break;
     case ClientMessage:
       if (e.xclient.message_type == B.A.WM_PROTOCOLS &&
-          Atom(e.xclient.data.l[0]) == B.A.WM_DELETE_WINDOW && FForm.HandleAllocated())
-        PostMessageW(FForm.Handle(), WM_CLOSE, 0, 0);
+          Atom(e.xclient.data.l[0]) == B.A.WM_DELETE_WINDOW)
+        FEvents.CloseRequested();
       break;
     default:
       break;
