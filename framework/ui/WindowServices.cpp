@@ -41,10 +41,6 @@ bool WindowRectOf(HWND wnd, TRect& r) {
 }
 
 HWND FindWindowByName(const String* className, const String* caption) {
-  if (className != nullptr && *className == "Shell_TrayWnd") {
-    if (caption != nullptr) return nullptr;
-    return TaskbarWindowHandle();
-  }
   for (int i = 0; i < Screen->FormCount(); ++i) {
     TCustomForm* f = Screen->Forms(i);
     if (className != nullptr && !SameText(*className, f->ClassName())) continue;

@@ -12,6 +12,5 @@ HWND DesktopWindowHandle();
 HWND TaskbarWindowHandle();
 // A window's rectangle in screen pixels; false for an unknown handle.
 bool WindowRectOf(HWND wnd, TRect& r);
-// A form window by class name and/or caption (nullptr matches anything), the first made first;
-// the taskbar answers to the class name "Shell_TrayWnd".
+// A form window by class name and/or caption (nullptr matches anything), the first made first.
 HWND FindWindowByName(const String* className, const String* caption);

@@ -3,7 +3,14 @@
 #include "framework/ui/Forms.h"
 #include "framework/ui/WindowServices.h"
 
+namespace {
+// The host's class name of its taskbar window.
+constexpr const char* TaskbarClassName = "Shell_TrayWnd";
+}  // namespace
+
 HWND FindWindowW(const char* lpClassName, const char* lpWindowName) {
+  if (lpClassName != nullptr && String(lpClassName) == TaskbarClassName)
+    return lpWindowName != nullptr ? nullptr : TaskbarWindowHandle();
   String cls = lpClassName != nullptr ? lpClassName : "";
   String title = lpWindowName != nullptr ? lpWindowName : "";
   return FindWindowByName(lpClassName != nullptr ? &cls : nullptr,
