@@ -82,8 +82,13 @@ class TWindowBackend {
   virtual TPoint ScreenSize() = 0;
   // The taskbar's rectangle in screen pixels; false when there is none.
   virtual bool TaskbarRect(TRect& r) = 0;
-  // Shows a message and waits until it is dismissed; false when the back end cannot.
-  virtual bool ShowModalMessage(const String& /*text*/) { return false; }
+  // Whether RunModal can show a window; without one a message goes to standard error.
+  virtual bool ModalWindows() const { return false; }
+  // Shows `image` in a window centred on the screen above the others, and waits, serving the
+  // loop, until it is dismissed: Return, Escape or Space, a click inside `button`, or closing
+  // the window.
+  virtual void RunModal(const String& /*title*/, const TBitmap& /*image*/,
+                        const TRect& /*button*/) {}
 };
 
 // The back end in use, chosen on first use: X11 when DISPLAY names a display that opens (and

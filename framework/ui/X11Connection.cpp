@@ -1,0 +1,162 @@
+#include "framework/ui/X11Connection.h"
+
+#include <X11/extensions/shape.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "framework/app/Application.h"
+
+namespace {
+
+int IgnoreXErrors(Display*, XErrorEvent*) {
+  // A window of another client may vanish between finding it and asking about it.
+  return 0;
+}
+
+}  // namespace
+
+TX11Connection::TX11Connection(Display* dpy)
+    : Dpy(dpy),
+      ScreenNo(DefaultScreen(dpy)),
+      Root(RootWindow(dpy, ScreenNo)),
+      Vis(DefaultVisual(dpy, ScreenNo)),
+      Depth(DefaultDepth(dpy, ScreenNo)) {
+  XSetErrorHandler(IgnoreXErrors);
+  int ev, err;
+  HasShape = XShapeQueryExtension(Dpy, &ev, &err);
+  auto atom = [&](const char* n) { return XInternAtom(Dpy, n, False); };
+  A.WM_PROTOCOLS = atom("WM_PROTOCOLS");
+  A.WM_DELETE_WINDOW = atom("WM_DELETE_WINDOW");
+  A.UTF8_STRING = atom("UTF8_STRING");
+  A.NET_WM_NAME = atom("_NET_WM_NAME");
+  A.NET_WM_STATE = atom("_NET_WM_STATE");
+  A.NET_WM_STATE_ABOVE = atom("_NET_WM_STATE_ABOVE");
+  A.NET_WM_STATE_SKIP_TASKBAR = atom("_NET_WM_STATE_SKIP_TASKBAR");
+  A.NET_WM_STATE_MODAL = atom("_NET_WM_STATE_MODAL");
+  A.NET_WM_WINDOW_TYPE = atom("_NET_WM_WINDOW_TYPE");
+  A.NET_WM_WINDOW_TYPE_NORMAL = atom("_NET_WM_WINDOW_TYPE_NORMAL");
+  A.NET_WM_WINDOW_TYPE_UTILITY = atom("_NET_WM_WINDOW_TYPE_UTILITY");
+  A.NET_WM_WINDOW_TYPE_DOCK = atom("_NET_WM_WINDOW_TYPE_DOCK");
+  A.NET_WM_WINDOW_TYPE_DIALOG = atom("_NET_WM_WINDOW_TYPE_DIALOG");
+  A.NET_WM_WINDOW_OPACITY = atom("_NET_WM_WINDOW_OPACITY");
+  A.NET_WM_ICON = atom("_NET_WM_ICON");
+  A.NET_WM_PID = atom("_NET_WM_PID");
+  A.NET_WM_USER_TIME = atom("_NET_WM_USER_TIME");
+  A.NET_CLIENT_LIST = atom("_NET_CLIENT_LIST");
+  A.NET_ACTIVE_WINDOW = atom("_NET_ACTIVE_WINDOW");
+  A.NET_SUPPORTING_WM_CHECK = atom("_NET_SUPPORTING_WM_CHECK");
+  A.MOTIF_WM_HINTS = atom("_MOTIF_WM_HINTS");
+  Application->AddWatch(ConnectionNumber(Dpy), [this] { Drain(); });
+}
+
+void TX11Connection::Flush() {
+  XFlush(Dpy);
+  if (XEventsQueued(Dpy, QueuedAlready) > 0 && !FDrainQueued) {
+    FDrainQueued = true;
+    Application->Queue([this] { Drain(); });
+  }
+}
+
+void TX11Connection::Drain() {
+  FDrainQueued = false;
+  while (XPending(Dpy) > 0) {
+    XEvent e;
+    XNextEvent(Dpy, &e);
+    auto it = Handlers.find(e.xany.window);
+    if (it != Handlers.end()) {
+      auto handler = it->second;  // the handler may remove itself
+      handler(e);
+    }
+  }
+  XFlush(Dpy);
+}
+
+bool TX11Connection::WindowManagerRunning() {
+  Atom type;
+  int format;
+  unsigned long n, after;
+  unsigned char* data = nullptr;
+  bool running = false;
+  if (XGetWindowProperty(Dpy, Root, A.NET_SUPPORTING_WM_CHECK, 0, 1, False, XA_WINDOW, &type,
+                         &format, &n, &after, &data) == Success &&
+      data != nullptr && n == 1) {
+    Window check = *reinterpret_cast<Window*>(data);
+    XWindowAttributes wa;
+    running = check != 0 && XGetWindowAttributes(Dpy, check, &wa) != 0;
+  }
+  if (data != nullptr) XFree(data);
+  return running;
+}
+
+void TX11Connection::SendWmMessage(Window w, Atom type, long a0, long a1, long a2, long a3) {
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = w;
+  e.xclient.message_type = type;
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = a0;
+  e.xclient.data.l[1] = a1;
+  e.xclient.data.l[2] = a2;
+  e.xclient.data.l[3] = a3;
+  XSendEvent(Dpy, Root, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+}
+
+void TX11Connection::SetWmState(Window w, const std::vector<Atom>& states) {
+  if (states.empty()) {
+    XDeleteProperty(Dpy, w, A.NET_WM_STATE);
+    return;
+  }
+  XChangeProperty(Dpy, w, A.NET_WM_STATE, XA_ATOM, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(states.data()),
+                  static_cast<int>(states.size()));
+}
+
+XImage* TX11Connection::MakeImage(const TBitmap& frame, std::vector<uint8_t>& store) {
+  const int w = frame.Width(), h = frame.Height();
+  XImage* img = XCreateImage(Dpy, Vis, Depth, ZPixmap, 0, nullptr, w, h, 32, 0);
+  if (img == nullptr) return nullptr;
+  store.assign(size_t(img->bytes_per_line) * h, 0);
+  img->data = reinterpret_cast<char*>(store.data());
+  const uint8_t* src = frame.Data();
+  const bool direct = img->bits_per_pixel == 32 && img->red_mask == 0xFF0000 &&
+                      img->green_mask == 0xFF00 && img->blue_mask == 0xFF &&
+                      img->byte_order == LSBFirst;
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* row = src + size_t(y) * frame.Stride();
+    if (direct) {
+      std::memcpy(store.data() + size_t(y) * img->bytes_per_line, row, size_t(w) * 4);
+      continue;
+    }
+    for (int x = 0; x < w; ++x) {
+      uint32_t p;
+      std::memcpy(&p, row + x * 4, 4);
+      auto scale = [](uint32_t v, unsigned long mask) -> unsigned long {
+        if (mask == 0) return 0;
+        int shift = __builtin_ctzl(mask);
+        unsigned long max = mask >> shift;
+        return ((v * max + 127) / 255) << shift;
+      };
+      XPutPixel(img, x, y,
+                scale((p >> 16) & 0xFF, img->red_mask) | scale((p >> 8) & 0xFF, img->green_mask) |
+                    scale(p & 0xFF, img->blue_mask));
+    }
+  }
+  return img;
+}
+
+void TX11Connection::PutImage(Window w, GC gc, XImage* img, int x, int y, int width, int height) {
+  if (img == nullptr) return;
+  x = std::max(x, 0);
+  y = std::max(y, 0);
+  width = std::min(width, img->width - x);
+  height = std::min(height, img->height - y);
+  if (width <= 0 || height <= 0) return;
+  XPutImage(Dpy, w, gc, img, x, y, x, y, width, height);
+}
+
+void TX11Connection::FreeImage(XImage* img) {
+  if (img == nullptr) return;
+  img->data = nullptr;  // owned by the store it was made with
+  XDestroyImage(img);
+}

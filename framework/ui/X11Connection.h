@@ -1,0 +1,57 @@
+// The connection to the X display behind the X11 back end: the atoms it uses, the event pump
+// served by the application's loop, and what every window needs of the connection (window
+// manager messages and state, images). Included only by the X11 back end's files.
+#pragma once
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "framework/ui/Graphics.h"
+
+struct TAtoms {
+  Atom WM_PROTOCOLS, WM_DELETE_WINDOW, UTF8_STRING, NET_WM_NAME, NET_WM_STATE, NET_WM_STATE_ABOVE,
+      NET_WM_STATE_SKIP_TASKBAR, NET_WM_STATE_MODAL, NET_WM_WINDOW_TYPE, NET_WM_WINDOW_TYPE_NORMAL,
+      NET_WM_WINDOW_TYPE_UTILITY, NET_WM_WINDOW_TYPE_DOCK, NET_WM_WINDOW_TYPE_DIALOG,
+      NET_WM_WINDOW_OPACITY, NET_WM_ICON, NET_WM_PID, NET_WM_USER_TIME, NET_CLIENT_LIST,
+      NET_ACTIVE_WINDOW, NET_SUPPORTING_WM_CHECK, MOTIF_WM_HINTS;
+};
+
+class TX11Connection {
+ public:
+  // Takes the display over for the rest of the process; its events are served by the loop.
+  explicit TX11Connection(Display* dpy);
+  TX11Connection(const TX11Connection&) = delete;
+  TX11Connection& operator=(const TX11Connection&) = delete;
+
+  // Sends what is buffered, and makes sure events Xlib has already read are served too.
+  void Flush();
+  // Hands every pending event to the handler of its window.
+  void Drain();
+  bool WindowManagerRunning();
+  void SendWmMessage(Window w, Atom type, long a0, long a1 = 0, long a2 = 0, long a3 = 0);
+  void SetWmState(Window w, const std::vector<Atom>& states);
+  // Puts the image into the window (the whole window when no rectangle is given).
+  void PutImage(Window w, GC gc, XImage* img, int x, int y, int width, int height);
+  // An image of the frame in the screen's format; its pixels live in `store`.
+  XImage* MakeImage(const TBitmap& frame, std::vector<uint8_t>& store);
+  // Frees an image made by MakeImage (not its store).
+  static void FreeImage(XImage* img);
+
+  Display* Dpy;
+  int ScreenNo;
+  Window Root;
+  Visual* Vis;
+  int Depth;
+  bool HasShape = false;
+  TAtoms A{};
+  // Event handlers by window; a handler may add or remove handlers.
+  std::map<Window, std::function<void(XEvent&)>> Handlers;
+
+ private:
+  bool FDrainQueued = false;
+};

@@ -1,0 +1,108 @@
+// What the X11 back end tells of the desktop around its windows: the screen's size, the
+// taskbar, and stay-on-top windows kept above the others without a window manager.
+#include "framework/ui/X11Windows.h"
+
+#include <X11/extensions/Xrandr.h>
+
+#include <algorithm>
+
+TPoint TX11Backend::ScreenSize() {
+  TPoint size{DisplayWidth(Dpy, ScreenNo), DisplayHeight(Dpy, ScreenNo)};
+  int count = 0;
+  if (XRRMonitorInfo* monitors = XRRGetMonitors(Dpy, Root, True, &count)) {
+    XRRMonitorInfo* chosen = count > 0 ? &monitors[0] : nullptr;
+    for (int i = 0; i < count; ++i)
+      if (monitors[i].primary) chosen = &monitors[i];
+    if (chosen != nullptr && chosen->width > 0 && chosen->height > 0)
+      size = {chosen->width, chosen->height};
+    XRRFreeMonitors(monitors);
+  }
+  return size;
+}
+
+void TX11Backend::KeepAbove() {
+  Window rootRet, parent, *children = nullptr;
+  unsigned int n = 0;
+  if (!XQueryTree(Dpy, Root, &rootRet, &parent, &children, &n)) return;
+  auto ours = [&](Window w) -> TX11Window* {
+    for (TX11Window* x : Windows)
+      if (x->Win() == w && x->TopMost() && x->Mapped()) return x;
+    return nullptr;
+  };
+  // Children come bottom to top. Our stay-on-top windows must have only each other above them.
+  std::vector<TX11Window*> order;
+  bool foreignAbove = false;
+  for (unsigned i = 0; i < n; ++i) {
+    if (TX11Window* x = ours(children[i])) {
+      order.push_back(x);
+    } else if (!order.empty()) {
+      XWindowAttributes wa;
+      if (XGetWindowAttributes(Dpy, children[i], &wa) && wa.map_state == IsViewable)
+        foreignAbove = true;
+    }
+  }
+  if (children != nullptr) XFree(children);
+  if (!foreignAbove) return;
+  for (TX11Window* x : order) XRaiseWindow(Dpy, x->Win());
+  Flush();
+}
+
+bool TX11Backend::TaskbarRect(TRect& r) {
+  // The dock windows (panels) of the desktop: from the window manager's client list when there
+  // is one, else from the top two levels of the window tree.
+  std::vector<Window> candidates;
+  Atom type;
+  int format;
+  unsigned long n = 0, after;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(Dpy, Root, A.NET_CLIENT_LIST, 0, 4096, False, XA_WINDOW, &type, &format,
+                         &n, &after, &data) == Success &&
+      data != nullptr) {
+    auto* w = reinterpret_cast<Window*>(data);
+    candidates.assign(w, w + n);
+  }
+  if (data != nullptr) XFree(data);
+  Window rootRet, parent, *children = nullptr;
+  unsigned int count = 0;
+  if (XQueryTree(Dpy, Root, &rootRet, &parent, &children, &count)) {
+    for (unsigned i = 0; i < count; ++i) {
+      candidates.push_back(children[i]);
+      Window r2, p2, *sub = nullptr;
+      unsigned int subCount = 0;
+      if (XQueryTree(Dpy, children[i], &r2, &p2, &sub, &subCount)) {
+        candidates.insert(candidates.end(), sub, sub + subCount);
+        if (sub != nullptr) XFree(sub);
+      }
+    }
+    if (children != nullptr) XFree(children);
+  }
+  bool found = false;
+  long bestArea = -1;
+  for (Window w : candidates) {
+    if (std::any_of(Windows.begin(), Windows.end(), [&](TX11Window* x) { return x->Win() == w; }))
+      continue;
+    data = nullptr;
+    bool dock = false;
+    if (XGetWindowProperty(Dpy, w, A.NET_WM_WINDOW_TYPE, 0, 16, False, XA_ATOM, &type, &format, &n,
+                           &after, &data) == Success &&
+        data != nullptr) {
+      auto* atoms = reinterpret_cast<Atom*>(data);
+      dock = std::find(atoms, atoms + n, A.NET_WM_WINDOW_TYPE_DOCK) != atoms + n;
+    }
+    if (data != nullptr) XFree(data);
+    if (!dock) continue;
+    XWindowAttributes wa;
+    if (!XGetWindowAttributes(Dpy, w, &wa) || wa.map_state != IsViewable) continue;
+    int x = 0, y = 0;
+    Window child;
+    XTranslateCoordinates(Dpy, w, Root, 0, 0, &x, &y, &child);
+    long area = long(wa.width) * wa.height;
+    if (area > bestArea) {
+      bestArea = area;
+      r = {x, y, x + wa.width, y + wa.height};
+      found = true;
+    }
+  }
+  Flush();
+  return found;
+}

@@ -1,0 +1,261 @@
+#include "framework/ui/X11Windows.h"
+
+#include <X11/extensions/shape.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+TX11Window::TX11Window(TX11Backend& b, IWindowEvents& events, const TWindowDesc& desc)
+    : B(b), FEvents(events), FDesc(desc) {
+  Display* d = B.Dpy;
+  const TCreateParams& params = FDesc.Params;
+  FBounds = {params.X, params.Y, params.X + params.Width, params.Y + params.Height};
+  XSetWindowAttributes wa{};
+  wa.event_mask = ExposureMask | VisibilityChangeMask | StructureNotifyMask | FocusChangeMask |
+                  ButtonPressMask | ButtonReleaseMask | Button1MotionMask | KeyPressMask;
+  wa.background_pixmap = None;
+  FWin = XCreateWindow(d, B.Root, params.X, params.Y, std::max(params.Width, 1),
+                       std::max(params.Height, 1), 0, B.Depth, InputOutput, B.Vis,
+                       CWEventMask | CWBackPixmap, &wa);
+  FGc = XCreateGC(d, FWin, 0, nullptr);
+
+  XClassHint cls;
+  cls.res_name = FDesc.InstanceName.data();
+  cls.res_class = FDesc.Params.WinClassName.data();
+  XSetClassHint(d, FWin, &cls);
+  XSetWMProtocols(d, FWin, &B.A.WM_DELETE_WINDOW, 1);
+  XWMHints hints{};
+  hints.flags = InputHint;
+  hints.input = (params.ExStyle & WS_EX_NOACTIVATE) ? False : True;
+  XSetWMHints(d, FWin, &hints);
+  long pid = getpid();
+  XChangeProperty(d, FWin, B.A.NET_WM_PID, XA_CARDINAL, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(&pid), 1);
+  Atom type = (params.ExStyle & WS_EX_TOOLWINDOW) ? B.A.NET_WM_WINDOW_TYPE_UTILITY
+                                                  : B.A.NET_WM_WINDOW_TYPE_NORMAL;
+  XChangeProperty(d, FWin, B.A.NET_WM_WINDOW_TYPE, XA_ATOM, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(&type), 1);
+  if (FDesc.Borderless) {
+    // flags: decorations; decorations: none.
+    long motif[5] = {2, 0, 0, 0, 0};
+    XChangeProperty(d, FWin, B.A.MOTIF_WM_HINTS, B.A.MOTIF_WM_HINTS, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(motif), 5);
+  }
+  // An owned window belongs to its owner's window; the desktop as owner means none.
+  if (auto* ow = dynamic_cast<TX11Window*>(FDesc.Owner)) XSetTransientForHint(d, FWin, ow->Win());
+  SetCaption(params.Caption);
+  SetBounds(FBounds);
+  UpdateState();
+  B.Windows.push_back(this);
+  B.Handlers[FWin] = [this](XEvent& e) { Handle(e); };
+  B.Flush();
+}
+TX11Window::~TX11Window() {
+  B.Handlers.erase(FWin);
+  B.Windows.erase(std::remove(B.Windows.begin(), B.Windows.end(), this), B.Windows.end());
+  TX11Connection::FreeImage(FImage);
+  XFreeGC(B.Dpy, FGc);
+  XDestroyWindow(B.Dpy, FWin);
+  B.Flush();
+}
+
+void TX11Window::UpdateState() {
+  std::vector<Atom> states;
+  if (FTopMost) states.push_back(B.A.NET_WM_STATE_ABOVE);
+  if ((FDesc.Params.ExStyle & WS_EX_TOOLWINDOW) && !(FDesc.Params.ExStyle & WS_EX_APPWINDOW))
+    states.push_back(B.A.NET_WM_STATE_SKIP_TASKBAR);
+  B.SetWmState(FWin, states);
+}
+
+void TX11Window::SetBounds(const TRect& r) {
+  FBounds = r;
+  const int w = std::max(r.Width(), 1), h = std::max(r.Height(), 1);
+  XSizeHints sh{};
+  sh.flags = USPosition | PPosition | USSize | PSize;
+  sh.x = r.Left;
+  sh.y = r.Top;
+  sh.width = w;
+  sh.height = h;
+  if (!FDesc.Sizeable) {
+    sh.flags |= PMinSize | PMaxSize;
+    sh.min_width = sh.max_width = w;
+    sh.min_height = sh.max_height = h;
+  }
+  XSetWMNormalHints(B.Dpy, FWin, &sh);
+  XMoveResizeWindow(B.Dpy, FWin, r.Left, r.Top, w, h);
+  B.Flush();
+}
+
+void TX11Window::SetVisible(bool visible) {
+  if (visible == FMapped) return;
+  FMapped = visible;
+  if (visible) {
+    if (FTopMost || (FDesc.Params.ExStyle & WS_EX_NOACTIVATE)) {
+      // Shown on top by code, not by the user: the window manager should not move the focus.
+      long zero = 0;
+      XChangeProperty(B.Dpy, FWin, B.A.NET_WM_USER_TIME, XA_CARDINAL, 32, PropModeReplace,
+                      reinterpret_cast<unsigned char*>(&zero), 1);
+    }
+    UpdateState();
+    XMapRaised(B.Dpy, FWin);
+    // Without a window manager the position given at creation is final; keep it current.
+    XMoveWindow(B.Dpy, FWin, FBounds.Left, FBounds.Top);
+  } else {
+    XWithdrawWindow(B.Dpy, FWin, B.ScreenNo);
+    FActive = false;
+  }
+  B.Flush();
+}
+
+void TX11Window::SetCaption(const String& caption) {
+  XChangeProperty(B.Dpy, FWin, B.A.NET_WM_NAME, B.A.UTF8_STRING, 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(caption.data()),
+                  static_cast<int>(caption.size()));
+  XStoreName(B.Dpy, FWin, caption.c_str());
+  B.Flush();
+}
+
+void TX11Window::SetIcon(const TBitmap& icon) {
+  if (icon.Empty()) return;
+  std::vector<unsigned long> data;
+  data.reserve(2 + size_t(icon.Width()) * icon.Height());
+  data.push_back(icon.Width());
+  data.push_back(icon.Height());
+  for (int32_t y = 0; y < icon.Height(); ++y) {
+    for (int32_t x = 0; x < icon.Width(); ++x) {
+      TColor c = icon.Pixel(x, y);
+      data.push_back((unsigned long)icon.Alpha(x, y) << 24 | GetRValue(c) << 16 |
+                     GetGValue(c) << 8 | GetBValue(c));
+    }
+  }
+  XChangeProperty(B.Dpy, FWin, B.A.NET_WM_ICON, XA_CARDINAL, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(data.data()), static_cast<int>(data.size()));
+  B.Flush();
+}
+
+void TX11Window::UpdateShape(const TBitmap& frame, bool keyOn, TColor key) {
+  if (!B.HasShape) return;
+  if (!keyOn) {
+    if (FShaped) XShapeCombineMask(B.Dpy, FWin, ShapeBounding, 0, 0, None, ShapeSet);
+    FShaped = false;
+    FShape.clear();
+    return;
+  }
+  // Runs of non-key pixels, row by row (already in the y-x banded order). The frame is opaque,
+  // so a pixel is the key exactly when its stored word is the key's.
+  const uint32_t keyWord =
+      0xFF000000u | uint32_t(GetRValue(key)) << 16 | uint32_t(GetGValue(key)) << 8 | GetBValue(key);
+  const uint8_t* data = frame.Data();
+  std::vector<XRectangle> rects;
+  for (int32_t y = 0; y < frame.Height(); ++y) {
+    const uint8_t* row = data + size_t(y) * frame.Stride();
+    auto word = [row](int32_t x) {
+      uint32_t p;
+      std::memcpy(&p, row + size_t(x) * 4, 4);
+      return p;
+    };
+    int32_t x = 0;
+    while (x < frame.Width()) {
+      while (x < frame.Width() && word(x) == keyWord) ++x;
+      int32_t start = x;
+      while (x < frame.Width() && word(x) != keyWord) ++x;
+      if (x > start)
+        rects.push_back(XRectangle{short(start), short(y), (unsigned short)(x - start), 1});
+    }
+  }
+  auto same = [](const XRectangle& a, const XRectangle& b) {
+    return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
+  };
+  if (FShaped && rects.size() == FShape.size() &&
+      std::equal(rects.begin(), rects.end(), FShape.begin(), same))
+    return;
+  XShapeCombineRectangles(B.Dpy, FWin, ShapeBounding, 0, 0, rects.data(),
+                          static_cast<int>(rects.size()), ShapeSet, YXBanded);
+  FShape = std::move(rects);
+  FShaped = true;
+}
+
+void TX11Window::Present(const TBitmap& frame, bool keyOn, TColor key) {
+  TX11Connection::FreeImage(FImage);
+  FImage = nullptr;
+  if (frame.Empty()) return;
+  FImage = B.MakeImage(frame, FPixels);
+  UpdateShape(frame, keyOn, key);
+  if (FMapped) B.PutImage(FWin, FGc, FImage, 0, 0, frame.Width(), frame.Height());
+  B.Flush();
+}
+
+void TX11Window::SetAlpha(bool on, uint8_t value) {
+  if (on) {
+    unsigned long opacity = 0x01010101ul * value;
+    XChangeProperty(B.Dpy, FWin, B.A.NET_WM_WINDOW_OPACITY, XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&opacity), 1);
+  } else {
+    XDeleteProperty(B.Dpy, FWin, B.A.NET_WM_WINDOW_OPACITY);
+  }
+  B.Flush();
+}
+
+void TX11Window::SetTopMost(bool onTop, bool activate) {
+  bool changed = onTop != FTopMost;
+  FTopMost = onTop;
+  if (changed) {
+    if (FMapped && B.WindowManagerRunning()) {
+      // _NET_WM_STATE: 1 add, 0 remove; source 1: an application.
+      B.SendWmMessage(FWin, B.A.NET_WM_STATE, onTop ? 1 : 0, long(B.A.NET_WM_STATE_ABOVE), 0, 1);
+    } else {
+      UpdateState();
+    }
+  }
+  if (onTop && FMapped) XRaiseWindow(B.Dpy, FWin);
+  if (activate) Activate();
+  B.Flush();
+}
+
+void TX11Window::Activate() {
+  if (!FMapped) return;
+  if (B.WindowManagerRunning()) {
+    B.SendWmMessage(FWin, B.A.NET_ACTIVE_WINDOW, 1, CurrentTime);
+  } else {
+    XSetInputFocus(B.Dpy, FWin, RevertToParent, CurrentTime);
+  }
+  FActive = true;
+  B.Flush();
+}
+
+void TX11Window::Handle(XEvent& e) {
+  switch (e.type) {
+    case Expose:
+      B.PutImage(FWin, FGc, FImage, e.xexpose.x, e.xexpose.y, e.xexpose.width, e.xexpose.height);
+      break;
+    case VisibilityNotify:
+      if (FTopMost && e.xvisibility.state != VisibilityUnobscured && !B.WindowManagerRunning())
+        B.KeepAbove();
+      break;
+    case ButtonPress:
+      if (e.xbutton.button == Button1)
+        FEvents.MouseInput(IWindowEvents::TMouseAction::Down, e.xbutton.x, e.xbutton.y);
+      break;
+    case MotionNotify:
+      FEvents.MouseInput(IWindowEvents::TMouseAction::Move, e.xmotion.x, e.xmotion.y);
+      break;
+    case ButtonRelease:
+      if (e.xbutton.button == Button1)
+        FEvents.MouseInput(IWindowEvents::TMouseAction::Up, e.xbutton.x, e.xbutton.y);
+      break;
+    case FocusIn:
+      FActive = true;
+      break;
+    case FocusOut:
+      FActive = false;
+      break;
+    case ClientMessage:
+      if (e.xclient.message_type == B.A.WM_PROTOCOLS &&
+          Atom(e.xclient.data.l[0]) == B.A.WM_DELETE_WINDOW)
+        FEvents.CloseRequested();
+      break;
+    default:
+      break;
+  }
+}

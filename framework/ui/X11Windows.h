@@ -1,0 +1,71 @@
+// The X11 back end's own classes: the back end on one display connection, and its form windows.
+// Each window is a top-level X window with the window manager hints that give the host's window
+// styles: no decorations for borderless windows, _NET_WM_STATE_ABOVE for stay-on-top,
+// _NET_WM_WINDOW_OPACITY for per-window alpha, and an XShape bounding region that leaves out the
+// key colour. Without a window manager the back end keeps stay-on-top windows above the others
+// itself. Included only by the X11 back end's files.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "framework/ui/WindowBackend.h"
+#include "framework/ui/X11Connection.h"
+
+class TX11Window;
+
+class TX11Backend : public TWindowBackend, public TX11Connection {
+ public:
+  explicit TX11Backend(Display* dpy) : TX11Connection(dpy) {}
+  const char* Name() const override { return "x11"; }
+  std::unique_ptr<TBackendWindow> CreateWindow(IWindowEvents& events,
+                                               const TWindowDesc& desc) override;
+  // The primary monitor's size (the first monitor's when none is primary), so that on a desktop
+  // of several monitors the overlay spans one, not all; the whole X screen without RandR.
+  TPoint ScreenSize() override;
+  bool TaskbarRect(TRect& r) override;
+  bool ModalWindows() const override { return true; }
+  void RunModal(const String& title, const TBitmap& image, const TRect& button) override;
+
+  // Keeps the stay-on-top windows above all others when no window manager does it.
+  void KeepAbove();
+
+  std::vector<TX11Window*> Windows;
+};
+
+class TX11Window : public TBackendWindow {
+ public:
+  TX11Window(TX11Backend& b, IWindowEvents& events, const TWindowDesc& desc);
+  ~TX11Window() override;
+  void SetBounds(const TRect& r) override;
+  void SetVisible(bool visible) override;
+  void SetCaption(const String& caption) override;
+  void SetIcon(const TBitmap& icon) override;
+  void Present(const TBitmap& frame, bool keyOn, TColor key) override;
+  void SetAlpha(bool on, uint8_t value) override;
+  void SetTopMost(bool onTop, bool activate) override;
+  void Activate() override;
+  bool Active() const override { return FActive; }
+
+  void Handle(XEvent& e);
+  Window Win() const { return FWin; }
+  bool TopMost() const { return FTopMost; }
+  bool Mapped() const { return FMapped; }
+
+ private:
+  void UpdateShape(const TBitmap& frame, bool keyOn, TColor key);
+  void UpdateState();
+  TX11Backend& B;
+  IWindowEvents& FEvents;
+  TWindowDesc FDesc;
+  Window FWin = 0;
+  GC FGc = nullptr;
+  XImage* FImage = nullptr;
+  std::vector<uint8_t> FPixels;
+  std::vector<XRectangle> FShape;
+  bool FShaped = false;
+  bool FMapped = false;
+  bool FTopMost = false;
+  bool FActive = false;
+  TRect FBounds;
+};
