@@ -3,18 +3,41 @@
 #include <X11/extensions/shape.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "framework/app/Application.h"
 
 namespace {
 
-int IgnoreXErrors(Display*, XErrorEvent*) {
-  // A window of another client may vanish between finding it and asking about it.
+// The error codes expected by the innermost TExpectXErrors, empty outside any. Only the thread
+// of the loop talks to the display.
+std::vector<unsigned char>& ExpectedErrors() {
+  static std::vector<unsigned char> codes;
+  return codes;
+}
+
+int ReportXError(Display*, XErrorEvent* e) {
+  const auto& expected = ExpectedErrors();
+  if (std::find(expected.begin(), expected.end(), e->error_code) != expected.end()) return 0;
+  std::fprintf(stderr, "X error: request %u, error %u\n", unsigned(e->request_code),
+               unsigned(e->error_code));
   return 0;
 }
 
 }  // namespace
+
+TExpectXErrors::TExpectXErrors(TX11Connection& x, std::initializer_list<unsigned char> codes)
+    : FX(x), FOuter(ExpectedErrors()) {
+  XSync(FX.Dpy, False);
+  ExpectedErrors().assign(codes);
+}
+
+TExpectXErrors::~TExpectXErrors() {
+  XSync(FX.Dpy, False);
+  ExpectedErrors() = std::move(FOuter);
+  FX.Flush();
+}
 
 TX11Connection::TX11Connection(Display* dpy)
     : Dpy(dpy),
@@ -22,7 +45,7 @@ TX11Connection::TX11Connection(Display* dpy)
       Root(RootWindow(dpy, ScreenNo)),
       Vis(DefaultVisual(dpy, ScreenNo)),
       Depth(DefaultDepth(dpy, ScreenNo)) {
-  XSetErrorHandler(IgnoreXErrors);
+  XSetErrorHandler(ReportXError);
   int ev, err;
   HasShape = XShapeQueryExtension(Dpy, &ev, &err);
   auto atom = [&](const char* n) { return XInternAtom(Dpy, n, False); };
@@ -82,6 +105,8 @@ bool TX11Connection::WindowManagerRunning() {
                          &format, &n, &after, &data) == Success &&
       data != nullptr && n == 1) {
     Window check = *reinterpret_cast<Window*>(data);
+    // A window manager that has gone leaves its check window's id behind.
+    TExpectXErrors gone(*this, {BadWindow, BadDrawable});
     XWindowAttributes wa;
     running = check != 0 && XGetWindowAttributes(Dpy, check, &wa) != 0;
   }

@@ -8,6 +8,7 @@
 #include <X11/Xutil.h>
 
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <vector>
 
@@ -54,4 +55,21 @@ class TX11Connection {
 
  private:
   bool FDrainQueued = false;
+};
+
+// The X errors that the requests of one scope may meet for a reason known beforehand (a window
+// of another client gone between finding it and asking about it); other X errors are reported on
+// standard error. The requests sent before are synced first, so that their errors are judged
+// outside the scope, and the scope's own at its end, so that theirs arrive within it; events read
+// meanwhile are served as after Flush.
+class TExpectXErrors {
+ public:
+  TExpectXErrors(TX11Connection& x, std::initializer_list<unsigned char> codes);
+  ~TExpectXErrors();
+  TExpectXErrors(const TExpectXErrors&) = delete;
+  TExpectXErrors& operator=(const TExpectXErrors&) = delete;
+
+ private:
+  TX11Connection& FX;
+  std::vector<unsigned char> FOuter;
 };

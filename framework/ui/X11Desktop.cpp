@@ -32,13 +32,17 @@ void TX11Backend::KeepAbove() {
   // Children come bottom to top. Our stay-on-top windows must have only each other above them.
   std::vector<TX11Window*> order;
   bool foreignAbove = false;
-  for (unsigned i = 0; i < n; ++i) {
-    if (TX11Window* x = ours(children[i])) {
-      order.push_back(x);
-    } else if (!order.empty()) {
-      XWindowAttributes wa;
-      if (XGetWindowAttributes(Dpy, children[i], &wa) && wa.map_state == IsViewable)
-        foreignAbove = true;
+  {
+    // Another client's window may go between the listing and the look at it.
+    TExpectXErrors gone(*this, {BadWindow, BadDrawable});
+    for (unsigned i = 0; i < n; ++i) {
+      if (TX11Window* x = ours(children[i])) {
+        order.push_back(x);
+      } else if (!order.empty()) {
+        XWindowAttributes wa;
+        if (XGetWindowAttributes(Dpy, children[i], &wa) && wa.map_state == IsViewable)
+          foreignAbove = true;
+      }
     }
   }
   if (children != nullptr) XFree(children);
@@ -62,6 +66,9 @@ bool TX11Backend::TaskbarRect(TRect& r) {
     candidates.assign(w, w + n);
   }
   if (data != nullptr) XFree(data);
+  // Windows of other clients may go between the listing and the questions about them; the end
+  // of the scope serves the events read meanwhile.
+  TExpectXErrors gone(*this, {BadWindow, BadDrawable});
   Window rootRet, parent, *children = nullptr;
   unsigned int count = 0;
   if (XQueryTree(Dpy, Root, &rootRet, &parent, &children, &count)) {
@@ -103,6 +110,5 @@ bool TX11Backend::TaskbarRect(TRect& r) {
       found = true;
     }
   }
-  Flush();
   return found;
 }

@@ -62,8 +62,9 @@ void TX11Backend::RunModal(const String& title, const TBitmap& image, const TRec
     Handlers.erase(modal->Win);
     FreeImage(modal->Image);
     XFreeGC(Dpy, modal->Gc);
+    // Another client may have destroyed the window already (that ended the wait).
+    TExpectXErrors gone(*this, {BadWindow});
     XDestroyWindow(Dpy, modal->Win);
-    Flush();
   });
   XMapRaised(Dpy, modal->Win);
   Flush();
