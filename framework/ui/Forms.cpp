@@ -424,6 +424,6 @@ TCustomForm* TScreen::ActiveForm() const {
 TCustomForm* FindFormByHandle(HWND wnd) {
   if (wnd == nullptr) return nullptr;
   for (TCustomForm* f : AllForms())
-    if (f->FHandle == wnd) return f;
+    if (f->HandleAllocated() && f->Handle() == wnd) return f;
   return nullptr;
 }

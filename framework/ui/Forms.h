@@ -104,7 +104,6 @@ class TCustomForm : public TWinControl, public IWindowEvents, public IControlHos
   void Compose();
   void Present();
   void PushWindowState();
-  friend TCustomForm* FindFormByHandle(HWND wnd);
   HWND FHandle = nullptr;
   std::unique_ptr<TBackendWindow> FWindow;
   std::unique_ptr<TBitmap> FFrame;

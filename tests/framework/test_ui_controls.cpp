@@ -56,6 +56,22 @@ TEST_F(UiControls, LeftAndClientAlignmentShareTheClientArea) {
   EXPECT_EQ(form->ControlCount(), 1);
 }
 
+TEST_F(UiControls, AlignmentGoesOnAfterAChildThrewWhileBeingPlaced) {
+  struct TBrittle : TPanel {
+    using TPanel::TPanel;
+    bool Throw = true;
+    void Resize() override {
+      if (Throw) throw Exception("resize");
+    }
+  };
+  auto* brittle = new TBrittle(form.get());
+  brittle->SetParent(form.get());
+  EXPECT_THROW(brittle->SetAlign(alClient), Exception);
+  brittle->Throw = false;
+  form->SetWidth(200);
+  EXPECT_EQ(brittle->BoundsRect(), (TRect{0, 0, 200, 100}));
+}
+
 TEST_F(UiControls, ChildrenPaintInsideTheirRectangleOverTheParentBackground) {
   auto* panel = new TPanel(form.get());
   panel->SetParent(form.get());
