@@ -1,4 +1,4 @@
-// The X11 back end: each form window is a real, borderless X window; the connection is served
+// The X11 back end: each window is a top-level X window; the connection is served
 // by the application's loop.
 #pragma once
 

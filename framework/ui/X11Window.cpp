@@ -51,6 +51,7 @@ TX11Window::TX11Window(TX11Backend& b, IWindowEvents& events, const TWindowDesc&
   B.Handlers[FWin] = [this](XEvent& e) { Handle(e); };
   B.Flush();
 }
+
 TX11Window::~TX11Window() {
   B.Handlers.erase(FWin);
   B.Windows.erase(std::remove(B.Windows.begin(), B.Windows.end(), this), B.Windows.end());

@@ -1,4 +1,4 @@
-// The X11 back end's own classes: the back end on one display connection, and its form windows.
+// The X11 back end's own classes: the back end on one display connection, and its windows.
 // Each window is a top-level X window with the window manager hints that give the host's window
 // styles: no decorations for borderless windows, _NET_WM_STATE_ABOVE for stay-on-top,
 // _NET_WM_WINDOW_OPACITY for per-window alpha, and an XShape bounding region that leaves out the
