@@ -149,7 +149,7 @@ void TCustomForm::EnsureWindow() {
   desc.Params = WindowParams();
   if (TCustomForm* owner = FindFormByHandle(desc.Params.WndParent))
     desc.Owner = owner->BackendWindow();
-  desc.InstanceName = Name().empty() ? String("qx") : Name();
+  desc.InstanceName = Name();
   desc.Borderless = FBorderStyle == bsNone;
   desc.Sizeable = FBorderStyle == bsSizeable || FBorderStyle == bsSizeToolWin;
   FWindow = WindowBackend().CreateWindow(*this, desc);

@@ -35,7 +35,7 @@ struct TWindowDesc {
   TCreateParams Params;
   // The owner's window when the owner has one of ours; nullptr otherwise.
   TBackendWindow* Owner = nullptr;
-  // Tells windows of one class apart (the X class hint's instance name).
+  // Tells windows of one class apart (the X class hint's instance name); may be empty.
   String InstanceName;
   // No title bar or border.
   bool Borderless = false;

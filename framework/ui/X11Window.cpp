@@ -21,7 +21,8 @@ TX11Window::TX11Window(TX11Backend& b, IWindowEvents& events, const TWindowDesc&
   FGc = XCreateGC(d, FWin, 0, nullptr);
 
   XClassHint cls;
-  cls.res_name = FDesc.InstanceName.data();
+  String resName = FDesc.InstanceName.empty() ? String("qx") : FDesc.InstanceName;
+  cls.res_name = resName.data();
   cls.res_class = FDesc.Params.WinClassName.data();
   XSetClassHint(d, FWin, &cls);
   XSetWMProtocols(d, FWin, &B.A.WM_DELETE_WINDOW, 1);
