@@ -13,6 +13,10 @@ namespace {
 
 class TBenchRoot : public TComponent {
   QX_CLASS(TBenchRoot)
+ protected:
+  ~TBenchRoot() override = default;
+
+ public:
   using TComponent::TComponent;
 };
 QX_DEFINE_CLASS(TBenchRoot, TComponent, [](auto&) {})

@@ -108,18 +108,9 @@ TQxMasterVol::TQxMasterVol(TComponent* AOwner) : TComponent(AOwner) {
   SetFVolBarsColor(clYellow);
 }
 
-TQxMasterVol::~TQxMasterVol() {
-  Teardown();
-}
+TQxMasterVol::~TQxMasterVol() = default;
 
 void TQxMasterVol::BeforeDestruction() {
-  Teardown();
-  TComponent::BeforeDestruction();
-}
-
-void TQxMasterVol::Teardown() {
-  if (FTornDown) return;
-  FTornDown = true;
   DeallocateHWnd(FWindow);
   auto& live = LiveWindows();
   live.erase(std::remove(live.begin(), live.end(), FWindow), live.end());
@@ -132,6 +123,7 @@ void TQxMasterVol::Teardown() {
   FEndPointVolume.Reset();
   MyEndpointVolumeCallback.Reset();
   if (frmVolume != nullptr) frmVolume->RemoveFreeNotification(this);
+  TComponent::BeforeDestruction();
 }
 
 void TQxMasterVol::Loaded() {

@@ -38,7 +38,11 @@ class TMyEndpointVolumeCallback : public TInterfacedObjectOf<IAudioEndpointVolum
 class TQxMasterVol : public TComponent {
   QX_CLASS(TQxMasterVol)
   explicit TQxMasterVol(TComponent* AOwner);
+
+ protected:
   ~TQxMasterVol() override;
+
+ public:
   void BeforeDestruction() override;
 
   // Applies the current Volume.
@@ -132,7 +136,6 @@ class TQxMasterVol : public TComponent {
   void MoveTrackBar(int32_t position);
   // Undoes what setFUdp installed on the linked UDP component (at destruction).
   void ReleaseUdpLink();
-  void Teardown();
 
   TComponent* FParent = nullptr;
   int32_t FVolume = 0;
@@ -165,5 +168,4 @@ class TQxMasterVol : public TComponent {
   String FVersion;
 
   bool FMovingTrackBar = false;
-  bool FTornDown = false;
 };

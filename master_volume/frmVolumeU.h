@@ -14,6 +14,10 @@
 // 90 percent, and as a large outlined percentage figure at the right end.
 class TVolPanel : public TPanel {
   QX_CLASS(TVolPanel)
+ protected:
+  ~TVolPanel() override = default;
+
+ public:
   explicit TVolPanel(TComponent* AOwner) : TPanel(AOwner) {}
   // Paints bars, dots and figure from Fvol and FMute, and shows the speaker picture that fits.
   void DrawBar();
@@ -24,6 +28,10 @@ class TVolPanel : public TPanel {
 
 class TfrmVolume : public TForm {
   QX_CLASS(TfrmVolume)
+ protected:
+  ~TfrmVolume() override = default;
+
+ public:
   // Reads the form description (pictures, timers, colour key) into the new form.
   explicit TfrmVolume(TComponent* AOwner);
 

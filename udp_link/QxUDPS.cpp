@@ -52,18 +52,9 @@ TQxUDPS::TQxUDPS(TComponent* AOwner)
   FVersion = kVersion;
 }
 
-TQxUDPS::~TQxUDPS() {
-  Teardown();
-}
+TQxUDPS::~TQxUDPS() = default;
 
 void TQxUDPS::BeforeDestruction() {
-  Teardown();
-  TComponent::BeforeDestruction();
-}
-
-void TQxUDPS::Teardown() {
-  if (FTornDown) return;
-  FTornDown = true;
   // A component may die before its form closes, or have no form: its receive thread must not
   // outlive it. One-shot sends still running are cut off; they end by themselves.
   if (FUDPThread != nullptr) StopReceiveThread();
@@ -72,6 +63,7 @@ void TQxUDPS::Teardown() {
     FClientLink->Owner = nullptr;
   }
   if (!IsDesigning()) RestoreEvents();
+  TComponent::BeforeDestruction();
 }
 
 void TQxUDPS::Loaded() {

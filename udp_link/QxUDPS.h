@@ -26,7 +26,11 @@ using TOnUDPStatus = TMethod<TObject*, bool, int32_t, String>;
 class TQxUDPS : public TComponent {
   QX_CLASS(TQxUDPS)
   explicit TQxUDPS(TComponent* AOwner);
+
+ protected:
   ~TQxUDPS() override;
+
+ public:
   void BeforeDestruction() override;
 
   // Queues a datagram on the receive thread; dropped while inactive.
@@ -110,7 +114,6 @@ class TQxUDPS : public TComponent {
   void Deliver(TExchange& x, bool reply);
   void StopReceiveThread();
   void AbandonReceiveThread();
-  void Teardown();
 
   std::atomic<bool> FUDPActive{false};
   String FUDPRxPort;
@@ -147,6 +150,5 @@ class TQxUDPS : public TComponent {
   std::atomic<int> FBoundPort{0};
   bool FHookInstalled = false;
   bool FStreamedActive = false;  // UDPActive read from a form file, applied in Loaded
-  bool FTornDown = false;
   int32_t FStopWaitCycles = 30000;
 };

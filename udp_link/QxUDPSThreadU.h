@@ -9,8 +9,11 @@ class TQxUDPS;
 class TQxUDPSThread : public TThread {
  public:
   TQxUDPSThread(TQxUDPS* AQxUDPS, bool Suspended);
+
+ protected:
   ~TQxUDPSThread() override;
 
+ public:
  protected:
   void Execute() override;
 

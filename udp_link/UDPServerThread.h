@@ -30,7 +30,11 @@ class TmyData : public TObject {
 class TUDPThread : public TThread {
  public:
   TUDPThread(bool Suspended, TQxUDPS* Parent);
+
+ protected:
   ~TUDPThread() override;
+
+ public:
   // Queues a datagram (data: one character per byte) and wakes the thread. Main thread.
   void UdpSrvSendTo(const String& ip, const String& port, const String& data);
   // Waits on the machine-wide semaphore "UDPQxSrvThreadDelaySemaphore" for at most the given

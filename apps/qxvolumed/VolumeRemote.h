@@ -19,6 +19,10 @@ bool IsCommand(const String& text, const String& word);
 
 class TVolumeRemote : public TForm {
   QX_CLASS(TVolumeRemote)
+ protected:
+  ~TVolumeRemote() override = default;
+
+ public:
   explicit TVolumeRemote(TComponent* AOwner) : TForm(AOwner) {}
 
   void UdpGetPacket(TObject* Sender, String PacketUDP, String PacketUDPHex, String PeerIP,

@@ -17,8 +17,11 @@ using TExceptionEvent = TMethod<TObject*, const std::exception&>;
 class TApplication : public TComponent {
   QX_CLASS(TApplication)
   explicit TApplication(TComponent* AOwner);
+
+ protected:
   ~TApplication() override;
 
+ public:
   // Runs the loop until Terminate (main thread only). The request to terminate is consumed when
   // Run returns, so the loop can be run again later.
   void Run();

@@ -9,8 +9,11 @@
 class TTimer : public TComponent {
   QX_CLASS(TTimer)
   explicit TTimer(TComponent* AOwner);
+
+ protected:
   ~TTimer() override;
 
+ public:
   bool Enabled() const { return FEnabled; }
   // Switching on (again) starts a full period; switching off cancels the pending tick.
   void SetEnabled(bool value);

@@ -13,14 +13,10 @@ TComponent::TComponent(TComponent* AOwner) {
   if (AOwner != nullptr) AOwner->InsertComponent(this);
 }
 
-TComponent::~TComponent() {
-  // Reached without Free: do what BeforeDestruction would have done, as well as we still can.
-  if (!FRemoveNotified) TComponent::BeforeDestruction();
-}
+// Free is the only way here (the destructor is protected): BeforeDestruction has done the work.
+TComponent::~TComponent() = default;
 
 void TComponent::BeforeDestruction() {
-  if (FRemoveNotified) return;
-  FRemoveNotified = true;
   FComponentState |= csDestroying;
   SendRemoveNotifications();
   // Owned components die while this one is still whole, so their destructors may still use

@@ -16,7 +16,6 @@ class TComponent : public TPersistent {
   const TClassInfo* ClassInfo() const override { return StaticClassInfo(); }
 
   explicit TComponent(TComponent* AOwner);
-  ~TComponent() override;
   void BeforeDestruction() override;
 
   TComponent* Owner() const { return FOwner; }
@@ -56,6 +55,8 @@ class TComponent : public TPersistent {
   virtual void GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root);
 
  protected:
+  // Components go through Free, their owner or TOwned, never a bare delete (see TObject).
+  ~TComponent() override;
   void InsertComponent(TComponent* c);
   void RemoveComponent(TComponent* c);
 
@@ -70,5 +71,4 @@ class TComponent : public TPersistent {
   // with thousands of components.
   std::unordered_map<String, TComponent*> FNames;
   std::vector<TComponent*> FFreeNotifies;
-  bool FRemoveNotified = false;
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <type_traits>
 
 #include "framework/core/Events.h"
 #include "framework/core/System.h"
@@ -26,6 +27,8 @@ class TClassInfo;
         TClassInfo::Build<ClassName>(#ClassName, BaseName::StaticClassInfo(), __VA_ARGS__); \
     return info;                                                                            \
   }                                                                                         \
+  static_assert(!std::is_destructible_v<ClassName>, #ClassName                              \
+                " goes through Free, its owner or TOwned: its destructor is protected");    \
   static const bool QxRegistered_##ClassName = (RegisterClass(ClassName::StaticClassInfo()), true);
 
 class TObject {
@@ -33,8 +36,13 @@ class TObject {
   TObject() = default;
   TObject(const TObject&) = delete;
   TObject& operator=(const TObject&) = delete;
+  // Objects go through Free (or an owner, or TOwned), never a bare delete: BeforeDestruction
+  // must run while the whole object still exists.
+
+ protected:
   virtual ~TObject() = default;
 
+ public:
   static const TClassInfo* StaticClassInfo();
   virtual const TClassInfo* ClassInfo() const { return StaticClassInfo(); }
   String ClassName() const;

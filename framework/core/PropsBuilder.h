@@ -269,7 +269,7 @@ const TClassInfo* TClassInfo::Build(const char* name, const TClassInfo* parent, 
   info->FClassName = name;
   info->FParent = parent;
   if constexpr (std::is_base_of_v<TComponent, C> && !std::is_abstract_v<C> &&
-                std::is_constructible_v<C, TComponent*>) {
+                requires(TComponent* owner) { new C(owner); }) {
     info->FFactory = [](TComponent* owner) -> TComponent* { return new C(owner); };
   }
   TPropsBuilder<C> builder(*info);

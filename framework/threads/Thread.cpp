@@ -59,19 +59,18 @@ TThread::TThread(bool CreateSuspended) : FState(std::make_shared<TState>()) {
 TThread::~TThread() {
   // The derived object is gone: a late OnTerminate must find nothing.
   FState->Owner = nullptr;
-  StopAndRelease(false);
 }
 
 void TThread::BeforeDestruction() {
   TObject::BeforeDestruction();
-  StopAndRelease(true);
+  StopAndRelease();
 }
 
 // Ends the OS thread's hold on this object before it goes: terminate it, wait for Execute to
 // return and join it. On the main thread the wait serves queued calls, so a Synchronize the
 // thread is blocked in cannot deadlock, and (while the whole object still exists) its
 // OnTerminate runs within the wait.
-void TThread::StopAndRelease(bool allowOnTerminate) {
+void TThread::StopAndRelease() {
   TState& s = *FState;
   s.Destroying = true;
   if (s.Abandoned) return;  // leaked on purpose; the OS thread may still use it
@@ -84,8 +83,7 @@ void TThread::StopAndRelease(bool allowOnTerminate) {
   if (TApplication::IsMainThread()) {
     for (;;) {
       // Freed by its own OnTerminate: Execute has returned already.
-      bool done = allowOnTerminate ? s.TerminateDone || s.Terminating : s.Finished.load();
-      if (done || s.Abandoned) break;
+      if (s.TerminateDone || s.Terminating || s.Abandoned) break;
       Application->ServeQueuedCalls(std::chrono::milliseconds(-1));
     }
     if (s.Abandoned) return;

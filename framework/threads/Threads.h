@@ -17,11 +17,10 @@ class TThread : public TObject {
   // once the derived object is complete; so it must be created on the main thread. Elsewhere,
   // create it suspended and call Start.
   explicit TThread(bool CreateSuspended);
-  // A thread that is still running is terminated and awaited (on the main thread while serving
-  // queued calls, so its Synchronize cannot deadlock). Free it (TObject::Free) rather than
-  // delete it: then the wait happens while the derived object still exists, and OnTerminate runs
-  // within it. Destroyed from its own thread, it is detached instead.
-  ~TThread() override;
+  // A thread that is still running is terminated and awaited when freed (on the main thread
+  // while serving queued calls, so its Synchronize cannot deadlock), while the derived object
+  // still exists, so that OnTerminate runs within the wait. Freed from its own thread, it is
+  // detached instead.
   void BeforeDestruction() override;
 
   void Start();
@@ -50,6 +49,8 @@ class TThread : public TObject {
   std::thread::id ThreadID() const { return FThreadID; }
 
  protected:
+  // Threads go through Free or TOwned, never a bare delete (see TObject).
+  ~TThread() override;
   virtual void Execute() = 0;
   // Raises OnTerminate (main thread).
   virtual void DoTerminate();
@@ -58,7 +59,7 @@ class TThread : public TObject {
   struct TState;
   static void ThreadProc(std::shared_ptr<TState> state, TThread* self);
   static void TerminateOnMain(const std::shared_ptr<TState>& state);
-  void StopAndRelease(bool allowOnTerminate);
+  void StopAndRelease();
   std::shared_ptr<TState> FState;
   std::thread FThread;
   std::thread::native_handle_type FHandle{};

@@ -7,6 +7,10 @@ enum TTickMark : int32_t { tmBottomRight, tmTopLeft, tmBoth };
 
 class TTrackBar : public TWinControl {
   QX_CLASS(TTrackBar)
+ protected:
+  ~TTrackBar() override = default;
+
+ public:
   explicit TTrackBar(TComponent* AOwner);
 
   int32_t Position() const { return FPosition; }

@@ -49,7 +49,6 @@ TControl::TControl(TComponent* AOwner) : TComponent(AOwner) {}
 
 TControl::~TControl() {
   ReleaseDirect();
-  if (FParent != nullptr) FParent->RemoveControl(this);
 }
 
 void TControl::BeforeDestruction() {

@@ -20,7 +20,11 @@ const std::vector<String>& AlignNames();
 class TControl : public TComponent {
   QX_CLASS(TControl)
   explicit TControl(TComponent* AOwner);
+
+ protected:
   ~TControl() override;
+
+ public:
   void BeforeDestruction() override;
 
   TWinControl* Parent() const { return FParent; }
@@ -120,8 +124,11 @@ class TControl : public TComponent {
 class TWinControl : public TControl {
   QX_CLASS(TWinControl)
   explicit TWinControl(TComponent* AOwner);
+
+ protected:
   ~TWinControl() override;
 
+ public:
   int ControlCount() const { return static_cast<int>(FControls.size()); }
   TControl* Controls(int index) const { return FControls.at(index); }
   void InsertControl(TControl* AControl);
@@ -152,11 +159,19 @@ class TWinControl : public TControl {
 // A control without children that paints on its parent's surface (pictures, shapes).
 class TGraphicControl : public TControl {
   QX_CLASS(TGraphicControl)
+ protected:
+  ~TGraphicControl() override = default;
+
+ public:
   explicit TGraphicControl(TComponent* AOwner) : TControl(AOwner) {}
 };
 
 // A windowed control that paints itself through Paint on its canvas.
 class TCustomControl : public TWinControl {
   QX_CLASS(TCustomControl)
+ protected:
+  ~TCustomControl() override = default;
+
+ public:
   explicit TCustomControl(TComponent* AOwner) : TWinControl(AOwner) {}
 };

@@ -11,6 +11,10 @@ enum TBevelCut : int32_t { bvNone, bvLowered, bvRaised, bvSpace };
 // centred caption.
 class TPanel : public TCustomControl {
   QX_CLASS(TPanel)
+ protected:
+  ~TPanel() override = default;
+
+ public:
   explicit TPanel(TComponent* AOwner);
 
   TBevelCut BevelOuter() const { return FBevelOuter; }
@@ -28,6 +32,10 @@ class TPanel : public TCustomControl {
 // A picture from the form's resources, drawn at the control's top-left corner.
 class TImage : public TGraphicControl {
   QX_CLASS(TImage)
+ protected:
+  ~TImage() override = default;
+
+ public:
   explicit TImage(TComponent* AOwner);
 
   bool AutoSize() const { return FAutoSize; }

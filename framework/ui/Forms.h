@@ -21,7 +21,11 @@ enum TFormBorderStyle : int32_t {
 class TCustomForm : public TWinControl, public IWindowEvents, public IControlHost {
   QX_CLASS(TCustomForm)
   explicit TCustomForm(TComponent* AOwner);
+
+ protected:
   ~TCustomForm() override;
+
+ public:
   void BeforeDestruction() override;
 
   // Raises OnClose with caHide: caHide hides the form, caFree frees it later from the message
@@ -129,6 +133,10 @@ TCustomForm* FindFormByHandle(HWND wnd);
 
 class TForm : public TCustomForm {
   QX_CLASS(TForm)
+ protected:
+  ~TForm() override = default;
+
+ public:
   explicit TForm(TComponent* AOwner) : TCustomForm(AOwner) {}
 };
 

@@ -12,6 +12,8 @@
 class TBox : public TComponent {
   QX_CLASS(TBox)
   using TComponent::TComponent;
+
+ protected:
   ~TBox() override {
     if (FParentBox != nullptr) {
       auto& kids = FParentBox->FKids;
@@ -19,6 +21,8 @@ class TBox : public TComponent {
     }
     for (TBox* k : FKids) k->FParentBox = nullptr;
   }
+
+ public:
   int32_t FSize = 0;
   void SetSize(int32_t v) { FSize = v; }
 
@@ -51,8 +55,11 @@ inline QX_DEFINE_CLASS(TBox, TComponent,
   static inline int LoadedCalls = 0;
   static inline int Living = 0;
   explicit TProbe(TComponent* AOwner) : TComponent(AOwner) { ++Living; }
+
+ protected:
   ~TProbe() override { --Living; }
 
+ public:
   int32_t FSigned = 0;
   uint32_t FUnsigned = 0;
   uint32_t FFlags = 0;
@@ -98,6 +105,10 @@ inline QX_DEFINE_CLASS(TProbe, TComponent,
 
     class TProbeForm : public TComponent {
   QX_CLASS(TProbeForm)
+ protected:
+  ~TProbeForm() override = default;
+
+ public:
   using TComponent::TComponent;
   void Poke(TObject*) {}
   void Prod(TObject*) {}

@@ -10,6 +10,10 @@ namespace {
 
 class TWidgetDesign : public TComponent {
   QX_CLASS(TWidgetDesign)
+ protected:
+  ~TWidgetDesign() override = default;
+
+ public:
   using TComponent::TComponent;
   String FCaption, FNote;
   int32_t FCount = 0;

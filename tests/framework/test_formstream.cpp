@@ -11,8 +11,11 @@ std::vector<String> gTrace;
 class TGadget : public TComponent {
   QX_CLASS(TGadget)
   explicit TGadget(TComponent* AOwner) : TComponent(AOwner), FLines(new TStringList) {}
+
+ protected:
   ~TGadget() override { delete FLines; }
 
+ public:
   bool FActive = false;
   int32_t FCount = 7;
   int32_t FRaw = 0;
@@ -70,6 +73,10 @@ QX_DEFINE_CLASS(TGadget, TComponent, [](TPropsBuilder<TGadget>& p) {
 
 class TRootForm : public TComponent {
   QX_CLASS(TRootForm)
+ protected:
+  ~TRootForm() override = default;
+
+ public:
   using TComponent::TComponent;
   int pings = 0;
   TGadget* G1 = nullptr;  // published: set by name when read
@@ -182,8 +189,8 @@ TEST_F(FormStream, AnEventBoundToAForeignObjectIsNotWritten) {
   form->SetName("Main");
   auto* g = new TGadget(form.get());
   g->SetName("G");
-  TRootForm stranger(nullptr);
-  g->FOnPing = TNotifyEvent(&stranger, &TRootForm::Ping);
+  TOwned<TRootForm> stranger(new TRootForm(nullptr));
+  g->FOnPing = TNotifyEvent(stranger.get(), &TRootForm::Ping);
   EXPECT_EQ(WriteComponentToText(form.get()).find("OnPing"), String::npos);
   g->FOnPing = TNotifyEvent::Callable([](TObject*) {});
   EXPECT_EQ(WriteComponentToText(form.get()).find("OnPing"), String::npos);

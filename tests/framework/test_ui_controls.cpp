@@ -192,6 +192,10 @@ TEST_F(UiControls, MouseGoesToTheControlUnderItAndStaysWithItWhileHeld) {
 
 class TLoadRoot : public TForm {
   QX_CLASS(TLoadRoot)
+ protected:
+  ~TLoadRoot() override = default;
+
+ public:
   using TForm::TForm;
   int Changes = 0;
   int Creates = 0;

@@ -214,6 +214,10 @@ TEST(UiDialogs, ShowMessageGoesToTheHookWhenOneIsSet) {
 
 class TCreateCountForm : public TForm {
   QX_CLASS(TCreateCountForm)
+ protected:
+  ~TCreateCountForm() override = default;
+
+ public:
   using TForm::TForm;
   int Created = 0;
   void FormCreate(TObject*) { ++Created; }

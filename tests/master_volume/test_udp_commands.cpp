@@ -58,6 +58,10 @@ class UdpLink : public VolumeTest {
 // A form whose file binds the UDP component's packet event to a method of its own.
 class TRemoteForm : public TComponent {
   QX_CLASS(TRemoteForm)
+ protected:
+  ~TRemoteForm() override = default;
+
+ public:
   using TComponent::TComponent;
   void Got(TObject*, String, String, String, String, String& Response) { Response = "SEEN"; }
 };

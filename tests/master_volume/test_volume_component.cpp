@@ -57,6 +57,10 @@ TEST_F(Component, ValuesAfterConstruction) {
 // A form holding the component, a track bar and a handler, as an application publishes it.
 class TVolumeForm : public TForm {
   QX_CLASS(TVolumeForm)
+ protected:
+  ~TVolumeForm() override = default;
+
+ public:
   using TForm::TForm;
   void VolumeAudioChange(TObject*, int32_t volume, bool) { seen.push_back(volume); }
   std::vector<int32_t> seen;
@@ -128,19 +132,19 @@ TEST_F(Component, ScreenVolAlignKeepsToTopAndBottom) {
 }
 
 TEST_F(Component, TheDesignerChangesNothingOnTheSystem) {
-  TComponent designing(nullptr);
-  designing.SetDesigning(true);
-  auto* v = new TProbedMasterVol(&designing);
+  TOwned<TComponent> designing(new TComponent(nullptr));
+  designing->SetDesigning(true);
+  auto* v = new TProbedMasterVol(designing.get());
   EXPECT_EQ(frmVolume, nullptr);
-  TTrackBar bar(nullptr);
+  TOwned<TTrackBar> bar(new TTrackBar(nullptr));
   const TNotifyEvent own = TNotifyEvent::Callable([](TObject*) {});
-  bar.OnChange = own;
-  v->setFVolumeTrackBar(&bar);
-  EXPECT_EQ(bar.Max(), 100);
-  EXPECT_EQ(bar.Frequency(), 10);
-  EXPECT_EQ(bar.TickMarks(), tmBottomRight);
-  EXPECT_FALSE(bar.ShowSelRange());
-  EXPECT_EQ(bar.OnChange, own);  // not hooked
+  bar->OnChange = own;
+  v->setFVolumeTrackBar(bar.get());
+  EXPECT_EQ(bar->Max(), 100);
+  EXPECT_EQ(bar->Frequency(), 10);
+  EXPECT_EQ(bar->TickMarks(), tmBottomRight);
+  EXPECT_FALSE(bar->ShowSelRange());
+  EXPECT_EQ(bar->OnChange, own);  // not hooked
   v->SetVolume(80);
   EXPECT_FLOAT_EQ(endpoint->Level(), 0.4f);
   EXPECT_EQ(v->LastVol(), 0);
@@ -151,7 +155,7 @@ TEST_F(Component, TheDesignerChangesNothingOnTheSystem) {
 }
 
 TEST_F(Component, TrackBarHookChainsAndComesOff) {
-  TTrackBar bar(nullptr);
+  TOwned<TTrackBar> bar(new TTrackBar(nullptr));
   std::vector<TObject*> senders;
   std::vector<int32_t> volumes;  // what the component held when the saved handler ran
   TOwned<TProbedMasterVol> v;
@@ -159,22 +163,22 @@ TEST_F(Component, TrackBarHookChainsAndComesOff) {
     senders.push_back(s);
     volumes.push_back(v->Volume());
   });
-  bar.OnChange = own;
+  bar->OnChange = own;
   v = Make();
-  v->setFVolumeTrackBar(&bar);
-  v->setFVolumeTrackBar(&bar);  // twice: the application's handler is still the saved one
-  bar.SetPosition(70);
+  v->setFVolumeTrackBar(bar.get());
+  v->setFVolumeTrackBar(bar.get());  // twice: the application's handler is still the saved one
+  bar->SetPosition(70);
   EXPECT_EQ(senders, (std::vector<TObject*>{v.get()}));
   EXPECT_EQ(volumes, (std::vector<int32_t>{40}));  // called before the volume is taken
   EXPECT_EQ(v->Volume(), 70);
   EXPECT_FLOAT_EQ(endpoint->Level(), 0.7f);
-  TTrackBar other(nullptr);
-  v->setFVolumeTrackBar(&other);
-  EXPECT_EQ(bar.OnChange, own);  // relinking gives it back
-  v->setFVolumeTrackBar(&bar);
+  TOwned<TTrackBar> other(new TTrackBar(nullptr));
+  v->setFVolumeTrackBar(other.get());
+  EXPECT_EQ(bar->OnChange, own);  // relinking gives it back
+  v->setFVolumeTrackBar(bar.get());
   v.reset();
-  EXPECT_EQ(bar.OnChange, own);  // and so does destruction
-  EXPECT_FALSE(other.OnChange.Assigned());
+  EXPECT_EQ(bar->OnChange, own);  // and so does destruction
+  EXPECT_FALSE(other->OnChange.Assigned());
 }
 
 TEST_F(Component, ForgetsLinkedComponentsThatDie) {
@@ -192,14 +196,14 @@ TEST_F(Component, ForgetsLinkedComponentsThatDie) {
 }
 
 TEST_F(Component, OwnerFocusOnlyForAVisibleForm) {
-  TForm owner(nullptr);
-  owner.Show();
-  auto v = Make(&owner);
-  const int before = VirtualWindowState(owner)->Activations;
+  TOwned<TForm> owner(new TForm(nullptr));
+  owner->Show();
+  auto v = Make(owner.get());
+  const int before = VirtualWindowState(*owner)->Activations;
   v->SetVolume(50);
-  EXPECT_GT(VirtualWindowState(owner)->Activations, before);
-  TComponent plain(nullptr);
-  auto w = Make(&plain);
+  EXPECT_GT(VirtualWindowState(*owner)->Activations, before);
+  TOwned<TComponent> plain(new TComponent(nullptr));
+  auto w = Make(plain.get());
   w->SetVolume(51);  // no form to give the focus to
   EXPECT_EQ(Fvol.load(), 51);
 }

@@ -145,13 +145,13 @@ TEST_F(Ops, StepsAtBothEndsOnBothPaths) {
     SetWin32Version(r.Major, r.Minor);
     endpoint->ChangeLevel(r.Level);
     mixer->SetValue(r.Mixer);
-    TTrackBar bar(nullptr);
+    TOwned<TTrackBar> bar(new TTrackBar(nullptr));
     auto v = Make();
-    v->setFVolumeTrackBar(&bar);
+    v->setFVolumeTrackBar(bar.get());
     events.clear();
     r.Up ? v->VolumeUp() : v->VolumeDown();
     EXPECT_EQ(v->Volume(), r.Expected) << r.Major << (r.Up ? " up " : " down ") << r.Level;
-    EXPECT_EQ(bar.Position(), r.Expected);
+    EXPECT_EQ(bar->Position(), r.Expected);
     // Shown even where the value could not move; the legacy path shows it twice.
     EXPECT_FALSE(events.empty());
     v->setFVolumeTrackBar(nullptr);
@@ -181,8 +181,8 @@ TEST_F(Ops, OwnChangesComeBackAsNotifications) {
 
 TEST_F(Ops, OutsideChanges) {
   auto v = Make();
-  TTrackBar bar(nullptr);
-  v->setFVolumeTrackBar(&bar);
+  TOwned<TTrackBar> bar(new TTrackBar(nullptr));
+  v->setFVolumeTrackBar(bar.get());
   endpoint->ChangeMute(true);  // the volume stays, the mute state is re-read
   ASSERT_TRUE(Delivered(1));
   EXPECT_EQ(events, (std::vector<TAudioEvent>{{40, true, v.get()}}));
@@ -190,10 +190,10 @@ TEST_F(Ops, OutsideChanges) {
   endpoint->ChangeLevel(0.7f);
   ASSERT_TRUE(Delivered(2));
   EXPECT_EQ(v->Volume(), 70);
-  EXPECT_EQ(bar.Position(), 40);  // only the overlay step moves the bar
+  EXPECT_EQ(bar->Position(), 40);  // only the overlay step moves the bar
   EXPECT_EQ(events.size(), 1u);
   v->SetVolume(20);  // SetVolume moves it, still without an event
-  EXPECT_EQ(bar.Position(), 20);
+  EXPECT_EQ(bar->Position(), 20);
   EXPECT_EQ(events.size(), 1u);
 }
 
