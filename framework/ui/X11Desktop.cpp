@@ -6,18 +6,30 @@
 
 #include <algorithm>
 
-TPoint TX11Backend::ScreenSize() {
-  TPoint size{DisplayWidth(Dpy, ScreenNo), DisplayHeight(Dpy, ScreenNo)};
+TRect TX11Backend::PrimaryMonitor() {
+  TRect r{0, 0, DisplayWidth(Dpy, ScreenNo), DisplayHeight(Dpy, ScreenNo)};
   int count = 0;
   if (XRRMonitorInfo* monitors = XRRGetMonitors(Dpy, Root, True, &count)) {
     XRRMonitorInfo* chosen = count > 0 ? &monitors[0] : nullptr;
     for (int i = 0; i < count; ++i)
       if (monitors[i].primary) chosen = &monitors[i];
     if (chosen != nullptr && chosen->width > 0 && chosen->height > 0)
-      size = {chosen->width, chosen->height};
+      r = {chosen->x, chosen->y, chosen->x + chosen->width, chosen->y + chosen->height};
     XRRFreeMonitors(monitors);
   }
-  return size;
+  return r;
+}
+
+TPoint TX11Backend::ScreenSize() {
+  const TRect r = PrimaryMonitor();
+  FOrigin = {r.Left, r.Top};
+  FOriginKnown = true;
+  return {r.Width(), r.Height()};
+}
+
+TPoint TX11Backend::Origin() {
+  if (!FOriginKnown) ScreenSize();
+  return FOrigin;
 }
 
 void TX11Backend::KeepAbove() {
@@ -109,6 +121,10 @@ bool TX11Backend::TaskbarRect(TRect& r) {
       r = {x, y, x + wa.width, y + wa.height};
       found = true;
     }
+  }
+  if (found) {
+    const TPoint o = Origin();
+    r = {r.Left - o.X, r.Top - o.Y, r.Right - o.X, r.Bottom - o.Y};
   }
   return found;
 }

@@ -15,7 +15,8 @@ TX11Window::TX11Window(TX11Backend& b, IWindowEvents& events, const TWindowDesc&
   wa.event_mask = ExposureMask | VisibilityChangeMask | StructureNotifyMask | FocusChangeMask |
                   ButtonPressMask | ButtonReleaseMask | Button1MotionMask | KeyPressMask;
   wa.background_pixmap = None;
-  FWin = XCreateWindow(d, B.Root, params.X, params.Y, std::max(params.Width, 1),
+  const TPoint o = B.Origin();
+  FWin = XCreateWindow(d, B.Root, params.X + o.X, params.Y + o.Y, std::max(params.Width, 1),
                        std::max(params.Height, 1), 0, B.Depth, InputOutput, B.Vis,
                        CWEventMask | CWBackPixmap, &wa);
   FGc = XCreateGC(d, FWin, 0, nullptr);
@@ -73,10 +74,11 @@ void TX11Window::UpdateState() {
 void TX11Window::SetBounds(const TRect& r) {
   FBounds = r;
   const int w = std::max(r.Width(), 1), h = std::max(r.Height(), 1);
+  const TPoint o = B.Origin();
   XSizeHints sh{};
   sh.flags = USPosition | PPosition | USSize | PSize;
-  sh.x = r.Left;
-  sh.y = r.Top;
+  sh.x = r.Left + o.X;
+  sh.y = r.Top + o.Y;
   sh.width = w;
   sh.height = h;
   if (!FDesc.Sizeable) {
@@ -85,7 +87,7 @@ void TX11Window::SetBounds(const TRect& r) {
     sh.min_height = sh.max_height = h;
   }
   XSetWMNormalHints(B.Dpy, FWin, &sh);
-  XMoveResizeWindow(B.Dpy, FWin, r.Left, r.Top, w, h);
+  XMoveResizeWindow(B.Dpy, FWin, r.Left + o.X, r.Top + o.Y, w, h);
   B.Flush();
 }
 
@@ -102,7 +104,8 @@ void TX11Window::SetVisible(bool visible) {
     UpdateState();
     XMapRaised(B.Dpy, FWin);
     // Without a window manager the position given at creation is final; keep it current.
-    XMoveWindow(B.Dpy, FWin, FBounds.Left, FBounds.Top);
+    const TPoint o = B.Origin();
+    XMoveWindow(B.Dpy, FWin, FBounds.Left + o.X, FBounds.Top + o.Y);
   } else {
     XWithdrawWindow(B.Dpy, FWin, B.ScreenNo);
     FActive = false;

@@ -23,6 +23,10 @@ class TX11Backend : public TWindowBackend, public TX11Connection {
   // The primary monitor's size (the first monitor's when none is primary), so that on a desktop
   // of several monitors the overlay spans one, not all; the whole X screen without RandR.
   TPoint ScreenSize() override;
+  // Forms place windows in the primary monitor's coordinates, whose origin is the screen's top
+  // left corner for them, as on the host; X places them in the whole X screen's. The origin is
+  // the primary monitor's corner in X coordinates, asked once and again with each ScreenSize.
+  TPoint Origin();
   bool TaskbarRect(TRect& r) override;
   bool ModalWindows() const override { return true; }
   void RunModal(const String& title, const TBitmap& image, const TRect& button) override;
@@ -31,6 +35,11 @@ class TX11Backend : public TWindowBackend, public TX11Connection {
   void KeepAbove();
 
   std::vector<TX11Window*> Windows;
+
+ private:
+  TRect PrimaryMonitor();
+  TPoint FOrigin{};
+  bool FOriginKnown = false;
 };
 
 class TX11Window : public TBackendWindow {

@@ -251,7 +251,7 @@ TEST_F(OverlayOnX11, PlacedAboveTheDockAsABorderlessStayOnTopWindowWithItsOwnEnt
   EXPECT_EQ(x.Property(w, "_NET_WM_USER_TIME", XA_CARDINAL), std::vector<unsigned long>{0});
 }
 
-// With several monitors the screen the overlay spans is the primary one.
+// With several monitors the screen the overlay spans is the primary one, wherever it lies.
 TEST_F(OverlayOnX11, ScreenIsThePrimaryMonitor) {
   const Window root = DefaultRootWindow(x.D);
   const Atom names[] = {x.Intern("QX-LEFT"), x.Intern("QX-RIGHT")};
@@ -270,6 +270,13 @@ TEST_F(OverlayOnX11, ScreenIsThePrimaryMonitor) {
   XSync(x.D, False);
   EXPECT_EQ(Screen->Width(), 1280);
   EXPECT_EQ(Screen->Height(), 1024);
+  // Forms place windows in the primary monitor's coordinates: the strip lies on that monitor.
+  MakeForm();
+  ShowOverlay(50);
+  if (Window w = OverlayWindow())
+    EXPECT_EQ(x.Geometry(w), (TRect{640, 918, 1920, 1024}));
+  else
+    ADD_FAILURE() << "the overlay was not shown";
   for (Atom n : names) XRRDeleteMonitor(x.D, root, n);
   XSync(x.D, False);
   EXPECT_EQ(Screen->Width(), 1920);
