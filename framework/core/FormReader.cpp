@@ -93,10 +93,10 @@ class Builder {
           TComponent* existing = FRoot->FindComponent(n.Name);
           if (!names.insert(LowerCase(n.Name)).second || existing != nullptr)
             Fail(n.Line, n.Col, "A component named " + n.Name + " already exists");
-          const TFieldEntry* field = FRoot->ClassInfo()->FindField(n.Name);
-          if (field != nullptr && !n.Class->InheritsFrom(field->Class))
+          n.Field = FRoot->ClassInfo()->FindField(n.Name);
+          if (n.Field != nullptr && !n.Class->InheritsFrom(n.Field->Class))
             Fail(n.Line, n.Col,
-                 "field " + n.Name + " holds a " + field->Class->ClassName() + ", not a " +
+                 "field " + n.Name + " holds a " + n.Field->Class->ClassName() + ", not a " +
                      n.ClassName);
         }
       }
@@ -213,9 +213,7 @@ class Builder {
       Guard(node.Line, node.Col, [&] {
         if (i == 0 && node.Name.empty()) return;
         c->SetName(node.Name);
-        if (i > 0)
-          if (const TFieldEntry* field = FRoot->ClassInfo()->FindField(node.Name))
-            field->Set(FRoot, c);
+        if (node.Field != nullptr) node.Field->Set(FRoot, c);
         // Controls directly under the root are parented by it too.
         if (i > 0) c->SetParentComponent(FComps[node.Parent]);
       });

@@ -34,6 +34,7 @@ struct ObjNode {
   bool HasChildren = false;
   std::vector<PropNode> Props;
   const TClassInfo* Class = nullptr;
+  const TFieldEntry* Field = nullptr;  // the root's published field of this name, if any
 };
 
 class FormError : public Exception {
