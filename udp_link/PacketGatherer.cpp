@@ -20,34 +20,59 @@ bool SameSender(const sockaddr_in& a, const sockaddr_in& b) {
 
 }  // namespace
 
+void TPacketGatherer::TQueue::Push(std::string_view data, const sockaddr_in& from) {
+  // Storage is reused from its start once everything is taken, so it stays within the bounds.
+  if (Count() == 0) Clear();
+  FItems.push_back({FBytes.size(), data.size(), from});
+  FBytes.append(data);
+}
+
+void TPacketGatherer::TQueue::Pop(std::string_view& data, sockaddr_in& from) {
+  const TItem& item = FItems[FHead++];
+  data = std::string_view(FBytes).substr(item.Offset, item.Size);
+  from = item.From;
+}
+
+void TPacketGatherer::TQueue::Clear() {
+  FBytes.clear();
+  FItems.clear();
+  FHead = 0;
+}
+
 bool TPacketGatherer::Poll(TUDPBlockSocket& sock) {
   if (Pending()) return true;
+  FQueue.Clear();  // what was taken last is consumed by now
   std::string_view data;
-  if (!sock.ReceiveNext(0, data)) return false;
-  FStash = data;
-  FStashFrom = sock.RemoteSin();
-  FHasStash = true;
-  return true;
+  while (FQueue.Count() < MaxQueued && FQueue.Bytes() < MaxQueuedBytes && sock.ReceiveNext(0, data))
+    FQueue.Push(data, sock.RemoteSin());
+  return FQueue.Count() > 0;
 }
 
 void TPacketGatherer::Reset() {
   FHeld.Clear();
-  FHasStash = FHasCarry = FDiscarding = false;
+  FQueue.Clear();
+  FHasCarry = FDiscarding = false;
   FPacket.clear();
   FPieces = 0;
 }
 
 bool TPacketGatherer::NextDatagram(TUDPBlockSocket& sock, int64_t deadlineMs,
                                    std::string_view& data, sockaddr_in& from) {
-  if (FHasStash) {
-    FHasStash = false;
-    data = FStash;
-    from = FStashFrom;
+  FFromQueue = FQueue.Count() > 0;
+  if (FFromQueue) {
+    FQueue.Pop(data, from);
     return true;
   }
   if (!sock.ReceiveNext(LeftMs(deadlineMs), data)) return false;
   from = sock.RemoteSin();
   return true;
+}
+
+void TPacketGatherer::PutBack(std::string_view data, const sockaddr_in& from) {
+  if (FFromQueue)
+    FQueue.Unpop();
+  else
+    FQueue.Push(data, from);  // read from the socket, so the queue is empty
 }
 
 bool TPacketGatherer::TakePiece(std::string_view& piece) {
@@ -90,9 +115,7 @@ TPacketGatherer::TRead TPacketGatherer::ReadPiece(TUDPBlockSocket& sock, int64_t
       // Another sender: what this one left unfinished is dropped.
       FHeld.Clear();
       if (FPieces > 0) {
-        FStash = data;
-        FStashFrom = from;
-        FHasStash = true;
+        PutBack(data, from);
         return TRead::OtherSender;
       }
     }
@@ -106,9 +129,7 @@ bool TPacketGatherer::JoinWait(TUDPBlockSocket& sock, int64_t deadlineMs) {
     sockaddr_in from;
     if (!NextDatagram(sock, deadlineMs, data, from)) return false;
     if (!SameSender(from, FPacketFrom)) {
-      FStash = data;
-      FStashFrom = from;
-      FHasStash = true;
+      PutBack(data, from);
       return false;
     }
     // A datagram may add nothing: the LF of a CR LF already taken, or the rest of a dropped line.

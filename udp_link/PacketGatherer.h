@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "net/RecvBuffer.h"
 #include "net/blcksock.h"
@@ -25,11 +26,16 @@ class TPacketGatherer {
   // No packet takes longer than this to gather, however its sender paces it.
   static constexpr int BudgetMs = 5000;
 
-  // Receives a datagram if one is already queued (no waiting). True when data waits to be
-  // gathered. Call Gather before the socket reads again: the datagram stays in its buffer.
+  // Datagrams taken off the socket at once, at most: enough that a flood is handed on in runs,
+  // few enough that one run of packets keeps the main thread's other work waiting only briefly.
+  static constexpr size_t MaxQueued = 64;
+  static constexpr size_t MaxQueuedBytes = 64 * 1024;
+
+  // Unless data already waits, receives the datagrams already queued on the socket (no waiting),
+  // up to the bounds above. True when data waits to be gathered.
   bool Poll(TUDPBlockSocket& sock);
   // Data already received waits to be gathered (no system call needed).
-  bool Pending() const { return FHasStash || FHasCarry; }
+  bool Pending() const { return FQueue.Count() > 0 || FHasCarry; }
 
   // Gathers the next packet by line end L, each read waiting at most readTimeout ms for its
   // piece to complete. False when nothing could be read (the socket's LastError says why); an
@@ -48,9 +54,11 @@ class TPacketGatherer {
   // Waits until deadlineMs for held bytes of the packet's sender; false at the end of the
   // window, or when another sender's datagram (kept for the next packet) ends the packet.
   bool JoinWait(TUDPBlockSocket& sock, int64_t deadlineMs);
-  // The next datagram: the kept one, else from the socket within the deadline.
+  // The next datagram: the queued one, else from the socket within the deadline.
   bool NextDatagram(TUDPBlockSocket& sock, int64_t deadlineMs, std::string_view& data,
                     sockaddr_in& from);
+  // Keeps the datagram NextDatagram gave last for the next packet: it is the queue's front again.
+  void PutBack(std::string_view data, const sockaddr_in& from);
   // Holds a datagram of the gathering sender, less what belongs to a line being dropped.
   void Accept(std::string_view data, const sockaddr_in& from);
   bool TakePiece(std::string_view& piece);
@@ -61,10 +69,30 @@ class TPacketGatherer {
 
   TRecvBuffer FHeld;  // bytes of FHeldFrom not yet cut
   sockaddr_in FHeldFrom{};
-  // A datagram received and not yet gathered, still in the socket's buffer.
-  bool FHasStash = false;
-  std::string_view FStash;
-  sockaddr_in FStashFrom{};
+  // Datagrams received and not yet gathered, in arrival order.
+  class TQueue {
+   public:
+    size_t Count() const { return FItems.size() - FHead; }
+    size_t Bytes() const { return FBytes.size(); }
+    void Push(std::string_view data, const sockaddr_in& from);
+    // The front datagram; its bytes stay valid until the next Push or Clear.
+    void Pop(std::string_view& data, sockaddr_in& from);
+    // Takes back the datagram Pop returned last, so that it is the front again.
+    void Unpop() { --FHead; }
+    void Clear();
+
+   private:
+    struct TItem {
+      size_t Offset, Size;
+      sockaddr_in From;
+    };
+    std::string FBytes;
+    std::vector<TItem> FItems;
+    size_t FHead = 0;
+  };
+  TQueue FQueue;
+  // The datagram read last came from the queue, so that PutBack can take it back there.
+  bool FFromQueue = false;
   // A complete piece that did not fit into the last packet: it begins the next one.
   bool FHasCarry = false;
   std::string FCarry;

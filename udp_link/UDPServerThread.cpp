@@ -70,9 +70,7 @@ void TUDPThread::Execute() {
         c->DoUDPStatus();
       });
   // Built once: the hand-off of a packet allocates nothing.
-  const TThreadMethod packet = TThreadMethod::Callable([this] {
-    if (FLink->Owner != nullptr) FLink->Owner->Deliver(FExchange, /*reply=*/false);
-  });
+  const TThreadMethod packet = TThreadMethod::Callable([this] { DeliverRun(); });
   if (!Synced(status) || err != 0) return;
 
   while (!Terminated()) {
@@ -81,8 +79,9 @@ void TUDPThread::Execute() {
     // the stop request end the wait, so an idle thread wakes once a second at most.
     bool ready = FGather.Poll(sock);
     if (!ready && FQueued == 0 && sock.CanRead(IdleWaitMs)) ready = FGather.Poll(sock);
+    FCycleOpen = true;
     if (ready && !ReceiveStep(packet)) break;
-    if (!SendStep()) break;
+    if (FCycleOpen && !SendStep()) break;
   }
   FGather.Reset();
   sock.CloseSocket();
@@ -101,14 +100,46 @@ bool TUDPThread::ReceiveStep(const TThreadMethod& packet) {
   if (!FGather.Gather(sock, L, lineMode ? 5000 : props.RxTimeout, &F_STOP)) return true;
   const std::string_view data = FGather.Packet();
   if (data.empty()) return true;
-  const sockaddr_in& from = FGather.Sender();
   // Converted here, so the main thread only trades buffers with the component.
-  FExchange.Packet.Fill(data, from, props.UTF8);
+  FExchange.Packet.Fill(data, FGather.Sender(), props.UTF8);
   FUDPPeerIP = FExchange.Packet.PeerIP;
+  FRun = L.empty();
   if (!Synced(packet)) return false;
-  // To the packet's sender, whoever was read last.
-  FExchange.SendResponse(sock, from, /*rxLineEnd=*/true);
+  if (FCycleOpen) Respond();
   return true;
+}
+
+void TUDPThread::Respond() {
+  FExchange.SendResponse(*FUDPSrvSock, FGather.Sender(), /*rxLineEnd=*/true);
+  FExchange.Response.clear();
+}
+
+void TUDPThread::DeliverRun() {
+  // Every datagram is a packet of its own in datagram mode, so the ones already received need
+  // no waiting to be gathered: delivering them here, cycle after cycle, spares two thread
+  // wake-ups per packet, which is what limits a flood's rate. Each cycle is the thread's own, in
+  // its order: the packet, its response, the send step, then the stop check and the live
+  // properties at the top of the next. A queued send may have to resolve a name, so the run
+  // leaves every send step that has work to the thread.
+  if (FLink->Owner == nullptr) return;
+  FLink->Owner->Deliver(FExchange, /*reply=*/false);
+  for (int n = 1; FRun && n < MaxRun && FGather.Pending(); ++n) {
+    if (FLink->Owner == nullptr || FQueued != 0) return;
+    Respond();
+    // The top of the next cycle.
+    FCycleOpen = false;
+    if (F_STOP || Terminated()) return;
+    TQxUDPS::TLiveProps props = FLink->Owner->LiveProps(/*forReading=*/true);
+    if (!props.LineEndRx.empty()) return;  // lines: the thread gathers them
+    FCycleOpen = true;
+    TUDPBlockSocket& sock = *FUDPSrvSock;
+    if (!FGather.Gather(sock, props.LineEndRx, props.RxTimeout, &F_STOP)) continue;
+    const std::string_view data = FGather.Packet();
+    if (data.empty()) continue;
+    FExchange.Packet.Fill(data, FGather.Sender(), props.UTF8);
+    FUDPPeerIP = FExchange.Packet.PeerIP;
+    FLink->Owner->Deliver(FExchange, /*reply=*/false);
+  }
 }
 
 bool TUDPThread::SendStep() {

@@ -58,10 +58,18 @@ class TUDPThread : public TThread {
   static constexpr int RecvBufferBytes = 4 << 20;
   // Longest wait of an idle cycle; data, queued sends and the stop request end it at once.
   static constexpr int IdleWaitMs = 1000;
+  // Packets one call to the main thread delivers at most.
+  static constexpr int MaxRun = TPacketGatherer::MaxQueued;
 
   bool ReceiveStep(const TThreadMethod& packet);
   bool SendStep();
   bool Synced(const TThreadMethod& method);
+  // Main thread, inside the packet's call: delivers the packet gathered, then, in datagram mode,
+  // goes on with the cycles whose datagrams the thread has received already.
+  void DeliverRun();
+  // Sends the response of the packet delivered last, if any, to its sender (either thread, the
+  // other one waiting).
+  void Respond();
 
   std::unique_ptr<TUDPBlockSocket> FUDPSrvSock;
   TQxUDPS* FQxUDPS;
@@ -69,6 +77,11 @@ class TUDPThread : public TThread {
   TPacketGatherer FGather;    // the packet being gathered
   TQxUDPSExchange FExchange;  // the packet gathered last, on its way to the handler and back
   String FUDPPeerIP;
+  // The packet call may go on past the packet it was made for (datagram mode only).
+  bool FRun = false;
+  // The current cycle's response and send step are still to do (false once the packet call has
+  // done them and stopped at the top of a later cycle).
+  bool FCycleOpen = false;
   std::unique_ptr<TStringList> FUDPSendList;
   // Entries in FUDPSendList, so that an idle cycle need not take the process-wide lock.
   std::atomic<int> FQueued{0};

@@ -128,3 +128,64 @@ TEST_F(Gathering, AStopIsPromptUnderAFloodInEveryMode) {
     rec.Statuses.clear();
   }
 }
+
+// A burst already waiting on the socket when the thread looks is delivered in runs on the main
+// thread: each cycle must still be what the thread alone would make of it.
+class Burst : public ActiveUdpTest {
+ protected:
+  // The handler of "hold" sends the burst, so that all of it waits when the thread reads next.
+  void SendDuringHold(std::vector<std::pair<const Peer*, std::string>> burst) {
+    rec.Respond = [this, burst](const PacketEvent& e) {
+      if (e.Packet == "hold")
+        for (const auto& [from, bytes] : burst) from->SendTo(port, bytes);
+      return Respond ? Respond(e) : String();
+    };
+  }
+  std::vector<std::string> Drain(const Peer& p, size_t n) {
+    std::vector<std::string> got;
+    while (got.size() < n) {
+      auto d = p.Receive();
+      if (!d) break;
+      got.push_back(d->Bytes);
+    }
+    return got;
+  }
+  std::function<String(const PacketEvent&)> Respond;
+  Peer other;
+};
+
+TEST_F(Burst, EachCycleKeepsItsSenderItsResponseAndTheQueuedSendAfterIt) {
+  std::vector<std::pair<const Peer*, std::string>> burst;
+  for (int i = 0; i < 10; ++i) burst.push_back({i % 2 ? &other : &peer, "b" + std::to_string(i)});
+  Respond = [this](const PacketEvent& e) {
+    if (e.Packet == "b3" || e.Packet == "b6")
+      udp->UDPServerSendTo("127.0.0.1", IntToStr(peer.Port()), RawByteString("q" + e.Packet));
+    return "r" + e.Packet;
+  };
+  SendDuringHold(burst);
+  Start();
+  peer.SendTo(port, "hold");
+  ASSERT_TRUE(WaitPackets(11));
+  for (size_t i = 1; i < rec.Packets.size(); ++i) {
+    EXPECT_EQ(rec.Packets[i].Packet, burst[i - 1].second);
+    EXPECT_EQ(rec.Packets[i].PeerPort, IntToStr(burst[i - 1].first->Port()));
+  }
+  EXPECT_EQ(Drain(peer, 8),
+            (std::vector<std::string>{"rhold", "rb0", "rb2", "qb3", "rb4", "rb6", "qb6", "rb8"}));
+  EXPECT_EQ(Drain(other, 5), (std::vector<std::string>{"rb1", "rb3", "rb5", "rb7", "rb9"}));
+}
+
+TEST_F(Burst, AHandlerThatSwitchesToLinesHasTheRestCutByLines) {
+  Respond = [this](const PacketEvent& e) {
+    if (e.Packet == "p1\r\n") udp->SetFUDPLineEndRx("CRLF");
+    return String();
+  };
+  SendDuringHold({{&peer, "p1\r\n"}, {&peer, "p2\r\n"}, {&peer, "p3\r\n"}});
+  Start();
+  peer.SendTo(port, "hold");
+  ASSERT_TRUE(WaitPackets(3));
+  PumpFor(std::chrono::milliseconds(30));
+  ASSERT_EQ(rec.Packets.size(), 3u);
+  EXPECT_EQ(rec.Packets[1].Packet, "p1\r\n");
+  EXPECT_EQ(rec.Packets[2].Packet, "p2\r\np3");
+}
