@@ -121,9 +121,13 @@ void TUDPThread::DeliverRun() {
   // its order: the packet, its response, the send step, then the stop check and the live
   // properties at the top of the next. A queued send may have to resolve a name, so the run
   // leaves every send step that has work to the thread.
+  // Slow handlers end the run early, so the loop's other work (painting, timers) waits for
+  // about a millisecond at most.
   if (FLink->Owner == nullptr) return;
+  const auto until = std::chrono::steady_clock::now() + MaxRunTime;
   FLink->Owner->Deliver(FExchange, /*reply=*/false);
   for (int n = 1; FRun && n < MaxRun && FGather.Pending(); ++n) {
+    if (std::chrono::steady_clock::now() >= until) return;
     if (FLink->Owner == nullptr || FQueued != 0) return;
     Respond();
     // The top of the next cycle.

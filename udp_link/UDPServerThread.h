@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 
 #include "framework/core/Classes.h"
@@ -58,8 +59,10 @@ class TUDPThread : public TThread {
   static constexpr int RecvBufferBytes = 4 << 20;
   // Longest wait of an idle cycle; data, queued sends and the stop request end it at once.
   static constexpr int IdleWaitMs = 1000;
-  // Packets one call to the main thread delivers at most.
+  // Packets one call to the main thread delivers at most, and the time after which it delivers
+  // no further one.
   static constexpr int MaxRun = TPacketGatherer::MaxQueued;
+  static constexpr std::chrono::microseconds MaxRunTime{1000};
 
   bool ReceiveStep(const TThreadMethod& packet);
   bool SendStep();
