@@ -212,6 +212,9 @@ int main(int argc, char** argv) {
   std::printf("== paced soak: 1,000,000 datagrams per mode; resident memory must stay flat\n");
   for (const TMode& m : kModes) soak.Paced(m, rate);
   std::printf("== a line that never ends from A, timed lines from B every 20 ms\n");
+  std::printf(
+      "   (datagram mode has no lines: there A's flood is of complete packets, faster than any\n"
+      "   handler takes them, and B's lines wait behind the ones the socket's buffer holds)\n");
   for (const TMode& m : kModes) {
     soak.Hostile(m, true);
     soak.Hostile(m, false);
