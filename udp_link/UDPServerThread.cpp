@@ -87,23 +87,27 @@ void TUDPThread::Execute() {
   sock.CloseSocket();
 }
 
+bool TUDPThread::GatherPacket(const TQxUDPS::TLiveProps& props) {
+  const RawByteString& L = props.LineEndRx;
+  const bool lineMode = L == RawByteString("\r") || L == RawByteString("\r\n");
+  if (!FGather.Gather(*FUDPSrvSock, L, lineMode ? 5000 : props.RxTimeout, &F_STOP)) return false;
+  const std::string_view data = FGather.Packet();
+  if (data.empty()) return false;
+  // Converted before the hand-off, so that the handler's call only trades buffers.
+  FExchange.Packet.Fill(data, FGather.Sender(), props.UTF8);
+  FUDPPeerIP = FExchange.Packet.PeerIP;
+  return true;
+}
+
 bool TUDPThread::ReceiveStep(const TThreadMethod& packet) {
-  TUDPBlockSocket& sock = *FUDPSrvSock;
   TQxUDPS::TLiveProps props;
   {
     std::lock_guard<std::mutex> g(FLink->Lock);
     if (FLink->Owner == nullptr) return false;
     props = FLink->Owner->LiveProps(/*forReading=*/true);
   }
-  const RawByteString& L = props.LineEndRx;
-  const bool lineMode = L == RawByteString("\r") || L == RawByteString("\r\n");
-  if (!FGather.Gather(sock, L, lineMode ? 5000 : props.RxTimeout, &F_STOP)) return true;
-  const std::string_view data = FGather.Packet();
-  if (data.empty()) return true;
-  // Converted here, so the main thread only trades buffers with the component.
-  FExchange.Packet.Fill(data, FGather.Sender(), props.UTF8);
-  FUDPPeerIP = FExchange.Packet.PeerIP;
-  FRun = L.empty();
+  if (!GatherPacket(props)) return true;
+  FRun = props.LineEndRx.empty();
   if (!Synced(packet)) return false;
   if (FCycleOpen) Respond();
   return true;
@@ -127,8 +131,8 @@ void TUDPThread::DeliverRun() {
   const auto until = std::chrono::steady_clock::now() + MaxRunTime;
   FLink->Owner->Deliver(FExchange, /*reply=*/false);
   for (int n = 1; FRun && n < MaxRun && FGather.Pending(); ++n) {
-    if (std::chrono::steady_clock::now() >= until) return;
-    if (FLink->Owner == nullptr || FQueued != 0) return;
+    if (FLink->Owner == nullptr || FQueued != 0 || std::chrono::steady_clock::now() >= until)
+      return;
     Respond();
     // The top of the next cycle.
     FCycleOpen = false;
@@ -136,13 +140,7 @@ void TUDPThread::DeliverRun() {
     TQxUDPS::TLiveProps props = FLink->Owner->LiveProps(/*forReading=*/true);
     if (!props.LineEndRx.empty()) return;  // lines: the thread gathers them
     FCycleOpen = true;
-    TUDPBlockSocket& sock = *FUDPSrvSock;
-    if (!FGather.Gather(sock, props.LineEndRx, props.RxTimeout, &F_STOP)) continue;
-    const std::string_view data = FGather.Packet();
-    if (data.empty()) continue;
-    FExchange.Packet.Fill(data, FGather.Sender(), props.UTF8);
-    FUDPPeerIP = FExchange.Packet.PeerIP;
-    FLink->Owner->Deliver(FExchange, /*reply=*/false);
+    if (GatherPacket(props)) FLink->Owner->Deliver(FExchange, /*reply=*/false);
   }
 }
 

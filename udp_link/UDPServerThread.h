@@ -64,6 +64,9 @@ class TUDPThread : public TThread {
   static constexpr int MaxRun = TPacketGatherer::MaxQueued;
   static constexpr std::chrono::microseconds MaxRunTime{1000};
 
+  // Gathers the next packet by the given properties and converts it for the handler. False when
+  // nothing, or nothing but an empty packet, was gathered.
+  bool GatherPacket(const TQxUDPSLiveProps& props);
   bool ReceiveStep(const TThreadMethod& packet);
   bool SendStep();
   bool Synced(const TThreadMethod& method);
