@@ -214,7 +214,8 @@ int main(int argc, char** argv) {
   std::printf("== a line that never ends from A, timed lines from B every 20 ms\n");
   std::printf(
       "   (datagram mode has no lines: there A's flood is of complete packets, faster than any\n"
-      "   handler takes them, and B's lines wait behind the ones the socket's buffer holds)\n");
+      "   handler takes them; past a backlog of %lld KiB A's surplus is dropped, not B's lines)\n",
+      static_cast<long long>(TPacketGatherer::OverloadBytes / 1024));
   for (const TMode& m : kModes) {
     soak.Hostile(m, true);
     soak.Hostile(m, false);

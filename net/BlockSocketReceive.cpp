@@ -1,8 +1,10 @@
 // The receive side of TUDPBlockSocket: datagrams, lines and the waits its wake-up descriptor ends.
+#include <linux/sock_diag.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -124,6 +126,17 @@ int TUDPBlockSocket::SetRecvBufferSize(int Bytes) {
   socklen_t len = sizeof granted;
   if (getsockopt(FSocket, SOL_SOCKET, SO_RCVBUF, &granted, &len) != 0) return 0;
   return granted / 2;  // Linux reports twice the size, counting its own bookkeeping
+}
+
+int64_t TUDPBlockSocket::WaitingBytesAtLeast() const {
+  if (FSocket < 0) return 0;
+  uint32_t info[SK_MEMINFO_VARS] = {};
+  socklen_t len = sizeof info;
+  if (getsockopt(FSocket, SOL_SOCKET, SO_MEMINFO, info, &len) != 0 ||
+      len <= SK_MEMINFO_RCVBUF * sizeof info[0])
+    return 0;
+  const int64_t counted = info[SK_MEMINFO_RMEM_ALLOC];
+  return std::max<int64_t>(counted - info[SK_MEMINFO_RCVBUF] / 4, 0);
 }
 
 RawByteString TUDPBlockSocket::RecvPacket(int Timeout) {

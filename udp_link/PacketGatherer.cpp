@@ -23,29 +23,89 @@ bool SameSender(const sockaddr_in& a, const sockaddr_in& b) {
 void TPacketGatherer::TQueue::Push(std::string_view data, const sockaddr_in& from) {
   // Storage is reused from its start once everything is taken, so it stays within the bounds.
   if (Count() == 0) Clear();
+  if (FBytes.size() - FLive > MaxQueuedBytes / 4) Compact();
   FItems.push_back({FBytes.size(), data.size(), from});
   FBytes.append(data);
+  FLive += data.size();
+  FFloodKnown = false;
+}
+
+void TPacketGatherer::TQueue::PushFair(std::string_view data, const sockaddr_in& from) {
+  if (FFloodKnown && SameSender(from, FFlood)) return;
+  size_t mine = 0, most = 0, heaviest = 0;
+  for (size_t i = FHead; i < FItems.size(); ++i) {
+    const sockaddr_in& s = FItems[i].From;
+    if (SameSender(s, from)) ++mine;
+    size_t n = 0;
+    for (size_t j = FHead; j < FItems.size(); ++j) n += SameSender(FItems[j].From, s);
+    if (n >= most) {
+      most = n;
+      heaviest = i;  // the last of the heaviest sender's: its newest
+    }
+  }
+  if (mine + 1 >= most) {
+    FFloodKnown = mine == most;
+    FFlood = from;
+    return;
+  }
+  FLive -= FItems[heaviest].Size;
+  FItems.erase(FItems.begin() + static_cast<std::ptrdiff_t>(heaviest));
+  Push(data, from);
+}
+
+void TPacketGatherer::TQueue::Compact() {
+  FSpare.clear();
+  for (size_t i = FHead; i < FItems.size(); ++i) {
+    TItem& item = FItems[i];
+    const size_t at = FSpare.size();
+    FSpare.append(FBytes, item.Offset, item.Size);
+    item.Offset = at;
+  }
+  FItems.erase(FItems.begin(), FItems.begin() + static_cast<std::ptrdiff_t>(FHead));
+  FHead = 0;
+  FBytes.swap(FSpare);
 }
 
 void TPacketGatherer::TQueue::Pop(std::string_view& data, sockaddr_in& from) {
   const TItem& item = FItems[FHead++];
   data = std::string_view(FBytes).substr(item.Offset, item.Size);
   from = item.From;
+  FLive -= item.Size;
+  FFloodKnown = false;
+}
+
+void TPacketGatherer::TQueue::Unpop() {
+  FLive += FItems[--FHead].Size;
+  FFloodKnown = false;
 }
 
 void TPacketGatherer::TQueue::Clear() {
   FBytes.clear();
   FItems.clear();
   FHead = 0;
+  FLive = 0;
+  FFloodKnown = false;
 }
 
 bool TPacketGatherer::Poll(TUDPBlockSocket& sock) {
   if (Pending()) return true;
   FQueue.Clear();  // what was taken last is consumed by now
   std::string_view data;
-  while (FQueue.Count() < MaxQueued && FQueue.Bytes() < MaxQueuedBytes && sock.ReceiveNext(0, data))
-    FQueue.Push(data, sock.RemoteSin());
+  while (!FQueue.Full() && sock.ReceiveNext(0, data)) FQueue.Push(data, sock.RemoteSin());
+  if (FQueue.Full() && sock.WaitingBytesAtLeast() > FOverloadBytes) Drain(sock);
   return FQueue.Count() > 0;
+}
+
+void TPacketGatherer::Drain(TUDPBlockSocket& sock) {
+  std::string_view data;
+  for (size_t n = 0; n < MaxDrained && sock.ReceiveNext(0, data); ++n) {
+    if (!FQueue.Full()) {
+      FQueue.Push(data, sock.RemoteSin());
+      continue;
+    }
+    FQueue.PushFair(data, sock.RemoteSin());
+    ++FDropped;  // this datagram or the one it replaced
+  }
 }
 
 void TPacketGatherer::Reset() {

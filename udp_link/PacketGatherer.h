@@ -31,9 +31,22 @@ class TPacketGatherer {
   static constexpr size_t MaxQueued = 64;
   static constexpr size_t MaxQueuedBytes = 64 * 1024;
 
+  // A backlog on the socket of more kernel memory than this is a flood, not a burst: packets
+  // are taken more slowly than they come, and every other sender's would wait behind it. The
+  // whole backlog is then read at once (at most MaxDrained datagrams), and what does not fit the
+  // queue is dropped from the sender that holds most of it, so that the others' datagrams are
+  // kept and wait behind one queue at most. A sender alone keeps at least this much waiting for
+  // its bursts, as the kernel's buffer allows.
+  static constexpr int64_t OverloadBytes = 1 << 20;
+  static constexpr size_t MaxDrained = 8192;
+
   // Unless data already waits, receives the datagrams already queued on the socket (no waiting),
-  // up to the bounds above. True when data waits to be gathered.
+  // up to the bounds above, and the whole backlog under a flood. True when data waits to be
+  // gathered.
   bool Poll(TUDPBlockSocket& sock);
+  // Datagrams the flood rule dropped so far.
+  uint64_t Dropped() const { return FDropped; }
+  void SetOverloadBytes(int64_t bytes) { FOverloadBytes = bytes; }
   // Data already received waits to be gathered (no system call needed).
   bool Pending() const { return FQueue.Count() > 0 || FHasCarry; }
 
@@ -73,12 +86,15 @@ class TPacketGatherer {
   class TQueue {
    public:
     size_t Count() const { return FItems.size() - FHead; }
-    size_t Bytes() const { return FBytes.size(); }
+    bool Full() const { return Count() >= MaxQueued || FLive >= MaxQueuedBytes; }
     void Push(std::string_view data, const sockaddr_in& from);
+    // Push for a full queue: the datagram takes the place of the newest one of the sender with
+    // the most queued, unless its own sender is (nearly) that one; else it is dropped.
+    void PushFair(std::string_view data, const sockaddr_in& from);
     // The front datagram; its bytes stay valid until the next Push or Clear.
     void Pop(std::string_view& data, sockaddr_in& from);
     // Takes back the datagram Pop returned last, so that it is the front again.
-    void Unpop() { --FHead; }
+    void Unpop();
     void Clear();
 
    private:
@@ -86,10 +102,20 @@ class TPacketGatherer {
       size_t Offset, Size;
       sockaddr_in From;
     };
-    std::string FBytes;
+    // Moves the queued datagrams' bytes to the front, closing the gaps evictions left.
+    void Compact();
+    std::string FBytes, FSpare;
     std::vector<TItem> FItems;
     size_t FHead = 0;
+    size_t FLive = 0;  // bytes of the queued datagrams, gaps not counted
+    // The sender that holds most of the queue, while it is unchanged: its datagrams are dropped
+    // without counting again.
+    bool FFloodKnown = false;
+    sockaddr_in FFlood{};
   };
+  void Drain(TUDPBlockSocket& sock);
+  int64_t FOverloadBytes = OverloadBytes;
+  uint64_t FDropped = 0;
   TQueue FQueue;
   // The datagram read last came from the queue, so that PutBack can take it back there.
   bool FFromQueue = false;

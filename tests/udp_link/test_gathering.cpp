@@ -189,3 +189,42 @@ TEST_F(Burst, AHandlerThatSwitchesToLinesHasTheRestCutByLines) {
   EXPECT_EQ(rec.Packets[1].Packet, "p1\r\n");
   EXPECT_EQ(rec.Packets[2].Packet, "p2\r\np3");
 }
+
+// A backlog over the flood mark is read at once; what does not fit is dropped from the sender
+// that holds most of the queue, so other senders' datagrams are kept and not left behind the
+// backlog. Below the mark a sender alone loses nothing.
+TEST(FloodRule, TheFloodingSenderLosesItsSurplusAndNoOneElseLosesAnything) {
+  struct Case {
+    int64_t Mark;
+    int Before, Others, After;  // the flooder's datagrams before and after the others' ones
+    size_t FloodKept;           // the flooder's datagrams gathered, the first ones in order
+  };
+  const Case cases[] = {{TPacketGatherer::OverloadBytes, 150, 0, 0, 150},
+                        {16 * 1024, 150, 30, 20, TPacketGatherer::MaxQueued - 30}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Mark);
+    TUDPBlockSocket sock;
+    sock.CreateSocket();
+    sock.Bind("127.0.0.1", "0");
+    // Small enough that the kernel's own count is close to the backlog, big enough to hold it.
+    sock.SetRecvBufferSize(256 * 1024);
+    TPacketGatherer g;
+    g.SetOverloadBytes(c.Mark);
+    Peer flooder, other;
+    auto numbered = [](char who, int i) {
+      return who + std::to_string(i) + std::string(1000, '.');
+    };
+    std::vector<std::string> expected;
+    for (int i = 0; i < c.Before + c.Others + c.After; ++i) {
+      const bool others = i >= c.Before && i < c.Before + c.Others;
+      const std::string d = numbered(others ? 'o' : 'f', others ? i - c.Before : i);
+      (others ? other : flooder).SendTo(sock.GetLocalSinPort(), d);
+      if (others || static_cast<size_t>(i) < c.FloodKept) expected.push_back(d);
+    }
+    std::vector<std::string> got;
+    while (g.Poll(sock) && g.Gather(sock, RawByteString(), 0, nullptr))
+      got.emplace_back(g.Packet());
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(g.Dropped(), c.Before + c.Others + c.After - got.size());
+  }
+}
