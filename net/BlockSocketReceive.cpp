@@ -4,7 +4,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -128,15 +127,14 @@ int TUDPBlockSocket::SetRecvBufferSize(int Bytes) {
   return granted / 2;  // Linux reports twice the size, counting its own bookkeeping
 }
 
-int64_t TUDPBlockSocket::WaitingBytesAtLeast() const {
+int64_t TUDPBlockSocket::WaitingBytes() const {
   if (FSocket < 0) return 0;
   uint32_t info[SK_MEMINFO_VARS] = {};
   socklen_t len = sizeof info;
   if (getsockopt(FSocket, SOL_SOCKET, SO_MEMINFO, info, &len) != 0 ||
-      len <= SK_MEMINFO_RCVBUF * sizeof info[0])
+      len <= SK_MEMINFO_RMEM_ALLOC * sizeof info[0])
     return 0;
-  const int64_t counted = info[SK_MEMINFO_RMEM_ALLOC];
-  return std::max<int64_t>(counted - info[SK_MEMINFO_RCVBUF] / 4, 0);
+  return info[SK_MEMINFO_RMEM_ALLOC];
 }
 
 RawByteString TUDPBlockSocket::RecvPacket(int Timeout) {

@@ -107,10 +107,10 @@ class TUDPBlockSocket {
   void SetRemoteSin(const sockaddr_in& Sin);
   // Asks the kernel for a receive buffer of Bytes; returns what it granted (0 without a socket).
   int SetRecvBufferSize(int Bytes);
-  // Kernel memory that datagrams waiting on the socket take at least, their bookkeeping
-  // included; 0 without a socket. A lower bound: the kernel returns the memory of datagrams
-  // already read in lumps of up to a quarter of the buffer, so its own count runs ahead.
-  int64_t WaitingBytesAtLeast() const;
+  // Kernel memory that datagrams waiting on the socket take, their bookkeeping included; 0
+  // without a socket. While a backlog is being read it may count up to a quarter of the buffer
+  // too much: the kernel returns the memory of datagrams already read in lumps.
+  int64_t WaitingBytes() const;
 
   size_t HeldBytes() const { return FHeld.Size(); }
   // Drops the held bytes (an incomplete line, for instance).

@@ -92,7 +92,7 @@ bool TPacketGatherer::Poll(TUDPBlockSocket& sock) {
   FQueue.Clear();  // what was taken last is consumed by now
   std::string_view data;
   while (!FQueue.Full() && sock.ReceiveNext(0, data)) FQueue.Push(data, sock.RemoteSin());
-  if (FQueue.Full() && sock.WaitingBytesAtLeast() > FOverloadBytes) Drain(sock);
+  if (FQueue.Full() && sock.WaitingBytes() > FOverloadBytes) Drain(sock);
   return FQueue.Count() > 0;
 }
 
