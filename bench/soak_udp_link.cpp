@@ -143,8 +143,9 @@ class TSoak {
   }
 
   // Sender A sends a line that never ends, as a flood (`flood`) or a drip of one byte a
-  // millisecond, for 3 s; sender B sends a numbered line every 20 ms, timed to its handler.
-  void Hostile(const TMode& mode, bool flood) {
+  // millisecond, for 3 s; sender B sends a numbered line every 20 ms, timed to its handler,
+  // starting `lateMs` after A.
+  void Hostile(const TMode& mode, bool flood, int lateMs = 0) {
     Start(mode);
     TSender a, b;
     sockaddr_in bAddr{};
@@ -166,6 +167,7 @@ class TSoak {
       }
     });
     std::thread timed([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(lateMs));
       for (int i = 0; i < kLines; ++i) {
         FSentAt[i] = Clock::now();
         b.Send(Port(), "#" + std::to_string(i) + (mode.End.empty() ? "" : mode.End));
@@ -174,7 +176,7 @@ class TSoak {
     });
     long peak = rss0;
     auto t0 = Clock::now();
-    while (Clock::now() - t0 < std::chrono::milliseconds(kLines * 20 + 200)) {
+    while (Clock::now() - t0 < std::chrono::milliseconds(lateMs + kLines * 20 + 200)) {
       Application->HandleMessage(std::chrono::milliseconds(5));
       peak = std::max(peak, RssKiB());
     }
@@ -187,11 +189,15 @@ class TSoak {
                              : FDelays[std::min(FDelays.size() - 1, size_t(q * FDelays.size()))];
     };
     std::printf(
-        "  %-16s %-5s B: %lld/%d lines, delay median %.2f ms p99 %.2f ms max %.2f ms (join window "
+        "  %-16s %-13s B: %lld/%d lines, delay median %.2f ms p99 %.2f ms max %.2f ms (join window "
         "10 ms); A: %lld packets, largest packet %zu bytes (bound %zu); RSS %+ld KiB\n",
-        mode.Name, flood ? "flood" : "drip", static_cast<long long>(FTimed), kLines, at(0.5),
-        at(0.99), FDelays.empty() ? 0.0 : FDelays.back(), static_cast<long long>(FOther),
-        FMaxPacket, TPacketGatherer::MaxPacketBytes, peak - rss0);
+        mode.Name,
+        lateMs  ? "flood, B late"
+        : flood ? "flood"
+                : "drip",
+        static_cast<long long>(FTimed), kLines, at(0.5), at(0.99),
+        FDelays.empty() ? 0.0 : FDelays.back(), static_cast<long long>(FOther), FMaxPacket,
+        TPacketGatherer::MaxPacketBytes, peak - rss0);
   }
 
  private:
@@ -214,10 +220,12 @@ int main(int argc, char** argv) {
   std::printf("== a line that never ends from A, timed lines from B every 20 ms\n");
   std::printf(
       "   (datagram mode has no lines: there A's flood is of complete packets, faster than any\n"
-      "   handler takes them; past a backlog of %lld KiB A's surplus is dropped, not B's lines)\n",
+      "   handler takes them; while A and B both talk, past a backlog of %lld KiB A's surplus is\n"
+      "   dropped, not B's lines. B late: B's first line comes 500 ms into A's flood)\n",
       static_cast<long long>(TPacketGatherer::OverloadBytes / 1024));
   for (const TMode& m : kModes) {
     soak.Hostile(m, true);
+    if (m.End.empty()) soak.Hostile(m, true, 500);
     soak.Hostile(m, false);
   }
   return 0;

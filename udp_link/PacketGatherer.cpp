@@ -91,14 +91,26 @@ bool TPacketGatherer::Poll(TUDPBlockSocket& sock) {
   if (Pending()) return true;
   FQueue.Clear();  // what was taken last is consumed by now
   std::string_view data;
-  while (!FQueue.Full() && sock.ReceiveNext(0, data)) FQueue.Push(data, sock.RemoteSin());
-  if (FQueue.Full() && sock.WaitingBytes() > FOverloadBytes) Drain(sock);
+  while (!FQueue.Full() && sock.ReceiveNext(0, data)) {
+    Heard(sock.RemoteSin());
+    FQueue.Push(data, sock.RemoteSin());
+  }
+  if (FQueue.Full() && NowMs() - FMixedAtMs < MixedWindowMs && sock.WaitingBytes() > FOverloadBytes)
+    Drain(sock);
   return FQueue.Count() > 0;
+}
+
+void TPacketGatherer::Heard(const sockaddr_in& from) {
+  if (FHeardAny && SameSender(from, FLastFrom)) return;
+  if (FHeardAny) FMixedAtMs = NowMs();
+  FHeardAny = true;
+  FLastFrom = from;
 }
 
 void TPacketGatherer::Drain(TUDPBlockSocket& sock) {
   std::string_view data;
   for (size_t n = 0; n < MaxDrained && sock.ReceiveNext(0, data); ++n) {
+    Heard(sock.RemoteSin());
     if (!FQueue.Full()) {
       FQueue.Push(data, sock.RemoteSin());
       continue;
@@ -111,7 +123,8 @@ void TPacketGatherer::Drain(TUDPBlockSocket& sock) {
 void TPacketGatherer::Reset() {
   FHeld.Clear();
   FQueue.Clear();
-  FHasCarry = FDiscarding = false;
+  FHasCarry = FDiscarding = FHeardAny = false;
+  FMixedAtMs = -MixedWindowMs;
   FPacket.clear();
   FPieces = 0;
 }
@@ -125,6 +138,7 @@ bool TPacketGatherer::NextDatagram(TUDPBlockSocket& sock, int64_t deadlineMs,
   }
   if (!sock.ReceiveNext(LeftMs(deadlineMs), data)) return false;
   from = sock.RemoteSin();
+  Heard(from);
   return true;
 }
 

@@ -31,13 +31,15 @@ class TPacketGatherer {
   static constexpr size_t MaxQueued = 64;
   static constexpr size_t MaxQueuedBytes = 64 * 1024;
 
-  // A backlog on the socket of more kernel memory than this is a flood, not a burst: packets
-  // are taken more slowly than they come, and every other sender's would wait behind it. The
-  // whole backlog is then read at once (at most MaxDrained datagrams), and what does not fit the
-  // queue is dropped from the sender that holds most of it, so that the others' datagrams are
-  // kept and wait behind one queue at most. A sender alone keeps about this much waiting for its
-  // bursts, as far as the kernel's buffer allows: 1,900 datagrams of 16 bytes, 680 of 1,400.
+  // While more than one sender is talking, a backlog on the socket of more kernel memory than
+  // this means one of them sends faster than packets are taken, and the others' packets would
+  // wait behind it. The whole backlog is then read at once (at most MaxDrained datagrams), and
+  // what does not fit the queue is dropped from the sender that holds most of it: the others'
+  // datagrams are kept and wait behind one queue at most. A sender alone keeps the kernel's
+  // whole buffer for its bursts.
   static constexpr int64_t OverloadBytes = 1536 * 1024;
+  // Senders count as talking together for this long after the socket last heard two in turn.
+  static constexpr int MixedWindowMs = 10000;
   static constexpr size_t MaxDrained = 8192;
 
   // Unless data already waits, receives the datagrams already queued on the socket (no waiting),
@@ -114,7 +116,12 @@ class TPacketGatherer {
     sockaddr_in FFlood{};
   };
   void Drain(TUDPBlockSocket& sock);
+  // Notes the sender of a datagram just read from the socket.
+  void Heard(const sockaddr_in& from);
   int64_t FOverloadBytes = OverloadBytes;
+  bool FHeardAny = false;
+  sockaddr_in FLastFrom{};
+  int64_t FMixedAtMs = -MixedWindowMs;
   uint64_t FDropped = 0;
   TQueue FQueue;
   // The datagram read last came from the queue, so that PutBack can take it back there.
