@@ -37,7 +37,7 @@ class TPacketGatherer {
   // what does not fit the queue is dropped from the sender that holds most of it: the others'
   // datagrams are kept and wait behind one queue at most. A sender alone keeps the kernel's
   // whole buffer for its bursts.
-  static constexpr int64_t OverloadBytes = 1536 * 1024;
+  static constexpr int64_t OverloadBytes = 1 << 20;
   // Senders count as talking together for this long after the socket last heard two in turn.
   static constexpr int MixedWindowMs = 10000;
   static constexpr size_t MaxDrained = 8192;
