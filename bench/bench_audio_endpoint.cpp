@@ -4,8 +4,8 @@
 //   bench_audio_endpoint [ROUNDS]   (outside scripts/with-pulse it runs itself under it)
 #include <cmath>
 
+#include <qx/platform/audio/mmdevapi.h>
 #include "bench/PulseBaseline.h"
-#include "platform/audio/mmdevapi.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "framework/core/FormStream.h"
+#include <qx/framework/core/FormStream.h>
 #include "tests/framework/form_test_classes.h"
 
 namespace {

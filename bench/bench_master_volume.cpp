@@ -13,13 +13,13 @@
 #include <mutex>
 #include <vector>
 
+#include <qx/framework/app/Application.h>
+#include <qx/framework/ui/Desktop.h>
+#include <qx/framework/ui/FontLeakSuppression.h>
+#include <qx/master_volume/QxMasterVol.h>
+#include <qx/master_volume/frmVolumeU.h>
+#include <qx/platform/mixer/SysVersion.h>
 #include "bench/PulseBaseline.h"
-#include "framework/app/Application.h"
-#include "framework/ui/Desktop.h"
-#include "framework/ui/FontLeakSuppression.h"
-#include "master_volume/QxMasterVol.h"
-#include "master_volume/frmVolumeU.h"
-#include "platform/mixer/SysVersion.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <functional>
 #include <vector>
 
-#include "platform/mixer/mmsystem.h"
+#include <qx/platform/mixer/mmsystem.h>
 #include "tests/platform/mixer_caller.h"
 
 namespace {

@@ -8,10 +8,10 @@
 #include <functional>
 #include <vector>
 
-#include "framework/app/Application.h"
-#include "framework/ui/Desktop.h"
-#include "framework/ui/FontLeakSuppression.h"
-#include "master_volume/frmVolumeU.h"
+#include <qx/framework/app/Application.h>
+#include <qx/framework/ui/Desktop.h>
+#include <qx/framework/ui/FontLeakSuppression.h>
+#include <qx/master_volume/frmVolumeU.h>
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "framework/app/Application.h"
-#include "framework/threads/Threads.h"
+#include <qx/framework/app/Application.h>
+#include <qx/framework/threads/Threads.h>
 
 namespace {
 

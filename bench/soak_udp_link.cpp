@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "framework/app/Application.h"
-#include "udp_link/QxUDPS.h"
+#include <qx/framework/app/Application.h>
+#include <qx/udp_link/QxUDPS.h>
 
 namespace {
 

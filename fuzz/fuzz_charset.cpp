@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "net/synachar.h"
+#include <qx/net/synachar.h>
 
 namespace {
 

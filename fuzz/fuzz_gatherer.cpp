@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "net/blcksock.h"
-#include "udp_link/PacketGatherer.h"
+#include <qx/net/blcksock.h>
+#include <qx/udp_link/PacketGatherer.h>
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "framework/core/System.h"
+#include <qx/framework/core/System.h>
 
 namespace {
 

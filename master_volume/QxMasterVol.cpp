@@ -1,13 +1,13 @@
-#include "master_volume/QxMasterVol.h"
+#include <qx/master_volume/QxMasterVol.h>
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
-#include "framework/app/Application.h"
-#include "framework/ui/Forms.h"
-#include "master_volume/frmVolumeU.h"
-#include "platform/mixer/SysVersion.h"
+#include <qx/framework/app/Application.h>
+#include <qx/framework/ui/Forms.h>
+#include <qx/master_volume/frmVolumeU.h>
+#include <qx/platform/mixer/SysVersion.h>
 
 std::atomic<HWND> AFWindow{nullptr};
 

@@ -7,12 +7,12 @@
 #include <atomic>
 #include <cstdint>
 
-#include "framework/app/Messages.h"
-#include "framework/core/Classes.h"
-#include "framework/core/ComObj.h"
-#include "framework/ui/ComCtrls.h"
-#include "platform/audio/mmdevapi.h"
-#include "udp_link/QxUDPS.h"
+#include <qx/framework/app/Messages.h>
+#include <qx/framework/core/Classes.h>
+#include <qx/framework/core/ComObj.h>
+#include <qx/framework/ui/ComCtrls.h>
+#include <qx/platform/audio/mmdevapi.h>
+#include <qx/udp_link/QxUDPS.h>
 
 class TQxMasterVol;
 

@@ -1,9 +1,9 @@
 // The version split and the legacy mixer: naming the running system from the run-time version
 // numbers, and reading and writing the speakers' volume control through the mixer functions.
-#include "framework/ui/Dialogs.h"
-#include "master_volume/QxMasterVol.h"
-#include "platform/mixer/SysVersion.h"
-#include "platform/mixer/mmsystem.h"
+#include <qx/framework/ui/Dialogs.h>
+#include <qx/master_volume/QxMasterVol.h>
+#include <qx/platform/mixer/SysVersion.h>
+#include <qx/platform/mixer/mmsystem.h>
 
 namespace {
 

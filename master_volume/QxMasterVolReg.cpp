@@ -2,9 +2,9 @@
 // designer host. The volume component has no property editor of its own.
 #include <cmath>
 
-#include "framework/design/DesignIntf.h"
-#include "framework/design/Package.h"
-#include "master_volume/QxMasterVol.h"
+#include <qx/framework/design/DesignIntf.h>
+#include <qx/framework/design/Package.h>
+#include <qx/master_volume/QxMasterVol.h>
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "master_volume/QxMasterVol.h"
-#include "master_volume/frmVolumeU.h"
+#include <qx/master_volume/QxMasterVol.h>
+#include <qx/master_volume/frmVolumeU.h>
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The overlay form's pictures, drawn for this project: a speaker with sound waves, the same
 // speaker crossed out, and a wireless-network badge. Hard-edged and free of the key colour, so
 // that the colour key leaves no fringe around them.
-#include "framework/ui/PictureResources.h"
+#include <qx/framework/ui/PictureResources.h>
 
 namespace {
 

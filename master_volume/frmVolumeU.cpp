@@ -1,8 +1,8 @@
-#include "master_volume/frmVolumeU.h"
+#include <qx/master_volume/frmVolumeU.h>
 
-#include "framework/core/FormStream.h"
-#include "platform/windows/WinGdi.h"
-#include "platform/windows/WinUser.h"
+#include <qx/framework/core/FormStream.h>
+#include <qx/platform/windows/WinGdi.h>
+#include <qx/platform/windows/WinUser.h>
 
 TfrmVolume* frmVolume = nullptr;
 std::atomic<int32_t> Fvol{0};

@@ -6,9 +6,9 @@
 #include <atomic>
 #include <cstdint>
 
-#include "framework/app/Timers.h"
-#include "framework/ui/ExtCtrls.h"
-#include "framework/ui/Forms.h"
+#include <qx/framework/app/Timers.h>
+#include <qx/framework/ui/ExtCtrls.h>
+#include <qx/framework/ui/Forms.h>
 
 // The bar panel: the volume as a row of bars (lit) and dots (unlit), with a red zone above
 // 90 percent, and as a large outlined percentage figure at the right end.

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <chrono>
 
-#include "net/blcksock.h"
+#include <qx/net/blcksock.h>
 
 namespace {
 

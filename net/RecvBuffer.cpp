@@ -1,4 +1,4 @@
-#include "net/RecvBuffer.h"
+#include <qx/net/RecvBuffer.h>
 
 #include <cstring>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "framework/core/System.h"
+#include <qx/framework/core/System.h>
 
 class TRecvBuffer {
  public:

@@ -1,11 +1,11 @@
-#include "net/SockAddr.h"
+#include <qx/net/SockAddr.h>
 
 #include <arpa/inet.h>
 #include <netdb.h>
 
 #include <cerrno>
 
-#include "net/WinsockErrors.h"
+#include <qx/net/WinsockErrors.h>
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <netinet/in.h>
 
-#include "framework/core/System.h"
+#include <qx/framework/core/System.h>
 
 // Fills Out from Host and Port. Passive (for binding): an empty Host is the any-address. An empty
 // Port is port 0. Dotted addresses and decimal ports are converted without a name lookup. Returns

@@ -1,4 +1,4 @@
-#include "net/WinsockErrors.h"
+#include <qx/net/WinsockErrors.h>
 
 #include <netdb.h>
 

@@ -3,7 +3,7 @@
 // address in use, 10060 for a time-out) whatever the host system.
 #pragma once
 
-#include "framework/core/System.h"
+#include <qx/framework/core/System.h>
 
 enum TWinsockError : int {
   WSA_OK = 0,

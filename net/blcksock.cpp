@@ -1,4 +1,4 @@
-#include "net/blcksock.h"
+#include <qx/net/blcksock.h>
 
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "net/SockAddr.h"
+#include <qx/net/SockAddr.h>
 
 TUDPBlockSocket::TUDPBlockSocket() {
   FWakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "framework/core/System.h"
-#include "net/RecvBuffer.h"
-#include "net/WinsockErrors.h"
+#include <qx/framework/core/System.h>
+#include <qx/net/RecvBuffer.h>
+#include <qx/net/WinsockErrors.h>
 
 // Outcome rules:
 // - LastError is 0 and LastErrorDesc empty after a successful operation; after a failure they hold

@@ -1,4 +1,4 @@
-#include "net/synachar.h"
+#include <qx/net/synachar.h>
 
 #include <iconv.h>
 

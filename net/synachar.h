@@ -2,7 +2,7 @@
 // string between them through iconv.
 #pragma once
 
-#include "framework/core/System.h"
+#include <qx/framework/core/System.h>
 
 // The numbering is fixed (CP1250 is 13, UTF_8 is 27): callers store these values.
 enum TMimeChar : int {

@@ -1,11 +1,11 @@
-#include "udp_link/HostIdentity.h"
+#include <qx/udp_link/HostIdentity.h>
 
 #include <cstring>
 #include <vector>
 
-#include "platform/hostinfo/iphlpapi.h"
-#include "platform/hostinfo/nb30.h"
-#include "udp_link/QxUDPS.h"
+#include <qx/platform/hostinfo/iphlpapi.h>
+#include <qx/platform/hostinfo/nb30.h>
+#include <qx/udp_link/QxUDPS.h>
 
 namespace {
 

@@ -2,7 +2,7 @@
 // addresses.
 #pragma once
 
-#include "framework/core/Classes.h"
+#include <qx/framework/core/Classes.h>
 
 // Fills List with one line per selected adapter, or with one failure line: every adapter, or
 // only those with a gateway; their IPv4 addresses, or their hardware addresses as "AA-BB-...".

@@ -1,4 +1,4 @@
-#include "udp_link/PacketGatherer.h"
+#include <qx/udp_link/PacketGatherer.h>
 
 #include <algorithm>
 #include <chrono>

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "net/RecvBuffer.h"
-#include "net/blcksock.h"
+#include <qx/net/RecvBuffer.h>
+#include <qx/net/blcksock.h>
 
 class TPacketGatherer {
  public:

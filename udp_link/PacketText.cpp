@@ -1,9 +1,9 @@
-#include "udp_link/PacketText.h"
+#include <qx/udp_link/PacketText.h>
 
 #include <cstdio>
 
-#include "net/SockAddr.h"
-#include "net/synachar.h"
+#include <qx/net/SockAddr.h>
+#include <qx/net/synachar.h>
 
 RawByteString LineEndBytes(const String& text) {
   if (SameText(text, "CRLF")) return RawByteString("\r\n");

@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-#include "framework/core/System.h"
+#include <qx/framework/core/System.h>
 
 // The bytes a line-end property names: "CRLF" (any case) is CR LF, "CR" is CR, anything else is
 // its own text in the ANSI code page, empty is none.

@@ -1,11 +1,11 @@
-#include "udp_link/QxUDPS.h"
+#include <qx/udp_link/QxUDPS.h>
 
 #include <algorithm>
 #include <chrono>
 
-#include "framework/app/Application.h"
-#include "net/synachar.h"
-#include "udp_link/HostIdentity.h"
+#include <qx/framework/app/Application.h>
+#include <qx/net/synachar.h>
+#include <qx/udp_link/HostIdentity.h>
 
 namespace {
 

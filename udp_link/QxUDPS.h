@@ -9,14 +9,14 @@
 #include <memory>
 #include <mutex>
 
-#include "framework/core/Classes.h"
-#include "framework/threads/Threads.h"
-#include "framework/ui/Forms.h"
-#include "net/blcksock.h"
-#include "udp_link/PacketText.h"
-#include "udp_link/QxUDPSLink.h"
-#include "udp_link/UDPClientThread.h"
-#include "udp_link/UDPServerThread.h"
+#include <qx/framework/core/Classes.h>
+#include <qx/framework/threads/Threads.h>
+#include <qx/framework/ui/Forms.h>
+#include <qx/net/blcksock.h>
+#include <qx/udp_link/PacketText.h>
+#include <qx/udp_link/QxUDPSLink.h>
+#include <qx/udp_link/UDPClientThread.h>
+#include <qx/udp_link/UDPServerThread.h>
 
 // Sender, PacketUDP, PacketUDPHex, PeerIP, PeerPort, Response (in and out).
 using TOnGetPacketUDP = TMethod<TObject*, String, String, String, String, String&>;

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <mutex>
 
-#include "net/blcksock.h"
-#include "udp_link/PacketText.h"
+#include <qx/net/blcksock.h>
+#include <qx/udp_link/PacketText.h>
 
 class TQxUDPS;
 

@@ -1,7 +1,7 @@
-#include "udp_link/QxUDPSReg.h"
+#include <qx/udp_link/QxUDPSReg.h>
 
-#include "framework/design/Package.h"
-#include "udp_link/QxUDPS.h"
+#include <qx/framework/design/Package.h>
+#include <qx/udp_link/QxUDPS.h>
 
 TPropertyAttributes TLineEndProperty::GetAttributes() {
   return AttrSet({paValueList, paMultiSelect, paSortList, paRevertable});

@@ -2,7 +2,7 @@
 // line-end properties, and the package's resources for a designer host.
 #pragma once
 
-#include "framework/design/DesignIntf.h"
+#include <qx/framework/design/DesignIntf.h>
 
 // Offers "CR" and "CRLF" for a line-end property, and still takes any text typed in.
 class TLineEndProperty : public TStringProperty {

@@ -1,4 +1,4 @@
-#include "udp_link/QxUDPSThreadU.h"
+#include <qx/udp_link/QxUDPSThreadU.h>
 
 TQxUDPSThread::TQxUDPSThread(TQxUDPS* AQxUDPS, bool Suspended) : TThread(true), FQxUDPS(AQxUDPS) {
   FreeOnTerminate = true;

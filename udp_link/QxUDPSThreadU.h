@@ -2,7 +2,7 @@
 // their own threads from it; nothing in the package creates one.
 #pragma once
 
-#include "framework/threads/Threads.h"
+#include <qx/framework/threads/Threads.h>
 
 class TQxUDPS;
 

@@ -1,7 +1,7 @@
-#include "udp_link/UDPClientThread.h"
+#include <qx/udp_link/UDPClientThread.h>
 
-#include "net/synachar.h"
-#include "udp_link/QxUDPS.h"
+#include <qx/net/synachar.h>
+#include <qx/udp_link/QxUDPS.h>
 
 TUDPClientThread::TUDPClientThread(bool Suspended, TQxUDPS* Parent)
     : TThread(true), FQxUDPS(Parent), FLink(Parent->FClientLink) {

@@ -3,8 +3,8 @@
 
 #include <memory>
 
-#include "framework/threads/Threads.h"
-#include "udp_link/QxUDPSLink.h"
+#include <qx/framework/threads/Threads.h>
+#include <qx/udp_link/QxUDPSLink.h>
 
 class TQxUDPS;
 

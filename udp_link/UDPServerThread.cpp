@@ -1,6 +1,6 @@
-#include "udp_link/UDPServerThread.h"
+#include <qx/udp_link/UDPServerThread.h>
 
-#include "udp_link/QxUDPS.h"
+#include <qx/udp_link/QxUDPS.h>
 
 // Created once for the process and never freed: an abandoned worker may still leave it after the
 // library's static objects are gone.

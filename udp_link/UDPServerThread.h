@@ -6,11 +6,11 @@
 #include <chrono>
 #include <memory>
 
-#include "framework/core/Classes.h"
-#include "framework/threads/Threads.h"
-#include "net/blcksock.h"
-#include "udp_link/PacketGatherer.h"
-#include "udp_link/QxUDPSLink.h"
+#include <qx/framework/core/Classes.h>
+#include <qx/framework/threads/Threads.h>
+#include <qx/net/blcksock.h>
+#include <qx/udp_link/PacketGatherer.h>
+#include <qx/udp_link/QxUDPSLink.h>
 
 class TQxUDPS;
 

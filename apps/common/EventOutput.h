@@ -2,7 +2,7 @@
 // JSON object per line, flushed at once so that a pipe sees every event as it happens.
 #pragma once
 
-#include "framework/core/System.h"
+#include <qx/framework/core/System.h>
 
 // Text for a terminal: printable as is, control bytes, quotes and backslashes escaped.
 String Visible(const String& s);

@@ -4,7 +4,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include "framework/app/Application.h"
+#include <qx/framework/app/Application.h>
 
 void WatchStopSignals() {
   sigset_t set;

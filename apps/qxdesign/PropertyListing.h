@@ -2,6 +2,6 @@
 // component, with its value, whether it is read-only, its editor's attributes and value list.
 #pragma once
 
-#include "framework/design/FormDesigner.h"
+#include <qx/framework/design/FormDesigner.h>
 
 void PrintProperties(const TFormDesigner& d, TComponent* c, bool json);

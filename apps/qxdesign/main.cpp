@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <memory>
 
+#include <qx/framework/design/FormDesigner.h>
+#include <qx/framework/design/Package.h>
+#include <qx/framework/ui/Desktop.h>
 #include "PropertyListing.h"
 #include "apps/common/EventOutput.h"
-#include "framework/design/FormDesigner.h"
-#include "framework/design/Package.h"
-#include "framework/ui/Desktop.h"
 
 namespace {
 

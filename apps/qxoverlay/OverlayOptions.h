@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "framework/ui/Desktop.h"
+#include <qx/framework/ui/Desktop.h>
 
 struct TOverlayOptions {
   int32_t Volume = 0;

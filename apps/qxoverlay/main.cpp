@@ -3,10 +3,10 @@
 #include <chrono>
 #include <cstdio>
 
+#include <qx/framework/app/Application.h>
+#include <qx/framework/ui/FontLeakSuppression.h>
+#include <qx/master_volume/frmVolumeU.h>
 #include "OverlayOptions.h"
-#include "framework/app/Application.h"
-#include "framework/ui/FontLeakSuppression.h"
-#include "master_volume/frmVolumeU.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <map>
 #include <optional>
 
+#include <qx/framework/app/Application.h>
+#include <qx/net/synachar.h>
+#include <qx/udp_link/QxUDPS.h>
 #include "apps/common/EventOutput.h"
 #include "apps/common/StopSignals.h"
-#include "framework/app/Application.h"
-#include "net/synachar.h"
-#include "udp_link/QxUDPS.h"
 
 namespace {
 

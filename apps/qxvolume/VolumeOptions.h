@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "framework/core/System.h"
+#include <qx/framework/core/System.h>
 
 struct TVolumeOptions {
   String Command;         // get, set, up, down, mute, follow

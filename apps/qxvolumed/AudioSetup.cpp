@@ -3,10 +3,10 @@
 #include <chrono>
 #include <memory>
 
-#include "platform/mixer/AlsaMixer.h"
-#include "platform/mixer/MixerDevice.h"
-#include "platform/mixer/SoundServerProbe.h"
-#include "platform/mixer/SysVersion.h"
+#include <qx/platform/mixer/AlsaMixer.h>
+#include <qx/platform/mixer/MixerDevice.h>
+#include <qx/platform/mixer/SoundServerProbe.h>
+#include <qx/platform/mixer/SysVersion.h>
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "framework/core/System.h"
+#include <qx/framework/core/System.h>
 
 enum class TAudioChoice { Auto, Pulse, Alsa };
 

@@ -1,6 +1,6 @@
 #include "VolumeRemote.h"
 
-#include "framework/app/Application.h"
+#include <qx/framework/app/Application.h>
 
 const char* const kGetVolumeQuery = "AT+GETVOL";
 

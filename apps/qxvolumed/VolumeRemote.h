@@ -6,9 +6,9 @@
 
 #include <functional>
 
+#include <qx/framework/ui/Forms.h>
+#include <qx/master_volume/QxMasterVol.h>
 #include "apps/common/EventOutput.h"
-#include "framework/ui/Forms.h"
-#include "master_volume/QxMasterVol.h"
 
 // The query the daemon answers with "VOL=" and the volume in percent.
 extern const char* const kGetVolumeQuery;

@@ -10,14 +10,14 @@
 #include <memory>
 #include <sstream>
 
+#include <qx/framework/app/Application.h>
+#include <qx/framework/core/FormStream.h>
+#include <qx/framework/ui/Desktop.h>
+#include <qx/master_volume/frmVolumeU.h>
 #include "AudioSetup.h"
 #include "DaemonOptions.h"
 #include "VolumeRemote.h"
 #include "apps/common/StopSignals.h"
-#include "framework/app/Application.h"
-#include "framework/core/FormStream.h"
-#include "framework/ui/Desktop.h"
-#include "master_volume/frmVolumeU.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "framework/app/Application.h"
+#include <qx/framework/app/Application.h>
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "framework/app/CallQueue.h"
+#include <qx/framework/app/CallQueue.h>
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-#include "framework/core/Classes.h"
+#include <qx/framework/core/Classes.h>
 
 using TExceptionEvent = TMethod<TObject*, const std::exception&>;
 

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "framework/core/Events.h"
+#include <qx/framework/core/Events.h>
 
 // A short busy wait for another thread that is about to answer: cheaper than sleeping and being
 // woken while calls flow. Adaptive, because on a busy machine a spin that keeps failing only

@@ -1,11 +1,11 @@
-#include "framework/app/Messages.h"
+#include <qx/framework/app/Messages.h>
 
 #include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
 
-#include "framework/app/Application.h"
+#include <qx/framework/app/Application.h>
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "framework/core/Classes.h"
+#include <qx/framework/core/Classes.h>
 
 struct HWND__;
 using HWND = HWND__*;

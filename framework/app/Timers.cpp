@@ -1,8 +1,8 @@
-#include "framework/app/Timers.h"
+#include <qx/framework/app/Timers.h>
 
 #include <chrono>
 
-#include "framework/app/Application.h"
+#include <qx/framework/app/Application.h>
 
 QX_DEFINE_CLASS(TTimer, TComponent, [](TPropsBuilder<TTimer>& b) {
   b.Boolean("Enabled", &TTimer::Enabled, &TTimer::SetEnabled, true);

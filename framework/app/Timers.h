@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "framework/core/Classes.h"
+#include <qx/framework/core/Classes.h>
 
 class TTimer : public TComponent {
   QX_CLASS(TTimer)

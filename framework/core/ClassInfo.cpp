@@ -2,8 +2,8 @@
 #include <map>
 #include <mutex>
 
-#include "framework/core/ClassInfo.h"
-#include "framework/core/StringList.h"
+#include <qx/framework/core/ClassInfo.h>
+#include <qx/framework/core/StringList.h>
 
 namespace {
 struct Registry {

@@ -9,7 +9,7 @@
 #include <typeindex>
 #include <vector>
 
-#include "framework/core/Object.h"
+#include <qx/framework/core/Object.h>
 
 class TComponent;
 class TStrings;

@@ -2,8 +2,8 @@
 // and the typed builder of a class's property table.
 #pragma once
 
-#include "framework/core/ClassInfo.h"
-#include "framework/core/Component.h"
-#include "framework/core/Object.h"
-#include "framework/core/PropsBuilder.h"
-#include "framework/core/StringList.h"
+#include <qx/framework/core/ClassInfo.h>
+#include <qx/framework/core/Component.h>
+#include <qx/framework/core/Object.h>
+#include <qx/framework/core/PropsBuilder.h>
+#include <qx/framework/core/StringList.h>

@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <cctype>
 
-#include "framework/core/Component.h"
-#include "framework/core/PropsBuilder.h"
+#include <qx/framework/core/Component.h>
+#include <qx/framework/core/PropsBuilder.h>
 
 QX_DEFINE_CLASS(TComponent, TPersistent, [](TPropsBuilder<TComponent>& p) {
   p.Text("Name", &TComponent::Name, &TComponent::SetName);

@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "framework/core/Object.h"
+#include <qx/framework/core/Object.h>
 
 enum TComponentStateFlag : uint32_t { csLoading = 1, csDesigning = 2, csDestroying = 4 };
 enum TOperation { opInsert, opRemove };

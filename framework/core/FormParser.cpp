@@ -1,7 +1,7 @@
 // Reading a form file's text into its syntax tree: tokens, then objects and their properties.
 #include <cctype>
 
-#include "framework/core/FormSyntax.h"
+#include <qx/framework/core/FormSyntax.h>
 
 namespace formfile {
 namespace {

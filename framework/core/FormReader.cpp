@@ -4,8 +4,8 @@
 #include <sstream>
 #include <unordered_set>
 
-#include "framework/core/FormStream.h"
-#include "framework/core/FormSyntax.h"
+#include <qx/framework/core/FormStream.h>
+#include <qx/framework/core/FormSyntax.h>
 
 using namespace formfile;
 

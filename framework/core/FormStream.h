@@ -3,7 +3,7 @@
 // out. Reading a written file gives the same objects and values.
 #pragma once
 
-#include "framework/core/Classes.h"
+#include <qx/framework/core/Classes.h>
 
 // Reads `text` into the existing `root` (its class must be the file's top class or inherit from
 // it); children are created by class name with `root` as their owner. With `designing`, every

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "framework/core/Classes.h"
+#include <qx/framework/core/Classes.h>
 
 namespace formfile {
 

@@ -2,8 +2,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "framework/core/FormStream.h"
-#include "framework/core/FormSyntax.h"
+#include <qx/framework/core/FormStream.h>
+#include <qx/framework/core/FormSyntax.h>
 
 namespace {
 

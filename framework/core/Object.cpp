@@ -1,5 +1,5 @@
-#include "framework/core/Object.h"
-#include "framework/core/PropsBuilder.h"
+#include <qx/framework/core/Object.h>
+#include <qx/framework/core/PropsBuilder.h>
 
 // The roots have no published properties and are not created by name.
 const TClassInfo* TObject::StaticClassInfo() {

@@ -5,8 +5,8 @@
 #include <memory>
 #include <type_traits>
 
-#include "framework/core/Events.h"
-#include "framework/core/System.h"
+#include <qx/framework/core/Events.h>
+#include <qx/framework/core/System.h>
 
 class TClassInfo;
 

@@ -6,9 +6,9 @@
 #include <type_traits>
 #include <utility>
 
-#include "framework/core/ClassInfo.h"
-#include "framework/core/Component.h"
-#include "framework/core/StringList.h"
+#include <qx/framework/core/ClassInfo.h>
+#include <qx/framework/core/Component.h>
+#include <qx/framework/core/StringList.h>
 
 namespace qx_detail {
 
@@ -269,7 +269,7 @@ const TClassInfo* TClassInfo::Build(const char* name, const TClassInfo* parent, 
   info->FClassName = name;
   info->FParent = parent;
   if constexpr (std::is_base_of_v<TComponent, C> && !std::is_abstract_v<C> &&
-                requires(TComponent* owner) { new C(owner); }) {
+                requires(TComponent * owner) { new C(owner); }) {
     info->FFactory = [](TComponent* owner) -> TComponent* { return new C(owner); };
   }
   TPropsBuilder<C> builder(*info);

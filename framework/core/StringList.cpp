@@ -1,7 +1,7 @@
 #include <algorithm>
 
-#include "framework/core/PropsBuilder.h"
-#include "framework/core/StringList.h"
+#include <qx/framework/core/PropsBuilder.h>
+#include <qx/framework/core/StringList.h>
 
 const TClassInfo* TStrings::StaticClassInfo() {
   static const TClassInfo* info = TClassInfo::Build<TStrings>(

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "framework/core/Object.h"
+#include <qx/framework/core/Object.h>
 
 class TStrings : public TPersistent {
  public:

@@ -1,4 +1,4 @@
-#include "framework/core/System.h"
+#include <qx/framework/core/System.h>
 
 #include <array>
 #include <chrono>

@@ -1,8 +1,8 @@
-#include "framework/design/DesignIntf.h"
+#include <qx/framework/design/DesignIntf.h>
 
 #include <algorithm>
 
-#include "framework/design/StdEditors.h"
+#include <qx/framework/design/StdEditors.h>
 
 namespace {
 

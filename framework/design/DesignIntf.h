@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "framework/core/Classes.h"
+#include <qx/framework/core/Classes.h>
 
 // ---------------------------------------------------------------------------------------------
 // Property editors

@@ -1,8 +1,8 @@
 #include <dlfcn.h>
 #include <link.h>
 
-#include "framework/design/DesignIntf.h"
-#include "framework/design/Package.h"
+#include <qx/framework/design/DesignIntf.h>
+#include <qx/framework/design/Package.h>
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "framework/design/FormDesigner.h"
+#include <qx/framework/design/FormDesigner.h>
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 
-#include "framework/core/FormStream.h"
+#include <qx/framework/core/FormStream.h>
 
 TFormDesigner::TFormDesigner() : FOwner(new TComponent(nullptr)) {
   FOwner->SetDesigning(true);

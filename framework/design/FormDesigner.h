@@ -3,7 +3,7 @@
 // a save that never leaves the file half-written.
 #pragma once
 
-#include "framework/design/DesignIntf.h"
+#include <qx/framework/design/DesignIntf.h>
 
 // Writes to a temporary file beside `path`, then renames it over `path`, so that a reader sees
 // the old file or the whole new one; throws Exception naming the path.

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "framework/core/System.h"
+#include <qx/framework/core/System.h>
 
 #define QX_PACKAGE_EXPORT extern "C" __attribute__((visibility("default")))
 

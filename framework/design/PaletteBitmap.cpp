@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "framework/design/Package.h"
+#include <qx/framework/design/Package.h>
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "framework/design/StdEditors.h"
+#include <qx/framework/design/StdEditors.h>
 
-#include "framework/core/FormStream.h"
+#include <qx/framework/core/FormStream.h>
 
 namespace {
 

@@ -2,7 +2,7 @@
 // of property values that the inspector shows and accepts.
 #pragma once
 
-#include "framework/design/DesignIntf.h"
+#include <qx/framework/design/DesignIntf.h>
 
 const TPropertyEditorClass* DefaultEditorClass(const TPropInfo* prop);
 

@@ -8,7 +8,7 @@
 #include <ctime>
 #include <functional>
 
-#include "framework/threads/Threads.h"
+#include <qx/framework/threads/Threads.h>
 
 namespace {
 sem_t* Sem(void* p) {

@@ -1,8 +1,8 @@
 #include <condition_variable>
 #include <vector>
 
-#include "framework/app/Application.h"
-#include "framework/threads/Threads.h"
+#include <qx/framework/app/Application.h>
+#include <qx/framework/threads/Threads.h>
 
 // What the thread object and its operating-system thread share. The OS thread holds its own
 // reference, so the state outlives a thread object that is freed (or abandoned) while the code

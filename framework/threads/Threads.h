@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "framework/core/Classes.h"
+#include <qx/framework/core/Classes.h>
 
 class TThread : public TObject {
  public:

@@ -2,8 +2,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "framework/ui/HeadlessBackend.h"
-#include "framework/ui/X11Backend.h"
+#include <qx/framework/ui/HeadlessBackend.h>
+#include <qx/framework/ui/X11Backend.h>
 
 namespace {
 TWindowBackend* Current = nullptr;

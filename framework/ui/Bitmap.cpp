@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "framework/ui/CairoColor.h"
-#include "framework/ui/Graphics.h"
+#include <qx/framework/ui/CairoColor.h>
+#include <qx/framework/ui/Graphics.h>
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cairo.h>
 
-#include "framework/core/System.h"
+#include <qx/framework/core/System.h>
 
 inline void SetCairoSource(cairo_t* cr, TColor c) {
   cairo_set_source_rgb(cr, GetRValue(c) / 255.0, GetGValue(c) / 255.0, GetBValue(c) / 255.0);

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "framework/ui/CairoColor.h"
-#include "framework/ui/CanvasFastPaths.h"
-#include "framework/ui/Graphics.h"
+#include <qx/framework/ui/CairoColor.h>
+#include <qx/framework/ui/CanvasFastPaths.h>
+#include <qx/framework/ui/Graphics.h>
 
 struct HDC__ {
   TCanvas* Canvas;

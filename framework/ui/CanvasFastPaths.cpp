@@ -1,6 +1,6 @@
-#include "framework/ui/CanvasFastPaths.h"
+#include <qx/framework/ui/CanvasFastPaths.h>
 
-#include "framework/ui/CairoColor.h"
+#include <qx/framework/ui/CairoColor.h>
 
 #include <cairo.h>
 

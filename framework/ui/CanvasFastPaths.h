@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "framework/core/System.h"
+#include <qx/framework/core/System.h>
 
 namespace canvas_fast {
 

@@ -1,4 +1,4 @@
-#include "framework/ui/ComCtrls.h"
+#include <qx/framework/ui/ComCtrls.h>
 
 #include <algorithm>
 #include <cmath>

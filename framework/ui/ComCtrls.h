@@ -1,7 +1,7 @@
 // The track bar: a position between Min and Max on a horizontal scale with tick marks.
 #pragma once
 
-#include "framework/ui/Controls.h"
+#include <qx/framework/ui/Controls.h>
 
 enum TTickMark : int32_t { tmBottomRight, tmTopLeft, tmBoth };
 

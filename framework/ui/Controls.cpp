@@ -1,13 +1,13 @@
-#include "framework/ui/Controls.h"
-#include "framework/ui/CairoColor.h"
+#include <qx/framework/ui/CairoColor.h>
+#include <qx/framework/ui/Controls.h>
 
 #include <cairo.h>
 
 #include <algorithm>
 
-#include "framework/app/Application.h"
-#include "framework/core/ScopeExit.h"
-#include "framework/ui/ControlHost.h"
+#include <qx/framework/app/Application.h>
+#include <qx/framework/core/ScopeExit.h>
+#include <qx/framework/ui/ControlHost.h>
 
 QX_DEFINE_CLASS(TControl, TComponent, [](TPropsBuilder<TControl>& b) {
   b.Integer("Left", &TControl::Left, &TControl::SetLeft);

@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "framework/core/Classes.h"
-#include "framework/ui/Graphics.h"
+#include <qx/framework/core/Classes.h>
+#include <qx/framework/ui/Graphics.h>
 
 class TWinControl;
 class TCustomForm;

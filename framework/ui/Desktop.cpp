@@ -1,6 +1,6 @@
-#include "framework/ui/Desktop.h"
+#include <qx/framework/ui/Desktop.h>
 
-#include "framework/ui/HeadlessBackend.h"
+#include <qx/framework/ui/HeadlessBackend.h>
 
 namespace {
 TVirtualFrameHook& FrameHook() {

@@ -5,8 +5,8 @@
 #include <functional>
 #include <vector>
 
-#include "framework/ui/Forms.h"
-#include "framework/ui/VirtualDesktop.h"
+#include <qx/framework/ui/Forms.h>
+#include <qx/framework/ui/VirtualDesktop.h>
 
 // nullptr when the form has no window on the virtual desktop.
 const TVirtualWindowState* VirtualWindowState(const TCustomForm& form);

@@ -1,11 +1,11 @@
-#include "framework/ui/Dialogs.h"
+#include <qx/framework/ui/Dialogs.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <sstream>
 #include <vector>
 
-#include "framework/ui/WindowBackend.h"
+#include <qx/framework/ui/WindowBackend.h>
 
 namespace {
 TShowMessageHook& Hook() {

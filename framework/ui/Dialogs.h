@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "framework/core/System.h"
+#include <qx/framework/core/System.h>
 
 // Shows `text` and returns when the user has dismissed it (at once when headless).
 void ShowMessage(const String& text);

@@ -1,6 +1,6 @@
-#include "framework/ui/ExtCtrls.h"
+#include <qx/framework/ui/ExtCtrls.h>
 
-#include "framework/ui/PictureResources.h"
+#include <qx/framework/ui/PictureResources.h>
 
 QX_DEFINE_CLASS(TPanel, TCustomControl, [](TPropsBuilder<TPanel>& b) {
   b.Enum("Align", AlignNames(), &TPanel::Align, &TPanel::SetAlign, alNone);

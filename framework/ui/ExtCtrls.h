@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "framework/ui/Controls.h"
+#include <qx/framework/ui/Controls.h>
 
 enum TBevelCut : int32_t { bvNone, bvLowered, bvRaised, bvSpace };
 

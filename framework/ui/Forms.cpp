@@ -1,5 +1,5 @@
-#include "framework/ui/Forms.h"
-#include "framework/ui/CairoColor.h"
+#include <qx/framework/ui/CairoColor.h>
+#include <qx/framework/ui/Forms.h>
 
 #include <cairo.h>
 
@@ -8,9 +8,9 @@
 #include <functional>
 #include <vector>
 
-#include "framework/app/Application.h"
-#include "framework/ui/PictureResources.h"
-#include "framework/ui/WindowBackend.h"
+#include <qx/framework/app/Application.h>
+#include <qx/framework/ui/PictureResources.h>
+#include <qx/framework/ui/WindowBackend.h>
 
 namespace {
 

@@ -4,10 +4,10 @@
 
 #include <memory>
 
-#include "framework/app/Messages.h"
-#include "framework/ui/ControlHost.h"
-#include "framework/ui/Controls.h"
-#include "framework/ui/WindowBackend.h"
+#include <qx/framework/app/Messages.h>
+#include <qx/framework/ui/ControlHost.h>
+#include <qx/framework/ui/Controls.h>
+#include <qx/framework/ui/WindowBackend.h>
 
 enum TFormBorderStyle : int32_t {
   bsNone,

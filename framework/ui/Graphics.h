@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "framework/core/Classes.h"
+#include <qx/framework/core/Classes.h>
 
 struct _cairo;
 struct _cairo_surface;

@@ -1,4 +1,4 @@
-#include "framework/ui/HeadlessBackend.h"
+#include <qx/framework/ui/HeadlessBackend.h>
 
 #include <algorithm>
 #include <cstdlib>

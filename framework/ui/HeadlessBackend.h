@@ -4,7 +4,7 @@
 #include <functional>
 #include <vector>
 
-#include "framework/ui/VirtualDesktop.h"
+#include <qx/framework/ui/VirtualDesktop.h>
 
 class THeadlessWindow;
 

@@ -1,8 +1,8 @@
-#include "framework/ui/PictureResources.h"
+#include <qx/framework/ui/PictureResources.h>
 
 #include <map>
 
-#include "framework/core/Classes.h"
+#include <qx/framework/core/Classes.h>
 
 namespace {
 

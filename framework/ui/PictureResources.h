@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "framework/ui/Graphics.h"
+#include <qx/framework/ui/Graphics.h>
 
 class TComponent;
 

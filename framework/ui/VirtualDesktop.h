@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "framework/ui/WindowBackend.h"
+#include <qx/framework/ui/WindowBackend.h>
 
 struct TVirtualDesktop {
   int32_t Width = 1920;

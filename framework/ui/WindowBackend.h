@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "framework/app/Messages.h"
-#include "framework/ui/Graphics.h"
+#include <qx/framework/app/Messages.h>
+#include <qx/framework/ui/Graphics.h>
 
 // Extended window styles the back ends understand.
 constexpr uint32_t WS_EX_TOOLWINDOW = 0x00000080;

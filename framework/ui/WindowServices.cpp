@@ -1,6 +1,6 @@
-#include "framework/ui/WindowServices.h"
+#include <qx/framework/ui/WindowServices.h>
 
-#include "framework/ui/WindowBackend.h"
+#include <qx/framework/ui/WindowBackend.h>
 
 namespace {
 

@@ -2,9 +2,9 @@
 // GetDesktopWindow): form windows by handle, the desktop window and the taskbar window.
 #pragma once
 
-#include "framework/app/Messages.h"
-#include "framework/ui/Forms.h"
-#include "framework/ui/Graphics.h"
+#include <qx/framework/app/Messages.h>
+#include <qx/framework/ui/Forms.h>
+#include <qx/framework/ui/Graphics.h>
 
 // The handle that stands for the whole screen.
 HWND DesktopWindowHandle();

@@ -1,6 +1,6 @@
-#include "framework/ui/X11Backend.h"
+#include <qx/framework/ui/X11Backend.h>
 
-#include "framework/ui/X11Windows.h"
+#include <qx/framework/ui/X11Windows.h>
 
 std::unique_ptr<TBackendWindow> TX11Backend::CreateWindow(IWindowEvents& events,
                                                           const TWindowDesc& desc) {

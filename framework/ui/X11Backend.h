@@ -2,7 +2,7 @@
 // by the application's loop.
 #pragma once
 
-#include "framework/ui/WindowBackend.h"
+#include <qx/framework/ui/WindowBackend.h>
 
 // The back end on the display named by DISPLAY, made on first call; nullptr when the display
 // cannot be opened.

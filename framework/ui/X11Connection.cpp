@@ -1,4 +1,4 @@
-#include "framework/ui/X11Connection.h"
+#include <qx/framework/ui/X11Connection.h>
 
 #include <X11/extensions/shape.h>
 
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "framework/app/Application.h"
+#include <qx/framework/app/Application.h>
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <map>
 #include <vector>
 
-#include "framework/ui/Graphics.h"
+#include <qx/framework/ui/Graphics.h>
 
 struct TAtoms {
   Atom WM_PROTOCOLS, WM_DELETE_WINDOW, UTF8_STRING, NET_WM_NAME, NET_WM_STATE, NET_WM_STATE_ABOVE,

@@ -1,6 +1,6 @@
 // What the X11 back end tells of the desktop around its windows: the screen's size, the
 // taskbar, and stay-on-top windows kept above the others without a window manager.
-#include "framework/ui/X11Windows.h"
+#include <qx/framework/ui/X11Windows.h>
 
 #include <X11/extensions/Xrandr.h>
 

@@ -4,9 +4,9 @@
 
 #include <memory>
 
-#include "framework/app/Application.h"
-#include "framework/core/ScopeExit.h"
-#include "framework/ui/X11Windows.h"
+#include <qx/framework/app/Application.h>
+#include <qx/framework/core/ScopeExit.h>
+#include <qx/framework/ui/X11Windows.h>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "framework/ui/X11Windows.h"
+#include <qx/framework/ui/X11Windows.h>
 
 #include <X11/extensions/shape.h>
 #include <unistd.h>

@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "framework/ui/WindowBackend.h"
-#include "framework/ui/X11Connection.h"
+#include <qx/framework/ui/WindowBackend.h>
+#include <qx/framework/ui/X11Connection.h>
 
 class TX11Window;
 

@@ -1,8 +1,8 @@
 // The one class this process serves: the device enumerator, over the installed virtual endpoint
 // when a test has installed one, otherwise over the sound server.
-#include "platform/audio/EndpointObjects.h"
-#include "platform/audio/PulseEndpoint.h"
-#include "platform/audio/VirtualEndpoint.h"
+#include <qx/platform/audio/EndpointObjects.h>
+#include <qx/platform/audio/PulseEndpoint.h>
+#include <qx/platform/audio/VirtualEndpoint.h>
 
 namespace {
 

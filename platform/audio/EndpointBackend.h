@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/audio/EndpointCallbacks.h"
+#include <qx/platform/audio/EndpointCallbacks.h>
 
 class TEndpointBackend {
  public:

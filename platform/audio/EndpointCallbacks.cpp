@@ -1,4 +1,4 @@
-#include "platform/audio/EndpointCallbacks.h"
+#include <qx/platform/audio/EndpointCallbacks.h>
 
 #include <algorithm>
 

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/audio/mmdevapi.h"
+#include <qx/platform/audio/mmdevapi.h>
 
 class TEndpointCallbacks {
  public:

@@ -1,4 +1,4 @@
-#include "platform/audio/EndpointObjects.h"
+#include <qx/platform/audio/EndpointObjects.h>
 
 #include <utility>
 

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "platform/audio/EndpointBackend.h"
+#include <qx/platform/audio/EndpointBackend.h>
 
 // A new enumerator over backend, with one reference owned by the caller.
 IMMDeviceEnumerator* NewEndpointEnumerator(std::shared_ptr<TEndpointBackend> backend);

@@ -1,4 +1,4 @@
-#include "platform/audio/PulseEndpoint.h"
+#include <qx/platform/audio/PulseEndpoint.h>
 
 #include <functional>
 #include <vector>

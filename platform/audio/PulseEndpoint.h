@@ -23,7 +23,7 @@
 
 #include <pulse/pulseaudio.h>
 
-#include "platform/audio/EndpointBackend.h"
+#include <qx/platform/audio/EndpointBackend.h>
 
 class TPulseEndpoint : public TEndpointBackend {
  public:

@@ -1,4 +1,4 @@
-#include "platform/audio/VirtualEndpoint.h"
+#include <qx/platform/audio/VirtualEndpoint.h>
 
 namespace {
 

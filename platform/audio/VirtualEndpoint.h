@@ -15,7 +15,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/audio/EndpointBackend.h"
+#include <qx/platform/audio/EndpointBackend.h>
 
 class TVirtualEndpoint : public TEndpointBackend {
  public:

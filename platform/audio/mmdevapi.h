@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "framework/core/ComObj.h"
+#include <qx/framework/core/ComObj.h>
 
 using DWORD = uint32_t;
 using UINT = uint32_t;

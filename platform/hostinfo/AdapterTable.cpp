@@ -1,4 +1,4 @@
-#include "platform/hostinfo/AdapterTable.h"
+#include <qx/platform/hostinfo/AdapterTable.h>
 
 #include <algorithm>
 #include <cstdint>

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "framework/core/System.h"
-#include "platform/hostinfo/iphlpapi.h"
+#include <qx/framework/core/System.h>
+#include <qx/platform/hostinfo/iphlpapi.h>
 
 // One IP_ADDR_STRING entry: texts are copied as bytes into the 16-byte fields, cut at 16 (a
 // 16-character text then has no terminating zero, as the field allows).

@@ -1,4 +1,4 @@
-#include "platform/hostinfo/HostAdapters.h"
+#include <qx/platform/hostinfo/HostAdapters.h>
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>

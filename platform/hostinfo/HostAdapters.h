@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/hostinfo/AdapterTable.h"
+#include <qx/platform/hostinfo/AdapterTable.h>
 
 // Fills adapters and returns ERROR_SUCCESS, or returns a Windows error code when the interfaces
 // cannot be read. The loopback interface is left out (Windows does not list it either); an

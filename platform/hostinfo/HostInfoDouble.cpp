@@ -1,4 +1,4 @@
-#include "platform/hostinfo/HostInfoDouble.h"
+#include <qx/platform/hostinfo/HostInfoDouble.h>
 
 namespace {
 

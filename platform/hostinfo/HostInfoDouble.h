@@ -9,8 +9,8 @@
 #include <optional>
 #include <vector>
 
-#include "platform/hostinfo/AdapterTable.h"
-#include "platform/hostinfo/NetbiosAnswer.h"
+#include <qx/platform/hostinfo/AdapterTable.h>
+#include <qx/platform/hostinfo/NetbiosAnswer.h>
 
 class THostInfoDouble {
  public:

@@ -1,11 +1,11 @@
-#include "platform/hostinfo/HostName.h"
+#include <qx/platform/hostinfo/HostName.h>
 
 #include <limits.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "platform/hostinfo/HostInfoDouble.h"
+#include <qx/platform/hostinfo/HostInfoDouble.h>
 
 String GetLocalHostName() {
   String name;

@@ -1,4 +1,4 @@
-#include "platform/hostinfo/NetbiosAnswer.h"
+#include <qx/platform/hostinfo/NetbiosAnswer.h>
 
 #include <algorithm>
 #include <cstring>

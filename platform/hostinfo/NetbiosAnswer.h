@@ -5,7 +5,7 @@
 #include <array>
 #include <vector>
 
-#include "platform/hostinfo/nb30.h"
+#include <qx/platform/hostinfo/nb30.h>
 
 // One LANA: its number, the result a status request gets, and the hardware address it reports.
 // A status result other than NRC_GOODRET or NRC_INCOMP leaves the caller's buffer untouched;

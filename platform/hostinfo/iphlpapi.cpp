@@ -1,7 +1,7 @@
-#include "platform/hostinfo/iphlpapi.h"
+#include <qx/platform/hostinfo/iphlpapi.h>
 
-#include "platform/hostinfo/HostAdapters.h"
-#include "platform/hostinfo/HostInfoDouble.h"
+#include <qx/platform/hostinfo/HostAdapters.h>
+#include <qx/platform/hostinfo/HostInfoDouble.h>
 
 DWORD GetAdaptersInfo(PIP_ADAPTER_INFO AdapterInfo, PULONG SizePointer) {
   DWORD result = ERROR_SUCCESS;

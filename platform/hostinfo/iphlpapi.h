@@ -5,7 +5,7 @@
 
 #include <ctime>
 
-#include "platform/hostinfo/WinDef.h"
+#include <qx/platform/hostinfo/WinDef.h>
 
 constexpr int MAX_ADAPTER_NAME_LENGTH = 256;
 constexpr int MAX_ADAPTER_DESCRIPTION_LENGTH = 128;

@@ -1,10 +1,10 @@
-#include "platform/hostinfo/nb30.h"
+#include <qx/platform/hostinfo/nb30.h>
 
 #include <algorithm>
 
-#include "platform/hostinfo/HostAdapters.h"
-#include "platform/hostinfo/HostInfoDouble.h"
-#include "platform/hostinfo/NetbiosAnswer.h"
+#include <qx/platform/hostinfo/HostAdapters.h>
+#include <qx/platform/hostinfo/HostInfoDouble.h>
+#include <qx/platform/hostinfo/NetbiosAnswer.h>
 
 namespace {
 

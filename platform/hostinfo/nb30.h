@@ -3,7 +3,7 @@
 // (see NetbiosAnswer.h); a test can replace the answers with THostInfoDouble.
 #pragma once
 
-#include "platform/hostinfo/WinDef.h"
+#include <qx/platform/hostinfo/WinDef.h>
 
 constexpr int NCBNAMSZ = 16;
 constexpr int MAX_LANA = 254;

@@ -1,10 +1,10 @@
-#include "platform/mixer/AlsaMixer.h"
+#include <qx/platform/mixer/AlsaMixer.h>
 
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
 
-#include "platform/mixer/MixerScale.h"
+#include <qx/platform/mixer/MixerScale.h>
 
 namespace {
 

@@ -4,7 +4,7 @@
 // element's playback volume.
 #pragma once
 
-#include "platform/mixer/MixerDevice.h"
+#include <qx/platform/mixer/MixerDevice.h>
 
 // One device (0) when the "default" control device opens, none otherwise.
 TMixerSource& AlsaMixerSource();

@@ -6,8 +6,8 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/mixer/AlsaMixer.h"
-#include "platform/mixer/mmsystem.h"
+#include <qx/platform/mixer/AlsaMixer.h>
+#include <qx/platform/mixer/mmsystem.h>
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "framework/core/System.h"
-#include "platform/mixer/mmsystem.h"
+#include <qx/framework/core/System.h>
+#include <qx/platform/mixer/mmsystem.h>
 
 struct TSpeakersLine {
   String Name;         // the element's name, e.g. "Master"

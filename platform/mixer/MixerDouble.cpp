@@ -1,4 +1,4 @@
-#include "platform/mixer/MixerDouble.h"
+#include <qx/platform/mixer/MixerDouble.h>
 
 struct TMixerDouble::TState {
   mutable std::mutex Lock;

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/mixer/MixerDevice.h"
+#include <qx/platform/mixer/MixerDevice.h>
 
 class TMixerDouble : public TMixerSource {
  public:

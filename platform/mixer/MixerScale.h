@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "platform/hostinfo/WinDef.h"
+#include <qx/platform/hostinfo/WinDef.h>
 
 constexpr DWORD kMixerScaleMax = 65535;
 

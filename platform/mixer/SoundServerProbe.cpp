@@ -1,4 +1,4 @@
-#include "platform/mixer/SoundServerProbe.h"
+#include <qx/platform/mixer/SoundServerProbe.h>
 
 #include <pulse/context.h>
 #include <pulse/mainloop.h>

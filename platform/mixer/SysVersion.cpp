@@ -1,11 +1,11 @@
-#include "platform/mixer/SysVersion.h"
+#include <qx/platform/mixer/SysVersion.h>
 
 #include <mutex>
 #include <optional>
 #include <utility>
 
-#include "platform/mixer/SoundServerProbe.h"
-#include "platform/mixer/mmsystem.h"
+#include <qx/platform/mixer/SoundServerProbe.h>
+#include <qx/platform/mixer/mmsystem.h>
 
 namespace {
 

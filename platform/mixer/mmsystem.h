@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "platform/hostinfo/WinDef.h"
+#include <qx/platform/hostinfo/WinDef.h>
 
 using LONG = int32_t;
 using UINT_PTR = uintptr_t;

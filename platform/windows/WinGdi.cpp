@@ -1,4 +1,4 @@
-#include "platform/windows/WinGdi.h"
+#include <qx/platform/windows/WinGdi.h>
 
 int SetBkMode(HDC hdc, int mode) {
   TCanvas* c = TCanvas::FromHandle(hdc);

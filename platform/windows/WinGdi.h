@@ -2,8 +2,8 @@
 // paths, over Cairo.
 #pragma once
 
-#include "framework/ui/Graphics.h"
-#include "platform/windows/WinUser.h"
+#include <qx/framework/ui/Graphics.h>
+#include <qx/platform/windows/WinUser.h>
 
 // Returns the previous mode, 0 for a bad mode or device context.
 int SetBkMode(HDC hdc, int mode);

@@ -1,7 +1,7 @@
-#include "platform/windows/WinUser.h"
+#include <qx/platform/windows/WinUser.h>
 
-#include "framework/ui/Forms.h"
-#include "framework/ui/WindowServices.h"
+#include <qx/framework/ui/Forms.h>
+#include <qx/framework/ui/WindowServices.h>
 
 namespace {
 // The host's class name of its taskbar window.

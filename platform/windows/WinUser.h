@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "framework/app/Messages.h"
+#include <qx/framework/app/Messages.h>
 
 using LONG = int32_t;
 using BOOL = int32_t;

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <functional>
 
-#include "framework/core/Classes.h"
-#include "framework/core/Events.h"
+#include <qx/framework/core/Classes.h>
+#include <qx/framework/core/Events.h>
 
 class TBox : public TComponent {
   QX_CLASS(TBox)

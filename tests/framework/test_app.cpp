@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "framework/app/Application.h"
+#include <qx/framework/app/Application.h>
 #include "tests/framework/test_app_wait.h"
 
 using namespace std::chrono_literals;

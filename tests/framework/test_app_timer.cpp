@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "framework/app/Timers.h"
+#include <qx/framework/app/Timers.h>
 #include "tests/framework/test_app_wait.h"
 
 using namespace std::chrono_literals;

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <functional>
 
-#include "framework/app/Application.h"
+#include <qx/framework/app/Application.h>
 
 // True when `done` became true before the deadline; the loop sleeps in poll between turns.
 inline bool LoopUntil(const std::function<bool()>& done,

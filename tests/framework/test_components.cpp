@@ -1,7 +1,7 @@
 // Ownership, destruction order and free notification.
 #include <gtest/gtest.h>
 
-#include "framework/core/Classes.h"
+#include <qx/framework/core/Classes.h>
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "framework/design/FormDesigner.h"
+#include <qx/framework/design/FormDesigner.h>
 
 namespace {
 

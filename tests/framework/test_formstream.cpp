@@ -2,7 +2,7 @@
 // malformed files with their positions.
 #include <gtest/gtest.h>
 
-#include "framework/core/FormStream.h"
+#include <qx/framework/core/FormStream.h>
 
 namespace {
 

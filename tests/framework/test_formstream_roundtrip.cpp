@@ -5,8 +5,8 @@
 
 #include <random>
 
+#include <qx/framework/core/FormStream.h>
 #include "form_test_classes.h"
-#include "framework/core/FormStream.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "framework/app/Messages.h"
+#include <qx/framework/app/Messages.h>
 #include "tests/framework/test_app_wait.h"
 
 namespace {

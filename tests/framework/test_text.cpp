@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "framework/core/System.h"
+#include <qx/framework/core/System.h>
 
 TEST(Round, HalvesGoToTheEvenNeighbour) {
   EXPECT_EQ(Round(12.5), 12);

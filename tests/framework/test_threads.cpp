@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "framework/threads/Threads.h"
+#include <qx/framework/threads/Threads.h>
 #include "tests/framework/test_app_wait.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-#include "framework/threads/Threads.h"
+#include <qx/framework/threads/Threads.h>
 
 namespace {
 

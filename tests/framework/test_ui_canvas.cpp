@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "framework/ui/FontLeakSuppression.h"
-#include "framework/ui/Graphics.h"
+#include <qx/framework/ui/FontLeakSuppression.h>
+#include <qx/framework/ui/Graphics.h>
 
 namespace {
 

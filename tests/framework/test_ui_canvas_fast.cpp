@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "framework/ui/Graphics.h"
+#include <qx/framework/ui/Graphics.h>
 
 namespace {
 

@@ -2,13 +2,13 @@
 // teardown in either order, the track bar's position rules and loading from a form file.
 #include <gtest/gtest.h>
 
-#include "framework/app/Application.h"
-#include "framework/core/FormStream.h"
-#include "framework/ui/ComCtrls.h"
-#include "framework/ui/Desktop.h"
-#include "framework/ui/ExtCtrls.h"
-#include "framework/ui/Forms.h"
-#include "framework/ui/PictureResources.h"
+#include <qx/framework/app/Application.h>
+#include <qx/framework/core/FormStream.h>
+#include <qx/framework/ui/ComCtrls.h>
+#include <qx/framework/ui/Desktop.h>
+#include <qx/framework/ui/ExtCtrls.h>
+#include <qx/framework/ui/Forms.h>
+#include <qx/framework/ui/PictureResources.h>
 
 namespace {
 

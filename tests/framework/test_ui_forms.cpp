@@ -2,14 +2,14 @@
 // creation parameters, the frame with colour key and alpha, the screen and modal messages.
 #include <gtest/gtest.h>
 
-#include "framework/app/Application.h"
-#include "framework/app/Timers.h"
-#include "framework/core/FormStream.h"
-#include "framework/ui/Desktop.h"
-#include "framework/ui/Dialogs.h"
-#include "framework/ui/ExtCtrls.h"
-#include "framework/ui/Forms.h"
-#include "framework/ui/WindowServices.h"
+#include <qx/framework/app/Application.h>
+#include <qx/framework/app/Timers.h>
+#include <qx/framework/core/FormStream.h>
+#include <qx/framework/ui/Desktop.h>
+#include <qx/framework/ui/Dialogs.h>
+#include <qx/framework/ui/ExtCtrls.h>
+#include <qx/framework/ui/Forms.h>
+#include <qx/framework/ui/WindowServices.h>
 #include "test_app_wait.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <regex>
 #include <string>
 
-#include "platform/audio/PulseEndpoint.h"
+#include <qx/platform/audio/PulseEndpoint.h>
 #include "tests/platform/test_audio_endpoint.h"
 
 // libpulse creates some of its mutexes lazily and publishes them with atomics of its own, which

@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/mixer/SysVersion.h"
-#include "platform/mixer/mmsystem.h"
+#include <qx/platform/mixer/SysVersion.h>
+#include <qx/platform/mixer/mmsystem.h>
 #include "tests/platform/mixer_caller.h"
 
 namespace {

@@ -3,12 +3,12 @@
 // where the key colour is (read back from an xwd screenshot), faded through its opacity hint.
 #include <gtest/gtest.h>
 
-#include "framework/app/Application.h"
-#include "framework/ui/Desktop.h"
-#include "framework/ui/Dialogs.h"
-#include "framework/ui/FontLeakSuppression.h"
-#include "master_volume/frmVolumeU.h"
-#include "platform/windows/WinUser.h"
+#include <qx/framework/app/Application.h>
+#include <qx/framework/ui/Desktop.h>
+#include <qx/framework/ui/Dialogs.h>
+#include <qx/framework/ui/FontLeakSuppression.h>
+#include <qx/master_volume/frmVolumeU.h>
+#include <qx/platform/windows/WinUser.h>
 #include "tests/master_volume/overlay_step.h"
 
 // Xlib's `Screen` type would clash with the framework's Screen object.

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "framework/ui/Desktop.h"
-#include "master_volume/frmVolumeU.h"
+#include <qx/framework/ui/Desktop.h>
+#include <qx/master_volume/frmVolumeU.h>
 #include "overlay_step.h"
 
 // Exposes the taskbar probe.

@@ -3,7 +3,7 @@
 // the X11 overlay tests.
 #pragma once
 
-#include "master_volume/frmVolumeU.h"
+#include <qx/master_volume/frmVolumeU.h>
 
 inline void ShowOverlayStep(TfrmVolume* form, int32_t volume, bool mute, TAlign align) {
   form->VolAlign = align;

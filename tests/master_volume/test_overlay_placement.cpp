@@ -1,6 +1,6 @@
 // The overlay form: its description, window parameters, and its placement against the taskbar
 // on every edge, including the cases that fall through the edge test.
-#include "framework/ui/WindowServices.h"
+#include <qx/framework/ui/WindowServices.h>
 #include "overlay_fixture.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <vector>
 
+#include <qx/framework/app/Application.h>
 #include "../framework/test_app_wait.h"
-#include "framework/app/Application.h"
 #include "overlay_fixture.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <set>
 
-#include "framework/design/DesignIntf.h"
-#include "framework/design/Package.h"
-#include "master_volume/QxMasterVol.h"
+#include <qx/framework/design/DesignIntf.h>
+#include <qx/framework/design/Package.h>
+#include <qx/master_volume/QxMasterVol.h>
 
 namespace {
 

@@ -3,7 +3,7 @@
 // component destroyed first).
 #include <cmath>
 
-#include "framework/core/FormStream.h"
+#include <qx/framework/core/FormStream.h>
 #include "volume_fixture.h"
 
 namespace {

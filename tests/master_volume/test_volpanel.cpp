@@ -1,7 +1,7 @@
 // The bar panel's pixels: lit bars, dots, the red zone, the outlined figure and the mute state,
 // for panels 1792, 1222, 500 and 182 pixels wide.
+#include <qx/framework/ui/FontLeakSuppression.h>
 #include <vector>
-#include "framework/ui/FontLeakSuppression.h"
 
 #include "overlay_fixture.h"
 

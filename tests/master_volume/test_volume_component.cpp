@@ -2,8 +2,8 @@
 // hook, the shared overlay and window handle, the hidden window and destruction.
 #include <thread>
 
-#include "framework/core/FormStream.h"
-#include "framework/ui/Forms.h"
+#include <qx/framework/core/FormStream.h>
+#include <qx/framework/ui/Forms.h>
 #include "volume_fixture.h"
 
 namespace {

@@ -7,14 +7,14 @@
 
 #include <vector>
 
+#include <qx/framework/ui/Desktop.h>
+#include <qx/framework/ui/Dialogs.h>
+#include <qx/master_volume/QxMasterVol.h>
+#include <qx/master_volume/frmVolumeU.h>
+#include <qx/platform/audio/VirtualEndpoint.h>
+#include <qx/platform/mixer/MixerDouble.h>
+#include <qx/platform/mixer/SysVersion.h>
 #include "../framework/test_app_wait.h"
-#include "framework/ui/Desktop.h"
-#include "framework/ui/Dialogs.h"
-#include "master_volume/QxMasterVol.h"
-#include "master_volume/frmVolumeU.h"
-#include "platform/audio/VirtualEndpoint.h"
-#include "platform/mixer/MixerDouble.h"
-#include "platform/mixer/SysVersion.h"
 
 class TProbedMasterVol : public TQxMasterVol {
  public:

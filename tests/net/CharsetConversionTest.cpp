@@ -2,7 +2,7 @@
 // counterpart.
 #include <gtest/gtest.h>
 
-#include "net/synachar.h"
+#include <qx/net/synachar.h>
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Cutting held bytes into lines and terminated pieces, without sockets.
-#include "net/RecvBuffer.h"
+#include <qx/net/RecvBuffer.h>
 
 #include <gtest/gtest.h>
 

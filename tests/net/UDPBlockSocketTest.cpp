@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "net/blcksock.h"
+#include <qx/net/blcksock.h>
 
 namespace {
 

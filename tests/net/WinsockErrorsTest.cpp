@@ -1,5 +1,5 @@
 // The errno and getaddrinfo mappings onto Winsock numbers, and their texts.
-#include "net/WinsockErrors.h"
+#include <qx/net/WinsockErrors.h>
 
 #include <netdb.h>
 

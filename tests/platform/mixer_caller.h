@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "platform/mixer/mmsystem.h"
+#include <qx/platform/mixer/mmsystem.h>
 
 class TMixerCaller {
  public:

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/audio/mmdevapi.h"
+#include <qx/platform/audio/mmdevapi.h>
 
 struct TNotified {
   float Level;

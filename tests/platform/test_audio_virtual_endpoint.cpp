@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/audio/VirtualEndpoint.h"
+#include <qx/platform/audio/VirtualEndpoint.h>
 #include "tests/platform/test_audio_endpoint.h"
 
 namespace {

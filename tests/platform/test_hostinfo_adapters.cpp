@@ -9,8 +9,8 @@
 #include <set>
 #include <vector>
 
-#include "platform/hostinfo/HostAdapters.h"
-#include "platform/hostinfo/iphlpapi.h"
+#include <qx/platform/hostinfo/HostAdapters.h>
+#include <qx/platform/hostinfo/iphlpapi.h>
 #include "tests/platform/test_hostinfo_kernel.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/hostinfo/HostInfoDouble.h"
-#include "platform/hostinfo/HostName.h"
-#include "platform/hostinfo/iphlpapi.h"
-#include "platform/hostinfo/nb30.h"
+#include <qx/platform/hostinfo/HostInfoDouble.h>
+#include <qx/platform/hostinfo/HostName.h>
+#include <qx/platform/hostinfo/iphlpapi.h>
+#include <qx/platform/hostinfo/nb30.h>
 
 namespace {
 

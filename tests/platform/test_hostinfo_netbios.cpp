@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/hostinfo/nb30.h"
+#include <qx/platform/hostinfo/nb30.h>
 #include "tests/platform/test_hostinfo_kernel.h"
 
 namespace {

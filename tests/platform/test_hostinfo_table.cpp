@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/hostinfo/AdapterTable.h"
-#include "platform/hostinfo/HostAdapters.h"
+#include <qx/platform/hostinfo/AdapterTable.h>
+#include <qx/platform/hostinfo/HostAdapters.h>
 
 namespace {
 

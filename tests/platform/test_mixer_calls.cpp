@@ -5,9 +5,9 @@
 
 #include <functional>
 
-#include "platform/mixer/MixerDouble.h"
-#include "platform/mixer/MixerScale.h"
-#include "platform/mixer/mmsystem.h"
+#include <qx/platform/mixer/MixerDouble.h>
+#include <qx/platform/mixer/MixerScale.h>
+#include <qx/platform/mixer/mmsystem.h>
 #include "tests/platform/mixer_caller.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <optional>
 
-#include "platform/mixer/MixerDouble.h"
-#include "platform/mixer/SysVersion.h"
+#include <qx/platform/mixer/MixerDouble.h>
+#include <qx/platform/mixer/SysVersion.h>
 
 namespace {
 

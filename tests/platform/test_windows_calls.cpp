@@ -2,10 +2,10 @@
 // rectangles, z-order and activation flags of SetWindowPos, device-context calls on bad handles.
 #include <gtest/gtest.h>
 
-#include "framework/ui/Desktop.h"
-#include "framework/ui/Forms.h"
-#include "platform/windows/WinGdi.h"
-#include "platform/windows/WinUser.h"
+#include <qx/framework/ui/Desktop.h>
+#include <qx/framework/ui/Forms.h>
+#include <qx/platform/windows/WinGdi.h>
+#include <qx/platform/windows/WinUser.h>
 
 namespace {
 

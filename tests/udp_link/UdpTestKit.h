@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
-#include "framework/app/Application.h"
-#include "udp_link/QxUDPS.h"
+#include <qx/framework/app/Application.h>
+#include <qx/udp_link/QxUDPS.h>
 
 // Runs the main loop until cond() holds or the (generous) deadline passes.
 inline bool Pump(const std::function<bool()>& cond,

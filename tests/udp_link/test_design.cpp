@@ -1,10 +1,10 @@
 // The UDP package in a designer: what its Register does, and the line-end editor.
 #include <gtest/gtest.h>
 
-#include "framework/design/FormDesigner.h"
-#include "framework/design/Package.h"
-#include "udp_link/QxUDPS.h"
-#include "udp_link/QxUDPSReg.h"
+#include <qx/framework/design/FormDesigner.h>
+#include <qx/framework/design/Package.h>
+#include <qx/udp_link/QxUDPS.h>
+#include <qx/udp_link/QxUDPSReg.h>
 
 namespace {
 

@@ -1,9 +1,9 @@
 // The host identity properties, driven through the adapter-table and NetBIOS test double.
 #include <gtest/gtest.h>
 
+#include <qx/framework/core/FormStream.h>
+#include <qx/platform/hostinfo/HostInfoDouble.h>
 #include "UdpTestKit.h"
-#include "framework/core/FormStream.h"
-#include "platform/hostinfo/HostInfoDouble.h"
 
 class Identity : public ::testing::Test {
  protected:

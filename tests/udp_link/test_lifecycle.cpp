@@ -4,8 +4,8 @@
 
 #include <thread>
 
+#include <qx/framework/core/FormStream.h>
 #include "UdpTestKit.h"
-#include "framework/core/FormStream.h"
 
 namespace {
 

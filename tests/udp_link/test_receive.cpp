@@ -2,8 +2,8 @@
 // queued sends, over real loopback sockets.
 #include <gtest/gtest.h>
 
+#include <qx/net/synachar.h>
 #include "UdpTestKit.h"
-#include "net/synachar.h"
 
 class Receive : public ActiveUdpTest {};
 
