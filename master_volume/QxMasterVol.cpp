@@ -83,6 +83,10 @@ QX_DEFINE_CLASS(TQxMasterVol, TComponent, [](TPropsBuilder<TQxMasterVol>& p) {
   p.template Reference<TQxUDPS>("QxUDPS", &C::QxUDPS, &C::setFUdp);
   p.template Event<TOnAudioChange>("OnAudioChange", &C::OnAudioChange, &C::SetFOnAudioChange);
   p.Text("Version", &C::Version, nullptr);
+  // The component's own additions, after the properties forms have always had.
+  p.Text("UdpAtCmdGetVol", &C::UdpAtCmdGetVol, &C::SetFUdpAtCmdGetVol);
+  p.Boolean("UdpAtEachLine", &C::UdpAtEachLine, &C::SetFUdpAtEachLine, false);
+  p.template Event<TOnUdpQuery>("OnUdpQuery", &C::OnUdpQuery, &C::SetFOnUdpQuery);
 })
 
 TQxMasterVol::TQxMasterVol(TComponent* AOwner) : TComponent(AOwner) {
@@ -98,6 +102,7 @@ TQxMasterVol::TQxMasterVol(TComponent* AOwner) : TComponent(AOwner) {
   FUdpAtCmdGetMute = "AT+GETMUTE";
   FUdpAtCmdVolUp = "AT+VOLUP";
   FUdpAtCmdVolDown = "AT+VOLDOWN";
+  FUdpAtCmdGetVol = "AT+GETVOL";
   FUdpRxPort = "2800";
   FUdpTxPort = "2801";
   FEndPointVolume.Reset();

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include <qx/framework/app/Messages.h>
 #include <qx/framework/core/Classes.h>
@@ -18,6 +19,12 @@ class TQxMasterVol;
 
 // Sender, MasterVolume (percent), Mute.
 using TOnAudioChange = TMethod<TObject*, int32_t, bool>;
+
+// What one command text asks for, by the component's command words.
+enum class TQxUdpCommand { None, SetVolume, Mute, VolumeDown, VolumeUp, GetMute, GetVolume };
+// Sender, the query (GetMute or GetVolume), Answer: the application's words for it, empty for no
+// answer. The component itself never answers; it only sends on what the application says.
+using TOnUdpQuery = TMethod<TObject*, TQxUdpCommand, String&>;
 
 // The message the endpoint callback posts to the hidden window; WParam carries the new percent.
 constexpr UINT WM_QXVOLUME_NOTIFY = 1713;
@@ -54,6 +61,15 @@ class TQxMasterVol : public TComponent {
   void VolumeUp();
   void VolumeDown();
 
+  // The command a text is, by the command words tried in order (set volume, mute, down, up, then
+  // the queries get mute and get volume): the first word the text begins with decides. A text
+  // shorter than a word matches only when it equals it; an empty query word is no query.
+  TQxUdpCommand MatchUdpCommand(const String& text) const;
+  // The command texts of a packet: the packet itself, or with UdpAtEachLine its non-empty lines.
+  std::vector<String> UdpCommandTexts(const String& PacketUDP) const;
+  // Whether a packet from PeerIP is obeyed: PeerIP is UdpRemoteIP, character for character.
+  bool IsUdpPeer(const String& PeerIP) const { return PeerIP == FUdpRemoteIP; }
+
   // Published properties.
   const String& WindowsVer() const { return FWindowsVer; }
   int32_t Volume() const { return FVolume; }
@@ -69,6 +85,14 @@ class TQxMasterVol : public TComponent {
   void SetFUdpAtCmdVolUp(const String& Value) { FUdpAtCmdVolUp = Value; }
   const String& UdpAtCmdVolDown() const { return FUdpAtCmdVolDown; }
   void SetFUdpAtCmdVolDown(const String& Value) { FUdpAtCmdVolDown = Value; }
+  const String& UdpAtCmdGetVol() const { return FUdpAtCmdGetVol; }
+  void SetFUdpAtCmdGetVol(const String& Value) { FUdpAtCmdGetVol = Value; }
+  // False: the whole packet is one command. True: every non-empty line of it (cut at CR and LF)
+  // is one, obeyed in order, so that lines that arrive together are all obeyed.
+  bool UdpAtEachLine() const { return FUdpAtEachLine; }
+  void SetFUdpAtEachLine(bool Value) { FUdpAtEachLine = Value; }
+  const TOnUdpQuery& OnUdpQuery() const { return FOnUdpQuery; }
+  void SetFOnUdpQuery(const TOnUdpQuery& Value) { FOnUdpQuery = Value; }
   const String& UdpRxPort() const { return FUdpRxPort; }
   const String& UdpTxPort() const { return FUdpTxPort; }
   const String& UdpRemoteIP() const { return FUdpRemoteIP; }
@@ -136,6 +160,9 @@ class TQxMasterVol : public TComponent {
   void MoveTrackBar(int32_t position);
   // Undoes what setFUdp installed on the linked UDP component (at destruction).
   void ReleaseUdpLink();
+  // Obeys one command text from the peer; a query's answer is added to Response. False when the
+  // component was freed or unlinked by a handler it called.
+  bool ObeyUdpCommand(const String& text, String& Response);
 
   TComponent* FParent = nullptr;
   int32_t FVolume = 0;
@@ -155,6 +182,9 @@ class TQxMasterVol : public TComponent {
   String FUdpAtCmdGetMute;
   String FUdpAtCmdVolUp;
   String FUdpAtCmdVolDown;
+  String FUdpAtCmdGetVol;
+  bool FUdpAtEachLine = false;
+  TOnUdpQuery FOnUdpQuery;
   String FUdpRemoteIP;
   String FUdpRxPort;
   String FUdpTxPort;

@@ -10,6 +10,7 @@
 
 #include <qx/master_volume/QxMasterVol.h>
 #include <qx/master_volume/frmVolumeU.h>
+#include <qx/udp_link/PacketText.h>
 
 namespace {
 
@@ -75,6 +76,58 @@ void TQxMasterVol::ReleaseUdpLink() {
   FUdp = nullptr;
 }
 
+TQxUdpCommand TQxMasterVol::MatchUdpCommand(const String& text) const {
+  if (StartsWithCommand(text, FUdpAtCmdIn)) return TQxUdpCommand::SetVolume;
+  if (StartsWithCommand(text, FUdpAtCmdMute)) return TQxUdpCommand::Mute;
+  if (StartsWithCommand(text, FUdpAtCmdVolDown)) return TQxUdpCommand::VolumeDown;
+  if (StartsWithCommand(text, FUdpAtCmdVolUp)) return TQxUdpCommand::VolumeUp;
+  // An empty query word would take every text that is no command for a question.
+  if (!FUdpAtCmdGetMute.empty() && StartsWithCommand(text, FUdpAtCmdGetMute))
+    return TQxUdpCommand::GetMute;
+  if (!FUdpAtCmdGetVol.empty() && StartsWithCommand(text, FUdpAtCmdGetVol))
+    return TQxUdpCommand::GetVolume;
+  return TQxUdpCommand::None;
+}
+
+bool TQxMasterVol::ObeyUdpCommand(const String& text, String& Response) {
+  switch (MatchUdpCommand(text)) {
+    case TQxUdpCommand::SetVolume: {
+      const int32_t value = StrToIntDef(text.substr(FUdpAtCmdIn.size()), -1);
+      if (value >= 0) SetVolume(value);
+      break;
+    }
+    case TQxUdpCommand::Mute:
+      Mute(!GetMute());
+      break;
+    case TQxUdpCommand::VolumeDown:
+      VolumeDown();
+      break;
+    case TQxUdpCommand::VolumeUp:
+      VolumeUp();
+      break;
+    case TQxUdpCommand::GetMute:
+    case TQxUdpCommand::GetVolume: {
+      if (!FOnUdpQuery.Assigned()) break;
+      String answer;
+      FOnUdpQuery(this, MatchUdpCommand(text), answer);
+      if (!IsInstalled(this)) return false;
+      if (answer.empty()) break;
+      // Answers to several queries of one packet go back in one datagram, a line each; the
+      // receive thread ends the last with the receive line end.
+      if (!Response.empty()) {
+        const String lineEnd = AnsiToString(LineEndBytes(FUdp->UDPLineEndRx()));
+        Response += lineEnd.empty() ? String("\r\n") : lineEnd;
+      }
+      Response += answer;
+      break;
+    }
+    case TQxUdpCommand::None:
+      break;
+  }
+  // A handler of the overlay's event may have freed or unlinked the component.
+  return IsInstalled(this);
+}
+
 void TQxMasterVol::MyOnGetPacketUDP(TObject*, String PacketUDP, String PacketUDPHex, String PeerIP,
                                     String PeerPort, String& Response) {
   if (FSavedUdpGetPacket.Assigned()) {
@@ -82,17 +135,21 @@ void TQxMasterVol::MyOnGetPacketUDP(TObject*, String PacketUDP, String PacketUDP
     // The application's handler may have freed this component or unlinked it.
     if (!IsInstalled(this)) return;
   }
-  if (PeerIP != FUdpRemoteIP) return;
-  if (StartsWithCommand(PacketUDP, FUdpAtCmdIn)) {
-    const int32_t value = StrToIntDef(PacketUDP.substr(FUdpAtCmdIn.size()), -1);
-    if (value >= 0) SetVolume(value);
-  } else if (StartsWithCommand(PacketUDP, FUdpAtCmdMute)) {
-    Mute(!GetMute());
-  } else if (StartsWithCommand(PacketUDP, FUdpAtCmdVolDown)) {
-    VolumeDown();
-  } else if (StartsWithCommand(PacketUDP, FUdpAtCmdVolUp)) {
-    VolumeUp();
+  if (!IsUdpPeer(PeerIP)) return;
+  for (const String& text : UdpCommandTexts(PacketUDP))
+    if (!ObeyUdpCommand(text, Response)) return;
+}
+
+std::vector<String> TQxMasterVol::UdpCommandTexts(const String& PacketUDP) const {
+  if (!FUdpAtEachLine) return {PacketUDP};
+  std::vector<String> lines;
+  for (size_t start = 0; start < PacketUDP.size();) {
+    size_t end = PacketUDP.find_first_of("\r\n", start);
+    if (end == String::npos) end = PacketUDP.size();
+    if (end > start) lines.push_back(PacketUDP.substr(start, end - start));
+    start = end + 1;
   }
+  return lines;
 }
 
 void TQxMasterVol::MyOnUDPStatus(TObject*, bool Active, int32_t Error, String ErrorDesc) {

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "OutputQueue.h"
+
 String Visible(const String& s) {
   String out;
   for (unsigned char c : s) {
@@ -53,9 +55,7 @@ String JsonString(const String& s) {
 }
 
 void Emit(const String& line) {
-  std::fputs(line.c_str(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+  OutputQueue::Push(line);
 }
 
 void TEventPrinter::Status(bool active, int32_t error, const String& desc, const String& ip,
@@ -83,9 +83,25 @@ void TEventPrinter::Packet(const char* kind, const String& text, const String& h
 }
 
 void TEventPrinter::Audio(int32_t volume, bool mute) {
+  if (FAudioPrinted && volume == FLastVolume && mute == FLastMute) return;
+  FAudioPrinted = true;
+  FLastVolume = volume;
+  FLastMute = mute;
   if (FJson)
     Emit("{\"event\":\"audio\",\"volume\":" + IntToStr(volume) +
          ",\"mute\":" + (mute ? "true" : "false") + "}");
   else
     Emit("audio: volume " + IntToStr(volume) + (mute ? " (muted)" : ""));
+}
+
+void TEventPrinter::Ignored(const String& peer, size_t packets, size_t bytes, double seconds) {
+  char span[32];
+  std::snprintf(span, sizeof span, "%.1f", seconds);
+  if (FJson)
+    Emit("{\"event\":\"ignored\",\"peer\":" + JsonString(peer) +
+         ",\"packets\":" + std::to_string(packets) + ",\"bytes\":" + std::to_string(bytes) +
+         ",\"seconds\":" + span + "}");
+  else
+    Emit("ignored: " + std::to_string(packets) + (packets == 1 ? " packet, " : " packets, ") +
+         std::to_string(bytes) + " bytes from " + peer + " in " + span + " s");
 }

@@ -1,5 +1,6 @@
 // How the command-line programs print events: one human-readable line each, or with --json one
-// JSON object per line, flushed at once so that a pipe sees every event as it happens.
+// JSON object per line, each written as it happens through the output queue (OutputQueue.h), so
+// that a slow or vanished reader never holds the program up.
 #pragma once
 
 #include <qx/framework/core/System.h>
@@ -8,7 +9,7 @@
 String Visible(const String& s);
 // A JSON string literal, quotes included.
 String JsonString(const String& s);
-// Writes the line and a line feed to standard output and flushes it.
+// Queues the line and a line feed for standard output.
 void Emit(const String& line);
 
 class TEventPrinter {
@@ -22,8 +23,15 @@ class TEventPrinter {
   // kind: "packet" or "reply".
   void Packet(const char* kind, const String& text, const String& hex, const String& peer,
               const String& port);
+  // An audio state equal to the one printed last is not printed again: the component reports
+  // its own changes twice (when made, and when the system confirms them).
   void Audio(int32_t volume, bool mute);
+  // Packets ignored from one sender (strangers, non-commands), summed up over `seconds`.
+  void Ignored(const String& peer, size_t packets, size_t bytes, double seconds);
 
  private:
   bool FJson;
+  bool FAudioPrinted = false;
+  int32_t FLastVolume = 0;
+  bool FLastMute = false;
 };

@@ -7,6 +7,8 @@
 #include <qx/framework/app/Application.h>
 
 void WatchStopSignals() {
+  // A reader that goes away is an error from write(), not the end of the program.
+  signal(SIGPIPE, SIG_IGN);
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);

@@ -11,12 +11,14 @@
 #include <qx/framework/design/Package.h>
 #include <qx/framework/ui/Desktop.h>
 #include "PropertyListing.h"
+#include "apps/common/CommandLine.h"
 #include "apps/common/EventOutput.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: qxdesign [--package PATH]... COMMAND ...\n"
+    "Usage: qxdesign [--package PATH]... COMMAND ...\n"
+    "The form designer from the shell: loads the component packages, edits form files.\n"
     "  palette                          pages and classes of the loaded packages\n"
     "  bitmap CLASS -o FILE.bmp         a class's palette bitmap as a BMP file\n"
     "  package PATH                     a package's description, version and requirements\n"
@@ -35,7 +37,10 @@ const char kUsage[] =
     "The two packages built with qxdesign are loaded unless --no-default-packages is given.\n"
     "Values: text as typed; False/True and names for enumerations; [a, b] for sets; colour\n"
     "names or numbers; a component's name (empty: none); a method of the form for an event;\n"
-    "lines separated by commas for a string list.\n";
+    "lines separated by commas for a string list.\n"
+    "-o OUT (--out OUT) writes the result elsewhere. --help prints this text, --version the\n"
+    "version.\n"
+    "Exit status: 0 on success, 2 for a bad command line or form file.\n";
 
 struct Options {
   std::vector<String> Packages;
@@ -49,34 +54,34 @@ struct UsageError : Exception {
   using Exception::Exception;
 };
 
-Options Parse(int argc, char** argv, bool& help) {
-  Options o;
-  std::vector<String> a(argv + 1, argv + argc);
-  auto value = [&](size_t& i) {
-    if (i + 1 >= a.size()) throw UsageError(a[i] + " needs a value");
-    return a[++i];
-  };
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i] == "--help" || a[i] == "-h")
-      help = true;
-    else if (a[i] == "--package")
-      o.Packages.push_back(value(i));
-    else if (a[i] == "--no-default-packages")
-      o.DefaultPackages = false;
-    else if (a[i] == "--json")
-      o.Json = true;
-    else if (a[i] == "-o")
-      o.Out = value(i);
-    else if (a[i] == "--class")
-      o.ClassName = value(i);
-    else if (a[i] == "--name")
-      o.FormName = value(i);
-    else if (a[i].size() > 1 && a[i][0] == '-')
-      throw UsageError("unknown option " + a[i]);
-    else
-      o.Args.push_back(a[i]);
+// Whether a set command's arguments write COMPONENT.PROPERTY themselves.
+bool SetsProperty(const std::vector<String>& args, const String& component, const String& prop) {
+  for (size_t i = 2; i < args.size(); ++i) {
+    const String target = args[i].substr(0, args[i].find('='));
+    if (SameText(target, component + "." + prop)) return true;
   }
-  return o;
+  return false;
+}
+
+// Returns -1 when the program goes on, otherwise its exit status.
+int Parse(int argc, char** argv, Options& o) {
+  TCommandLine cl("qxdesign", kUsage);
+  bool noDefaults = false;
+  cl.Value("package",
+           [&](const String& v) {
+             o.Packages.push_back(v);
+             return String();
+           })
+      .Flag("no-default-packages", noDefaults)
+      .Flag("json", o.Json)
+      .Value("out", o.Out, 'o')
+      .Value("class", o.ClassName)
+      .Value("name", o.FormName);
+  if (int status = cl.Parse(argc, argv); status >= 0) return status;
+  o.DefaultPackages = !noDefaults;
+  o.Args = cl.Operands();
+  if (o.Args.empty()) return cl.UsageError("no command given");
+  return -1;
 }
 
 String ExeDir() {
@@ -274,7 +279,14 @@ int Run(const Options& o) {
         continue;
       }
       if (p->IsReadOnly()) throw UsageError("property " + name + "." + p->Name() + " is read-only");
-      d.Editor({c}, p)->SetValue(a.substr(eq + 1));
+      auto editor = d.Editor({c}, p);
+      const String before = editor->GetValue();
+      editor->SetValue(a.substr(eq + 1));
+      // A volume component newly linked to a UDP component reads every line of a packet as a
+      // command, as remotes send them; a stored form keeps what it says.
+      if (SameText(p->Name(), "QxUDPS") && before.empty() && !editor->GetValue().empty())
+        if (const TPropInfo* each = c->ClassInfo()->FindProperty("UdpAtEachLine"))
+          if (!SetsProperty(o.Args, name, each->Name())) d.Editor({c}, each)->SetValue("True");
     }
     d.Save(out);
   }
@@ -284,14 +296,9 @@ int Run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool help = false;
+  Options o;
+  if (int status = Parse(argc, argv, o); status >= 0) return status;
   try {
-    Options o = Parse(argc, argv, help);
-    if (help) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    if (o.Args.empty()) throw UsageError("no command given (see --help)");
     // Nothing designed here appears on a display.
     UseVirtualDesktop();
     return Run(o);

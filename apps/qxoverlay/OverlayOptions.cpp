@@ -1,11 +1,22 @@
 #include "OverlayOptions.h"
 
-const char* const kOverlayUsage =
-    "usage: qxoverlay --volume N [--mute] [--align top|bottom] [--screen WxH]\n"
+#include "apps/common/CommandLine.h"
+
+namespace {
+
+const char* const kUsage =
+    "Usage: qxoverlay --volume N [--mute] [--align top|bottom] [--screen WxH]\n"
     "                 [--taskbar top|bottom|left|right:SIZE|none] [--wifi]\n"
     "                 [--bars-color RRGGBB] [--dots-color RRGGBB] (--png FILE | --show)\n"
+    "                 [--display auto|wayland|x11] [--output NAME]\n"
     "Renders the volume overlay as the form shows it on that desktop (transparent where the\n"
-    "key colour is) and writes it as PNG; --show shows it on the display for its hold and fade.\n";
+    "key colour is) and writes it as PNG; --show shows it on the display for its hold and fade.\n"
+    "--display chooses where --show puts it, --output the Wayland output. --help prints this\n"
+    "text, --version the version.\n"
+    "Exit status: 0 on success, 1 when the display or the file cannot be used, 2 for a bad\n"
+    "command line.\n";
+
+}  // namespace
 
 bool ParseRgb(const String& text, TColor& c) {
   String t = !text.empty() && text[0] == '#' ? text.substr(1) : text;
@@ -28,55 +39,58 @@ bool ParseRgb(const String& text, TColor& c) {
   return true;
 }
 
-String ParseOverlayOptions(const std::vector<String>& args, TOverlayOptions& out) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const String& a = args[i];
-    auto value = [&](String& v) {
-      if (i + 1 >= args.size()) return false;
-      v = args[++i];
-      return true;
-    };
-    String v;
-    if (a == "--help" || a == "-h") {
-      out.Help = true;
-    } else if (a == "--mute") {
-      out.Mute = true;
-    } else if (a == "--wifi") {
-      out.WiFi = true;
-    } else if (a == "--show") {
-      out.Show = true;
-    } else if (a == "--volume") {
-      if (!value(v) || !TryStrToInt(v, out.Volume)) return "--volume needs a whole number";
-      out.HasVolume = true;
-    } else if (a == "--align") {
-      if (!value(v)) return "--align needs top or bottom";
-      if (SameText(v, "top")) {
-        out.Align = alTop;
-      } else if (SameText(v, "bottom")) {
-        out.Align = alBottom;
-      } else {
-        return "--align needs top or bottom";
-      }
-    } else if (a == "--screen") {
-      if (!value(v) || !ParseScreenSize(v, out.Desktop)) return "--screen needs WIDTHxHEIGHT";
-      out.DesktopGiven = true;
-    } else if (a == "--taskbar") {
-      if (!value(v) || !ParseTaskbar(v, out.Desktop))
-        return "--taskbar needs EDGE:SIZE (top, bottom, left, right) or none";
-      out.DesktopGiven = true;
-    } else if (a == "--bars-color") {
-      if (!value(v) || !ParseRgb(v, out.BarsColor)) return "--bars-color needs RRGGBB";
-    } else if (a == "--dots-color") {
-      if (!value(v) || !ParseRgb(v, out.DotsColor)) return "--dots-color needs RRGGBB";
-    } else if (a == "--png") {
-      if (!value(v) || v.empty()) return "--png needs a file name";
-      out.Png = v;
-    } else {
-      return "unknown argument: " + a;
-    }
-  }
-  if (out.Help) return "";
-  if (!out.HasVolume) return "--volume is required";
-  if (out.Png.empty() && !out.Show) return "give --png FILE or --show";
-  return "";
+int ParseOverlayOptions(int argc, char** argv, TOverlayOptions& out) {
+  TCommandLine cl("qxoverlay", kUsage);
+  auto check = [](bool ok, const char* error) { return ok ? String() : String(error); };
+  cl.Flag("mute", out.Mute)
+      .Flag("wifi", out.WiFi)
+      .Flag("show", out.Show)
+      .Value("volume",
+             [&](const String& v) {
+               out.HasVolume = TryStrToInt(v, out.Volume);
+               return check(out.HasVolume, "--volume needs a whole number");
+             })
+      .Value("align",
+             [&](const String& v) {
+               out.Align = SameText(v, "top") ? alTop : alBottom;
+               return check(SameText(v, "top") || SameText(v, "bottom"),
+                            "--align needs top or bottom");
+             })
+      .Value("screen",
+             [&](const String& v) {
+               out.DesktopGiven = true;
+               return check(ParseScreenSize(v, out.Desktop), "--screen needs WIDTHxHEIGHT");
+             })
+      .Value("taskbar",
+             [&](const String& v) {
+               out.DesktopGiven = true;
+               return check(ParseTaskbar(v, out.Desktop),
+                            "--taskbar needs EDGE:SIZE (top, bottom, left, right) or none");
+             })
+      .Value("bars-color",
+             [&](const String& v) {
+               return check(ParseRgb(v, out.BarsColor), "--bars-color needs RRGGBB");
+             })
+      .Value("dots-color",
+             [&](const String& v) {
+               return check(ParseRgb(v, out.DotsColor), "--dots-color needs RRGGBB");
+             })
+      .Value("png",
+             [&](const String& v) {
+               out.Png = v;
+               return check(!v.empty(), "--png needs a file name");
+             })
+      .Value("display",
+             [&](const String& v) {
+               out.Display = v;
+               return check(v == "auto" || v == "wayland" || v == "x11" || v == "none",
+                            "--display needs auto, wayland, x11 or none");
+             })
+      .Value("output", out.Output);
+  if (int status = cl.Parse(argc, argv); status >= 0) return status;
+  if (!cl.Operands().empty())
+    return cl.UsageError("unexpected argument '" + cl.Operands()[0] + "'");
+  if (!out.HasVolume) return cl.UsageError("--volume is required");
+  if (out.Png.empty() && !out.Show) return cl.UsageError("give --png FILE or --show");
+  return -1;
 }

@@ -18,12 +18,12 @@ struct TOverlayOptions {
   TColor DotsColor = clWhite;
   String Png;
   bool Show = false;
-  bool Help = false;
+  String Display = "auto";
+  String Output;
 };
 
-// Parses the arguments (without the program name). Returns the error text, empty when fine.
-String ParseOverlayOptions(const std::vector<String>& args, TOverlayOptions& out);
+// Reads argv. Returns -1 when the program goes on, otherwise the exit status once --help,
+// --version or the error is printed.
+int ParseOverlayOptions(int argc, char** argv, TOverlayOptions& out);
 // "RRGGBB" (optionally with a leading '#') as a colour.
 bool ParseRgb(const String& text, TColor& c);
-
-extern const char* const kOverlayUsage;

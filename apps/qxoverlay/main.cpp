@@ -67,17 +67,8 @@ int Run(const TOverlayOptions& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<String> args(argv + 1, argv + argc);
   TOverlayOptions o;
-  String error = ParseOverlayOptions(args, o);
-  if (o.Help) {
-    std::fputs(kOverlayUsage, stdout);
-    return 0;
-  }
-  if (!error.empty()) {
-    std::fprintf(stderr, "qxoverlay: %s\n%s", error.c_str(), kOverlayUsage);
-    return 2;
-  }
+  if (int status = ParseOverlayOptions(argc, argv, o); status >= 0) return status;
   try {
     return Run(o);
   } catch (const std::exception& e) {

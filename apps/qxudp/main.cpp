@@ -3,22 +3,25 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include <qx/framework/app/Application.h>
 #include <qx/net/synachar.h>
 #include <qx/udp_link/QxUDPS.h>
+#include "apps/common/CommandLine.h"
 #include "apps/common/EventOutput.h"
+#include "apps/common/OutputQueue.h"
 #include "apps/common/StopSignals.h"
 
 namespace {
 
 const char* kUsage =
-    "usage:\n"
-    "  qxudp listen [--ip ADDR] [--port PORT] [--line-end-rx TEXT] [--line-end-tx TEXT]\n"
-    "               [--utf8] [--rx-timeout MS] [--respond TEXT] [--count N] [--json]\n"
-    "  qxudp send HOST PORT TEXT [--line-end-tx TEXT] [--line-end-rx TEXT] [--utf8]\n"
-    "               [--respond TEXT] [--json]\n"
+    "Usage: qxudp listen [--ip ADDR] [--port PORT] [--line-end-rx TEXT] [--line-end-tx TEXT]\n"
+    "                    [--utf8] [--rx-timeout MS] [--respond TEXT] [--count N] [--json]\n"
+    "       qxudp send HOST PORT TEXT [--line-end-tx TEXT] [--line-end-rx TEXT] [--utf8]\n"
+    "                    [--respond TEXT] [--json]\n"
+    "The UDP component from the shell.\n"
     "\n"
     "listen  binds ADDR:PORT (default 127.0.0.1:2800) and prints every status and packet event\n"
     "        until interrupted (Ctrl-C), or until N packets with --count. Each packet is\n"
@@ -28,7 +31,11 @@ const char* kUsage =
     "\n"
     "Line ends: CRLF, CR (any case) or any other text taken literally; empty means none\n"
     "(listen then reports whole datagrams). --utf8 sends and reads UTF-8 on the wire.\n"
-    "--json prints one JSON object per line instead of text.\n";
+    "--json prints one JSON object per line instead of text. --help prints this text,\n"
+    "--version the version.\n"
+    "\n"
+    "Exit status: 0 on success and after Ctrl-C, 1 when the port cannot be bound or nothing\n"
+    "could be sent, 2 for a bad command line.\n";
 
 struct Options {
   String Command;
@@ -37,36 +44,35 @@ struct Options {
   bool UTF8 = false, Json = false;
 };
 
-[[noreturn]] void Usage(const String& error) {
-  if (!error.empty()) std::fprintf(stderr, "qxudp: %s\n\n", error.c_str());
-  std::fputs(kUsage, error.empty() ? stdout : stderr);
-  std::exit(error.empty() ? 0 : 2);
+std::unique_ptr<TCommandLine> Line;
+
+int Usage(const String& error) {
+  return Line->UsageError(error);
 }
 
-Options Parse(int argc, char** argv) {
-  static const char* kValued[] = {"--ip",         "--port",    "--line-end-rx", "--line-end-tx",
-                                  "--rx-timeout", "--respond", "--count"};
-  Options o;
-  for (int i = 1; i < argc; ++i) {
-    String a = argv[i];
-    if (a == "--help" || a == "-h") Usage("");
-    if (a == "--utf8") {
-      o.UTF8 = true;
-    } else if (a == "--json") {
-      o.Json = true;
-    } else if (a.rfind("--", 0) == 0) {
-      bool known = false;
-      for (const char* k : kValued) known = known || a == k;
-      if (!known) Usage("unknown option " + a);
-      if (i + 1 >= argc) Usage(a + " needs a value");
-      o.Values[a] = argv[++i];
-    } else if (o.Command.empty()) {
+// Returns -1 when the program goes on, otherwise its exit status.
+int Parse(int argc, char** argv, Options& o) {
+  Line = std::make_unique<TCommandLine>("qxudp", kUsage);
+  Line->Flag("utf8", o.UTF8).Flag("json", o.Json);
+  for (const char* name : {"ip", "line-end-rx", "line-end-tx", "rx-timeout", "respond", "count"})
+    Line->Value(name, [&o, name](const String& v) {
+      o.Values[String("--") + name] = v;
+      return String();
+    });
+  Line->Value("port", [&o](const String& v) {
+    int port;
+    if (!ParsePort(v, port)) return String("--port needs a port number from 0 to 65535");
+    o.Values["--port"] = v;
+    return String();
+  });
+  if (int status = Line->Parse(argc, argv); status >= 0) return status;
+  for (const String& a : Line->Operands()) {
+    if (o.Command.empty())
       o.Command = a;
-    } else {
+    else
       o.Positional.push_back(a);
-    }
   }
-  return o;
+  return -1;
 }
 
 void Configure(TQxUDPS* u, const Options& o) {
@@ -76,7 +82,7 @@ void Configure(TQxUDPS* u, const Options& o) {
 }
 
 int Listen(const Options& o) {
-  if (!o.Positional.empty()) Usage("listen takes no arguments besides options");
+  if (!o.Positional.empty()) return Usage("listen takes no arguments besides options");
   TOwned<TComponent> root(new TComponent(nullptr));
   auto* u = new TQxUDPS(root.get());
   Configure(u, o);
@@ -84,13 +90,14 @@ int Listen(const Options& o) {
   u->SetFUDPRxPort(o.Values.count("--port") ? o.Values.at("--port") : "2800");
   if (o.Values.count("--rx-timeout")) {
     int32_t ms;
-    if (!TryStrToInt(o.Values.at("--rx-timeout"), ms)) Usage("--rx-timeout needs a number");
+    if (!TryStrToInt(o.Values.at("--rx-timeout"), ms)) return Usage("--rx-timeout needs a number");
     u->SetFUDPRxTimeout(ms);
   }
   int64_t count = -1;
   if (o.Values.count("--count")) {
     int32_t n;
-    if (!TryStrToInt(o.Values.at("--count"), n) || n < 1) Usage("--count needs a positive number");
+    if (!TryStrToInt(o.Values.at("--count"), n) || n < 1)
+      return Usage("--count needs a positive number");
     count = n;
   }
   const std::optional<String> respond =
@@ -100,9 +107,15 @@ int Listen(const Options& o) {
   int failures = 0;
   int64_t packets = 0;
   u->SetFOnUDPStatus(TOnUDPStatus::Callable([&](TObject*, bool active, int32_t error, String desc) {
+    // A failed bind is said once, in the system's words: the thread reports again as it ends.
+    if (error != 0) {
+      if (++failures == 1)
+        std::fprintf(stderr, "qxudp: cannot listen on %s:%s: %s\n", u->UDPLocalIP().c_str(),
+                     u->UDPRxPort().c_str(), SocketErrorText(error).c_str());
+      Application->Terminate();
+      return;
+    }
     out.Status(active, error, desc, u->UDPLocalIP(), u->BoundPort());
-    // A failed bind reports twice: once from the thread, once as it ends.
-    if (error != 0 && ++failures == 2) Application->Terminate();
   }));
   u->SetFOnGetPacketUDP(TOnGetPacketUDP::Callable(
       [&](TObject*, String text, String hex, String peer, String port, String& response) {
@@ -118,13 +131,15 @@ int Listen(const Options& o) {
 }
 
 int Send(const Options& o) {
-  if (o.Positional.size() != 3) Usage("send needs HOST PORT TEXT");
+  if (o.Positional.size() != 3) return Usage("send needs HOST PORT TEXT");
   const String& host = o.Positional[0];
   const String& port = o.Positional[1];
   const String& text = o.Positional[2];
   if (o.Values.count("--ip") || o.Values.count("--port") || o.Values.count("--count") ||
       o.Values.count("--rx-timeout"))
-    Usage("--ip, --port, --count and --rx-timeout are for listen");
+    return Usage("--ip, --port, --count and --rx-timeout are for listen");
+  int portNumber;
+  if (!ParsePort(port, portNumber)) return Usage("send needs a port number from 0 to 65535");
   // The component's one-shot send reports nothing by contract; say here why nothing was sent.
   if (text.empty()) {
     std::fprintf(stderr, "qxudp: nothing sent: the text is empty\n");
@@ -134,8 +149,8 @@ int Send(const Options& o) {
     TUDPBlockSocket probe;
     probe.Connect(host, port);
     if (probe.LastError() != 0) {
-      std::fprintf(stderr, "qxudp: nothing sent: %s:%s: %s\n", host.c_str(), port.c_str(),
-                   probe.LastErrorDesc().c_str());
+      std::fprintf(stderr, "qxudp: nothing sent to %s:%s: %s\n", host.c_str(), port.c_str(),
+                   SocketErrorText(probe.LastError()).c_str());
       return 1;
     }
   }
@@ -173,9 +188,14 @@ int Send(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options o = Parse(argc, argv);
+  OutputQueue::SetProgram("qxudp");
+  Options o;
+  if (int status = Parse(argc, argv, o); status >= 0) return status;
+  if (o.Command != "listen" && o.Command != "send")
+    return Usage(o.Command.empty() ? "a command is needed: listen or send"
+                                   : "unknown command '" + o.Command + "'");
   WatchStopSignals();  // first, so that every thread started later has the signals blocked
-  if (o.Command == "listen") return Listen(o);
-  if (o.Command == "send") return Send(o);
-  Usage(o.Command.empty() ? "a command is needed: listen or send" : "unknown command " + o.Command);
+  const int status = o.Command == "listen" ? Listen(o) : Send(o);
+  OutputQueue::Drain(std::chrono::milliseconds(1000));
+  return status;
 }

@@ -1,23 +1,22 @@
 // Command line of qxvolume.
 #pragma once
 
-#include <vector>
-
 #include <qx/framework/core/System.h>
 
 struct TVolumeOptions {
   String Command;         // get, set, up, down, mute, follow
   int32_t Volume = 0;     // set
+  int32_t Step = 0;       // up, down: percent; 0 for the component's own step
   String MuteMode;        // mute: on, off, toggle
   bool ShowMute = false;  // get --mute
   bool Json = false;
   String Audio = "auto";  // auto, pulse, alsa
+  String Display = "auto";
+  String Output;
   bool Overlay = false;
   String Snapshot;  // with --overlay: a folder for the shown frames
-  bool Help = false;
 };
 
-// Parses the arguments (without the program name). Returns the error text, empty when fine.
-String ParseVolumeOptions(const std::vector<String>& args, TVolumeOptions& out);
-
-extern const char* const kVolumeUsage;
+// Reads argv. Returns -1 when the program goes on, otherwise the exit status once --help,
+// --version or the error is printed.
+int ParseVolumeOptions(int argc, char** argv, TVolumeOptions& out);

@@ -3,6 +3,7 @@
 #include <alsa/asoundlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <qx/platform/mixer/SysVersion.h>
 #include "VolumeOptions.h"
 #include "apps/common/EventOutput.h"
+#include "apps/common/OutputQueue.h"
 #include "apps/common/StopSignals.h"
 
 namespace {
@@ -42,7 +44,7 @@ int Fail(const String& text) {
 // Where the overlay goes: a virtual desktop nobody sees unless it was asked for. The component
 // raises OnAudioChange from its overlay step, so the overlay stays on even when not shown.
 String ChooseDesktop(const TVolumeOptions& o) {
-  if (!o.Overlay) {
+  if (!o.Overlay || o.Display == "none") {
     UseVirtualDesktop();
     return "";
   }
@@ -116,14 +118,18 @@ int Run(const TVolumeOptions& o) {
   if (o.Command == "follow") return Follow(v, out);
   if (o.Command == "get") {
     if (o.Overlay) v->ShowFrmVolume();
-    if (o.ShowMute || o.Json)
+    if (o.Json)
       out.Audio(Percent(v), v->GetMute());
     else
-      Emit(IntToStr(Percent(v)));
+      Emit(IntToStr(Percent(v)) + (o.ShowMute && v->GetMute() ? " muted" : ""));
   } else {
     if (o.Command == "set") v->SetVolume(o.Volume);
-    if (o.Command == "up") v->VolumeUp();
-    if (o.Command == "down") v->VolumeDown();
+    // A step of N percent goes through SetVolume, which keeps the volume within 0..100.
+    const int32_t now = Percent(v);
+    if (o.Command == "up" && o.Step == 0) v->VolumeUp();
+    if (o.Command == "down" && o.Step == 0) v->VolumeDown();
+    if (o.Command == "up" && o.Step > 0) v->SetVolume(std::min(100, now + o.Step));
+    if (o.Command == "down" && o.Step > 0) v->SetVolume(std::max(0, now - o.Step));
     if (o.Command == "mute") {
       if (v->Legacy()) return Fail("the ALSA mixer path has no mute; use --audio pulse");
       v->Mute(o.MuteMode == "toggle" ? !v->GetMute() : o.MuteMode == "on");
@@ -139,21 +145,16 @@ int Run(const TVolumeOptions& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<String> args(argv + 1, argv + argc);
+  OutputQueue::SetProgram("qxvolume");
   TVolumeOptions o;
-  String error = ParseVolumeOptions(args, o);
-  if (o.Help) {
-    std::fputs(kVolumeUsage, stdout);
-    return 0;
-  }
-  if (!error.empty()) {
-    std::fprintf(stderr, "qxvolume: %s\n%s", error.c_str(), kVolumeUsage);
-    return 2;
-  }
+  if (int status = ParseVolumeOptions(argc, argv, o); status >= 0) return status;
   WatchStopSignals();  // first, so that every thread started later has the signals blocked
+  int status;
   try {
-    return Run(o);
+    status = Run(o);
   } catch (const std::exception& e) {
-    return Fail(e.what());
+    status = Fail(e.what());
   }
+  OutputQueue::Drain(std::chrono::milliseconds(1000));
+  return status;
 }

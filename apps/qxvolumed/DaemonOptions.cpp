@@ -1,78 +1,104 @@
 #include "DaemonOptions.h"
 
-const char* const kDaemonUsage =
-    "usage: qxvolumed [--form FILE] [--ip ADDR] [--port PORT] [--remote-ip ADDR]\n"
-    "                 [--line-end TEXT] [--align top|bottom] [--no-overlay]\n"
-    "                 [--audio auto|pulse|alsa] [--snapshot DIR] [--json] [--print-form]\n"
-    "\n"
+#include "apps/common/CommandLine.h"
+
+namespace {
+
+const char* const kUsage =
+    "Usage: qxvolumed [OPTION]...\n"
     "Sets, steps and mutes the system volume on AT commands from one peer over UDP, and shows\n"
     "the volume overlay on every change, whoever made it. Commands, one per line:\n"
     "  AT+SETVOL=N  AT+VOLUP  AT+VOLDOWN  AT+MUTE (toggles)\n"
     "and the queries AT+GETVOL (answered VOL=N) and AT+GETMUTE (answered MUTE=1 or MUTE=0).\n"
+    "Several lines may come in one datagram; each is obeyed in order.\n"
     "\n"
     "The built-in form listens on 127.0.0.1 port 2800 for CR LF lines and obeys 127.0.0.1 only.\n"
     "  --form FILE       load this form file instead (see --print-form)\n"
     "  --ip ADDR         the address to listen on (0.0.0.0: every interface)\n"
     "  --port PORT       the port to listen on\n"
-    "  --remote-ip ADDR  the one peer whose commands are obeyed\n"
+    "  --remote-ip ADDR  the one peer whose commands are obeyed, as dotted IPv4\n"
     "  --line-end TEXT   what ends a command: CRLF, CR, other text literally, empty: datagrams\n"
     "  --align EDGE      the overlay's screen edge: top or bottom\n"
     "  --no-overlay      show nothing on the display (events are still printed)\n"
+    "  --display KIND    where the overlay goes: auto, wayland, x11 or none\n"
+    "  --output NAME     the Wayland output the overlay goes on (default: the compositor's)\n"
     "  --audio PATH      auto (the sound server, else the ALSA mixer), pulse or alsa\n"
     "  --snapshot DIR    write each overlay frame shown as a PNG into DIR\n"
     "  --json            print events as one JSON object per line\n"
+    "  --verbose         print every packet, also those ignored (otherwise summed up per sender\n"
+    "                    once a second)\n"
     "  --print-form      print the effective form file and exit\n"
-    "Stops on Ctrl-C or SIGTERM.\n";
+    "  --help            this text\n"
+    "  --version         the version\n"
+    "\n"
+    "Stops on Ctrl-C or SIGTERM; SIGHUP reads the form again. Exit status: 0 after a stop, 1 when\n"
+    "the port cannot be bound or no display is there, 2 for a bad command line or form.\n";
 
-String ParseDaemonOptions(const std::vector<String>& args, TDaemonOptions& out) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const String& a = args[i];
-    String v;
-    auto value = [&] {
-      if (i + 1 >= args.size()) return false;
-      v = args[++i];
-      return true;
-    };
-    if (a == "--help" || a == "-h") {
-      out.Help = true;
-    } else if (a == "--json") {
-      out.Json = true;
-    } else if (a == "--no-overlay") {
-      out.NoOverlay = true;
-    } else if (a == "--print-form") {
-      out.PrintForm = true;
-    } else if (a == "--ip" || a == "--remote-ip") {
-      if (!value() || v.empty()) return a + " needs an address";
-      (a == "--ip" ? out.LocalIP : out.RemoteIP) = v;
-    } else if (a == "--port") {
-      int32_t port;
-      if (!value() || !TryStrToInt(v, port) || port < 0 || port > 65535 ||
-          v.find_first_not_of("0123456789") != String::npos)
-        return "--port needs a port number (0 to 65535)";
-      out.RxPort = v;
-    } else if (a == "--line-end") {
-      if (!value()) return "--line-end needs a text (CRLF, CR, other text, or '')";
-      out.LineEnd = v;
-    } else if (a == "--align") {
-      if (!value() || !(SameText(v, "top") || SameText(v, "bottom")))
-        return "--align needs top or bottom";
-      out.AlignTop = SameText(v, "top");
-    } else if (a == "--audio") {
-      if (!value()) return "--audio needs auto, pulse or alsa";
-      if (v == "auto")
-        out.Audio = TAudioChoice::Auto;
-      else if (v == "pulse")
-        out.Audio = TAudioChoice::Pulse;
-      else if (v == "alsa")
-        out.Audio = TAudioChoice::Alsa;
-      else
-        return "--audio needs auto, pulse or alsa";
-    } else if (a == "--form" || a == "--snapshot") {
-      if (!value() || v.empty()) return a + (a == "--form" ? " needs a file" : " needs a folder");
-      (a == "--form" ? out.Form : out.Snapshot) = v;
-    } else {
-      return "unknown argument: " + a;
-    }
-  }
-  return "";
+String Choice(const String& option, const String& v, std::initializer_list<const char*> names) {
+  for (const char* n : names)
+    if (v == n) return "";
+  String list;
+  for (const char* n : names) list += (list.empty() ? "" : ", ") + String(n);
+  return option + " needs one of: " + list;
+}
+
+}  // namespace
+
+int ParseDaemonOptions(int argc, char** argv, TDaemonOptions& o) {
+  TCommandLine cl("qxvolumed", kUsage);
+  cl.Flag("json", o.Json)
+      .Flag("verbose", o.Verbose)
+      .Flag("no-overlay", o.NoOverlay)
+      .Flag("print-form", o.PrintForm)
+      .Value("ip",
+             [&](const String& v) {
+               if (!IsDottedIPv4(v)) return String("--ip needs a dotted IPv4 address");
+               o.LocalIP = v;
+               return String();
+             })
+      .Value("remote-ip",
+             [&](const String& v) {
+               // The peer check compares the sender's address as text: a name would match nobody.
+               if (!IsDottedIPv4(v))
+                 return "--remote-ip needs a dotted IPv4 address such as 192.168.1.20, not '" + v +
+                        "'";
+               o.RemoteIP = v;
+               return String();
+             })
+      .Value("port", PortValue("--port", o.RxPort))
+      .Value("line-end", o.LineEnd)
+      .Value("align",
+             [&](const String& v) {
+               if (!(SameText(v, "top") || SameText(v, "bottom")))
+                 return String("--align needs top or bottom");
+               o.AlignTop = SameText(v, "top");
+               return String();
+             })
+      .Value("audio",
+             [&](const String& v) {
+               o.Audio = v == "pulse"  ? TAudioChoice::Pulse
+                         : v == "alsa" ? TAudioChoice::Alsa
+                                       : TAudioChoice::Auto;
+               return Choice("--audio", v, {"auto", "pulse", "alsa"});
+             })
+      .Value("display",
+             [&](const String& v) {
+               o.Display = v;
+               return Choice("--display", v, {"auto", "wayland", "x11", "none"});
+             })
+      .Value("output", o.Output)
+      .Value("form",
+             [&](const String& v) {
+               o.Form = v;
+               return v.empty() ? String("--form needs a file") : String();
+             })
+      .Value("snapshot", [&](const String& v) {
+        o.Snapshot = v;
+        return v.empty() ? String("--snapshot needs a folder") : String();
+      });
+  const int status = cl.Parse(argc, argv);
+  if (status >= 0) return status;
+  if (!cl.Operands().empty())
+    return cl.UsageError("unexpected argument '" + cl.Operands()[0] + "'");
+  return -1;
 }

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <optional>
-#include <vector>
 
 #include <qx/framework/core/System.h>
 
@@ -17,14 +16,15 @@ struct TDaemonOptions {
   std::optional<bool> AlignTop;    // --align top|bottom
   String Form;                     // --form FILE; empty: the built-in form
   String Snapshot;                 // --snapshot DIR
+  String Display = "auto";         // --display auto|wayland|x11|none
+  String Output;                   // --output NAME (a Wayland output)
   TAudioChoice Audio = TAudioChoice::Auto;
   bool NoOverlay = false;
   bool Json = false;
+  bool Verbose = false;
   bool PrintForm = false;
-  bool Help = false;
 };
 
-// Parses the arguments (without the program name). Returns the error text, empty when fine.
-String ParseDaemonOptions(const std::vector<String>& args, TDaemonOptions& out);
-
-extern const char* const kDaemonUsage;
+// Reads argv. Returns -1 when the daemon goes on, otherwise the exit status once --help,
+// --version or the error is printed.
+int ParseDaemonOptions(int argc, char** argv, TDaemonOptions& out);

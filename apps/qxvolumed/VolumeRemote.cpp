@@ -1,12 +1,23 @@
 #include "VolumeRemote.h"
 
+#include <chrono>
+
 #include <qx/framework/app/Application.h>
 
-const char* const kGetVolumeQuery = "AT+GETVOL";
+namespace {
 
-bool IsCommand(const String& text, const String& word) {
-  return !word.empty() && text.compare(0, word.size(), word) == 0;
+// Senders whose ignored packets are counted one by one; a flood from more addresses is summed up
+// under one line, so that the table stays small whatever a neighbour sends.
+constexpr size_t kIgnoredSenders = 64;
+constexpr auto kIgnoredPeriod = std::chrono::milliseconds(1000);
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
+
+}  // namespace
 
 QX_DEFINE_CLASS(TVolumeRemote, TForm, [](TPropsBuilder<TVolumeRemote>& p) {
   p.Method("UdpGetPacket", &TVolumeRemote::UdpGetPacket);
@@ -14,27 +25,67 @@ QX_DEFINE_CLASS(TVolumeRemote, TForm, [](TPropsBuilder<TVolumeRemote>& p) {
   p.Method("VolumeAudioChange", &TVolumeRemote::VolumeAudioChange);
 })
 
+TVolumeRemote::~TVolumeRemote() {
+  if (FIgnoredTimer != 0) Application->CancelTimer(FIgnoredTimer);
+}
+
 void TVolumeRemote::UdpGetPacket(TObject*, String PacketUDP, String PacketUDPHex, String PeerIP,
-                                 String PeerPort, String& Response) {
-  if (Printer) Printer->Packet("packet", PacketUDP, PacketUDPHex, PeerIP, PeerPort);
-  // The same peer test as the parser's: nothing is ever said to anyone else.
-  if (Volume == nullptr || PeerIP != Volume->UdpRemoteIP()) return;
-  if (IsCommand(PacketUDP, Volume->UdpAtCmdGetMute()))
-    Response = Volume->GetMute() ? "MUTE=1" : "MUTE=0";
-  else if (IsCommand(PacketUDP, kGetVolumeQuery))
-    Response = "VOL=" + IntToStr(Volume->Volume());
+                                 String PeerPort, String&) {
+  if (Printer == nullptr || Volume == nullptr) return;
+  bool command = false;
+  if (Volume->IsUdpPeer(PeerIP))
+    for (const String& text : Volume->UdpCommandTexts(PacketUDP))
+      command = command || Volume->MatchUdpCommand(text) != TQxUdpCommand::None;
+  if (command || Verbose)
+    Printer->Packet("packet", PacketUDP, PacketUDPHex, PeerIP, PeerPort);
+  else
+    Ignore(PeerIP, PacketUDP.size());
+}
+
+void TVolumeRemote::Ignore(const String& peer, size_t bytes) {
+  auto it = FIgnored.find(peer);
+  if (it == FIgnored.end())
+    it = FIgnored.size() < kIgnoredSenders ? FIgnored.emplace(peer, TIgnored()).first
+                                           : FIgnored.emplace("other senders", TIgnored()).first;
+  ++it->second.Packets;
+  it->second.Bytes += bytes;
+  if (FIgnoredTimer == 0) {
+    FIgnoredSince = NowMs();
+    FIgnoredTimer = Application->StartTimer(kIgnoredPeriod, [this] {
+      FIgnoredTimer = 0;
+      ReportIgnored();
+    });
+  }
+}
+
+void TVolumeRemote::ReportIgnored() {
+  const double seconds = (NowMs() - FIgnoredSince) / 1000.0;
+  for (const auto& [peer, n] : FIgnored)
+    if (Printer) Printer->Ignored(peer, n.Packets, n.Bytes, seconds);
+  FIgnored.clear();
 }
 
 void TVolumeRemote::UdpStatus(TObject*, bool Active, int32_t Error, String ErrorDesc) {
-  if (Printer) Printer->Status(Active, Error, ErrorDesc);
-  // A failed bind reports twice: once from the thread, once as it ends.
-  if (Error > 0 && ++Failures == 2) Application->Terminate();
+  if (Error > 0) {
+    // Said once: the thread that could not bind reports again as it ends.
+    if (!BindFailed && OnBindFailure) OnBindFailure(Error, ErrorDesc);
+    BindFailed = true;
+    Application->Terminate();
+    return;
+  }
+  if (Printer && !BindFailed)
+    Printer->Status(Active, Error, ErrorDesc, Udp->UDPLocalIP(), Udp->BoundPort());
 }
 
 void TVolumeRemote::VolumeAudioChange(TObject*, int32_t MasterVolume, bool Mute) {
   if (Printer) Printer->Audio(MasterVolume, Mute);
   // The overlay asked for its repaint; the frame is composed when the loop comes round.
   if (OnOverlayFrame) Application->Queue([frame = OnOverlayFrame] { frame(); });
+}
+
+void TVolumeRemote::VolumeUdpQuery(TObject*, TQxUdpCommand Query, String& Answer) {
+  if (Query == TQxUdpCommand::GetVolume) Answer = "VOL=" + IntToStr(Volume->Volume());
+  if (Query == TQxUdpCommand::GetMute) Answer = Volume->GetMute() ? "MUTE=1" : "MUTE=0";
 }
 
 String TVolumeRemote::FindParts() {
@@ -50,9 +101,22 @@ String TVolumeRemote::FindParts() {
 }
 
 void TVolumeRemote::HookEvents() {
+  // Free callables, not the form's published methods: a printed form then names none of the
+  // daemon's handlers and stays a plain form.
   Volume->setFUdp(nullptr);
-  Udp->SetFOnGetPacketUDP(TOnGetPacketUDP(this, &TVolumeRemote::UdpGetPacket));
-  Udp->SetFOnUDPStatus(TOnUDPStatus(this, &TVolumeRemote::UdpStatus));
+  Udp->SetFOnGetPacketUDP(TOnGetPacketUDP::Callable(
+      [this](TObject* s, String text, String hex, String ip, String port, String& response) {
+        UdpGetPacket(s, text, hex, ip, port, response);
+      }));
+  Udp->SetFOnUDPStatus(
+      TOnUDPStatus::Callable([this](TObject* s, bool active, int32_t error, String desc) {
+        UdpStatus(s, active, error, desc);
+      }));
   Volume->setFUdp(Udp);
-  Volume->SetFOnAudioChange(TOnAudioChange(this, &TVolumeRemote::VolumeAudioChange));
+  Volume->SetFOnAudioChange(TOnAudioChange::Callable(
+      [this](TObject* s, int32_t volume, bool mute) { VolumeAudioChange(s, volume, mute); }));
+  Volume->SetFOnUdpQuery(
+      TOnUdpQuery::Callable([this](TObject* s, TQxUdpCommand query, String& answer) {
+        VolumeUdpQuery(s, query, answer);
+      }));
 }

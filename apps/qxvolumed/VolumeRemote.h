@@ -1,34 +1,32 @@
-// The daemon's form: a UDP component, the volume component linked to it and a track bar, and the
-// handlers its form file binds. Every status, packet and audio event is printed; the configured
-// peer's two queries are answered here, in the application's handler the link calls first, since
-// the volume component's own command parser never answers.
+// The daemon's form: a UDP component, the volume component linked to it and a track bar. The form
+// file is a plain TForm, which the designer opens like any other; the daemon binds its own
+// handlers to the parts it finds. Every status and audio event is printed, the peer's commands
+// too, and packets that are ignored (strangers, non-commands) are summed up per sender once a
+// second. The peer's queries are answered through the volume component's OnUdpQuery.
 #pragma once
 
 #include <functional>
+#include <map>
 
 #include <qx/framework/ui/Forms.h>
 #include <qx/master_volume/QxMasterVol.h>
 #include "apps/common/EventOutput.h"
 
-// The query the daemon answers with "VOL=" and the volume in percent.
-extern const char* const kGetVolumeQuery;
-
-// Whether `text` is the command `word` by the parser's rule: its first N characters equal the
-// word (N the word's length); an empty word is no command.
-bool IsCommand(const String& text, const String& word);
-
 class TVolumeRemote : public TForm {
   QX_CLASS(TVolumeRemote)
  protected:
-  ~TVolumeRemote() override = default;
+  ~TVolumeRemote() override;
 
  public:
   explicit TVolumeRemote(TComponent* AOwner) : TForm(AOwner) {}
 
+  // Published so that form files of earlier versions, which bound them by name, still load; the
+  // daemon binds its handlers itself whatever a file says.
   void UdpGetPacket(TObject* Sender, String PacketUDP, String PacketUDPHex, String PeerIP,
                     String PeerPort, String& Response);
   void UdpStatus(TObject* Sender, bool Active, int32_t Error, String ErrorDesc);
   void VolumeAudioChange(TObject* Sender, int32_t MasterVolume, bool Mute);
+  void VolumeUdpQuery(TObject* Sender, TQxUdpCommand Query, String& Answer);
 
   // Finds the volume component and the UDP component it is linked to. Returns the error text,
   // empty when both are there.
@@ -40,10 +38,24 @@ class TVolumeRemote : public TForm {
   TQxUDPS* Udp = nullptr;
   TQxMasterVol* Volume = nullptr;
   TEventPrinter* Printer = nullptr;
+  // Every packet printed, ignored ones too.
+  bool Verbose = false;
   // Called after each audio event, once the overlay's new frame is composed.
   std::function<void()> OnOverlayFrame;
-  // Bind failures reported so far.
-  int Failures = 0;
+  // Called once when the UDP component cannot bind: the code and text of its status event.
+  std::function<void(int32_t error, const String& desc)> OnBindFailure;
+  bool BindFailed = false;
+
+ private:
+  struct TIgnored {
+    size_t Packets = 0, Bytes = 0;
+  };
+  void Ignore(const String& peer, size_t bytes);
+  void ReportIgnored();
+
+  std::map<String, TIgnored> FIgnored;
+  int64_t FIgnoredTimer = 0;
+  int64_t FIgnoredSince = 0;
 };
 
 // The built-in form file.

@@ -1,52 +1,131 @@
 // qxvolumed: the volume remote. Loads its form (a UDP component, the volume component linked to
 // it, a track bar), applies the command line over it, listens for AT commands from one peer,
 // drives the system volume, shows the overlay on every change and prints every event.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 #include <qx/framework/app/Application.h>
 #include <qx/framework/core/FormStream.h>
 #include <qx/framework/ui/Desktop.h>
 #include <qx/master_volume/frmVolumeU.h>
+#include <qx/net/WinsockErrors.h>
+#include <qx/platform/audio/VirtualEndpoint.h>
+#include <qx/platform/mixer/SysVersion.h>
 #include "AudioSetup.h"
 #include "DaemonOptions.h"
 #include "VolumeRemote.h"
+#include "apps/common/CommandLine.h"
+#include "apps/common/OutputQueue.h"
 #include "apps/common/StopSignals.h"
 
 namespace {
+
+// A form file is a few kilobytes; the limit keeps a wrong path (a log, a device) from filling
+// memory.
+constexpr off_t kFormLimit = 16 << 20;
 
 int Fail(int code, const String& message) {
   std::fprintf(stderr, "qxvolumed: %s\n", message.c_str());
   return code;
 }
 
-bool ReadFile(const String& path, String& text, String& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+// Reads a form file: a regular file of at most kFormLimit bytes. A FIFO or a device is refused
+// before anything is read from it, so that the daemon never waits on one.
+bool ReadFormFile(const String& path, String& text, String& error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
     error = path + ": " + std::strerror(errno);
     return false;
   }
-  std::ostringstream s;
-  s << in.rdbuf();
-  text = s.str();
-  return true;
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0;
+  if (!ok) {
+    error = path + ": " + std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    error = path + ": not a regular file";
+    ok = false;
+  } else if (st.st_size > kFormLimit) {
+    error = path + ": " + std::to_string(st.st_size) + " bytes; a form file is at most 16 MiB";
+    ok = false;
+  }
+  if (ok) {
+    text.assign(static_cast<size_t>(st.st_size), '\0');
+    size_t done = 0;
+    while (ok && done < text.size()) {
+      const ssize_t n = read(fd, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        error = path + ": " + std::strerror(errno);
+        ok = false;
+      }
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    text.resize(done);
+  }
+  close(fd);
+  return ok;
 }
 
-// Writes each overlay frame shown into a folder, numbered in order.
+// The daemon activates the UDP component itself once the command line is applied, so a form's
+// own UDPActive = True would only bind the form's port first (and fail where that port is
+// taken): it is read as False.
+String WithoutActivation(const String& form) {
+  String out;
+  size_t start = 0;
+  while (start < form.size()) {
+    size_t end = form.find('\n', start);
+    end = end == String::npos ? form.size() : end + 1;
+    const String line = form.substr(start, end - start);
+    const size_t key = line.find_first_not_of(" \t");
+    const size_t eq = line.find('=');
+    bool active = false;
+    if (key != String::npos && eq != String::npos && line.compare(key, 9, "UDPActive") == 0) {
+      String value = line.substr(eq + 1);
+      value.erase(0, value.find_first_not_of(" \t"));
+      value.erase(value.find_last_not_of(" \t\r\n") + 1);
+      active = SameText(line.substr(key, line.find_first_of(" \t=", key) - key), "UDPActive") &&
+               SameText(value, "True");
+    }
+    out += active ? line.substr(0, key) + "UDPActive = False\n" : line;
+    start = end;
+  }
+  return out;
+}
+
+// Writes each overlay frame shown into a folder, numbered in order. A frame is written under a
+// temporary name and renamed, so the folder only ever holds whole frames; a failure is said once
+// until a frame is written again.
 std::function<void()> SnapshotWriter(const String& dir) {
-  auto count = std::make_shared<int>(0);
-  return [dir, count] {
+  struct TState {
+    int Count = 0;
+    bool Failing = false;
+  };
+  auto state = std::make_shared<TState>();
+  return [dir, state] {
     if (frmVolume == nullptr) return;
     char name[32];
-    std::snprintf(name, sizeof name, "/overlay-%05d.png", ++*count);
-    if (!frmVolume->TranslucentFrame().SaveToFile(dir + name))
-      std::fprintf(stderr, "qxvolumed: cannot write %s%s\n", dir.c_str(), name);
+    std::snprintf(name, sizeof name, "/overlay-%05d.png", state->Count + 1);
+    const String path = dir + name, partial = dir + "/.partial-overlay.png";
+    const bool ok = frmVolume->TranslucentFrame().SaveToFile(partial) &&
+                    std::rename(partial.c_str(), path.c_str()) == 0;
+    if (ok) {
+      ++state->Count;
+      state->Failing = false;
+      return;
+    }
+    const int err = errno;
+    std::remove(partial.c_str());
+    if (!state->Failing)
+      std::fprintf(stderr, "qxvolumed: cannot write %s (%s); frames are skipped until one can\n",
+                   path.c_str(), std::strerror(err));
+    state->Failing = true;
   };
 }
 
@@ -63,17 +142,41 @@ void ApplyOverrides(TVolumeRemote& form, const TDaemonOptions& o) {
   }
 }
 
-int Run(const TDaemonOptions& o) {
+// The form after the command line, as a designer opens it: a plain form.
+int PrintForm(const String& text, const String& fileName, const TDaemonOptions& o) {
+  // Nothing is bound and no sound server is asked: the volume component opens a virtual
+  // endpoint instead.
+  UseVirtualDesktop();
+  SetWin32Version(10, 0);
+  TScopedVirtualEndpoint endpoint;
+  TOwned<TVolumeRemote> form(new TVolumeRemote(nullptr));
+  try {
+    ReadComponentFromText(form.get(), text, fileName);
+  } catch (const std::exception& e) {
+    return Fail(2, e.what());
+  }
+  if (String error = form->FindParts(); !error.empty()) return Fail(2, fileName + ": " + error);
+  ApplyOverrides(*form, o);
+  String printed = WriteComponentToText(form.get());
+  const String head = "object " + form->Name() + ": " + form->ClassName();
+  if (printed.rfind(head, 0) == 0)
+    printed = "object " + form->Name() + ": TForm" + printed.substr(head.size());
+  std::fputs(printed.c_str(), stdout);
+  return 0;
+}
+
+String BindFailureText(const TVolumeRemote& form, int32_t error) {
+  String text = "cannot listen on " + form.Udp->UDPLocalIP() + ":" + form.Udp->UDPRxPort() + ": " +
+                SocketErrorText(error);
+  if (error == WSAEADDRINUSE) text += " (another qxvolumed? try --port)";
+  return text;
+}
+
+int Run(const TDaemonOptions& o, const String& text, const String& fileName) {
   // No window on the display: the overlay still runs (and its events are printed) on the
   // virtual desktop.
-  if (o.NoOverlay) UseVirtualDesktop();
-
-  String text = kDefaultForm, fileName = "<built-in form>", error;
-  if (!o.Form.empty()) {
-    if (!ReadFile(o.Form, text, error)) return Fail(2, error);
-    fileName = o.Form;
-  }
-  if (!o.Snapshot.empty() && !o.PrintForm) {
+  if (o.NoOverlay || o.Display == "none") UseVirtualDesktop();
+  if (!o.Snapshot.empty()) {
     if (mkdir(o.Snapshot.c_str(), 0777) != 0 && errno != EEXIST)
       return Fail(2, "--snapshot " + o.Snapshot + ": " + std::strerror(errno));
     struct stat st;
@@ -82,7 +185,7 @@ int Run(const TDaemonOptions& o) {
   }
 
   String note;
-  error = SetUpAudio(o.Audio, note);
+  String error = SetUpAudio(o.Audio, note);
   if (!error.empty()) return Fail(1, error);
   if (!note.empty()) std::fprintf(stderr, "qxvolumed: %s\n", note.c_str());
 
@@ -95,45 +198,47 @@ int Run(const TDaemonOptions& o) {
   error = form->FindParts();
   if (!error.empty()) return Fail(2, fileName + ": " + error);
   TEventPrinter printer(o.Json);
-  if (!o.PrintForm) form->Printer = &printer;
+  form->Printer = &printer;
+  form->Verbose = o.Verbose;
   form->HookEvents();
-  // A form that activated its UDP component bound with its own settings: rebind with ours.
-  const bool wasActive = form->Udp->UDPActive();
-  if (wasActive && (o.LocalIP || o.LineEnd || o.RxPort)) form->Udp->SetUDPActive(false);
   ApplyOverrides(*form, o);
-  if (o.PrintForm) {
-    std::fputs(WriteComponentToText(form.get()).c_str(), stdout);
-    return 0;
-  }
+  String bindFailure;
+  form->OnBindFailure = [&](int32_t code, const String&) {
+    bindFailure = BindFailureText(*form, code);
+  };
   if (!o.Snapshot.empty()) form->OnOverlayFrame = SnapshotWriter(o.Snapshot);
 
   form->Udp->SetUDPActive(true);
-  if (form->Failures < 2) Application->Run();
-  const bool failed = form->Failures > 0;
+  if (!form->BindFailed) Application->Run();
   form->Udp->SetUDPActive(false);  // the final status event
   Application->ProcessMessages();  // and the overlay frame it showed
   form->OnOverlayFrame = nullptr;
-  return failed ? 1 : 0;
+  if (!bindFailure.empty()) return Fail(1, bindFailure);
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<String> args(argv + 1, argv + argc);
+  OutputQueue::SetProgram("qxvolumed");
   TDaemonOptions o;
-  String error = ParseDaemonOptions(args, o);
-  if (o.Help) {
-    std::fputs(kDaemonUsage, stdout);
-    return 0;
+  if (int status = ParseDaemonOptions(argc, argv, o); status >= 0) return status;
+  // The form file is read before the stop signals are taken over: a read that should hang
+  // cannot happen (only regular files are read), and one that is slow still ends on a signal.
+  String text = kDefaultForm, fileName = "<built-in form>", error;
+  if (!o.Form.empty()) {
+    if (!ReadFormFile(o.Form, text, error)) return Fail(2, error);
+    fileName = o.Form;
   }
-  if (!error.empty()) {
-    std::fprintf(stderr, "qxvolumed: %s\n%s", error.c_str(), kDaemonUsage);
-    return 2;
-  }
+  text = WithoutActivation(text);
+  if (o.PrintForm) return PrintForm(text, fileName, o);
   WatchStopSignals();  // first, so that every thread started later has the signals blocked
+  int status;
   try {
-    return Run(o);
+    status = Run(o, text, fileName);
   } catch (const std::exception& e) {
-    return Fail(1, e.what());
+    status = Fail(1, e.what());
   }
+  OutputQueue::Drain(std::chrono::milliseconds(1000));
+  return status;
 }

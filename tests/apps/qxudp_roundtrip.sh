@@ -23,7 +23,7 @@ tail -n 1 "$dir/listen.out" | grep -qx '{"event":"status","active":false,"error"
 
 # Nothing sent, for every reason: one line on standard error, exit 1.
 big=$(head -c 70000 /dev/zero | tr '\0' x)
-for args in "127.0.0.1 $port ''" "no-such-host.invalid $port x" "127.0.0.1 99999 x" "127.0.0.1 $port $big"; do
+for args in "127.0.0.1 $port ''" "no-such-host.invalid $port x" "127.0.0.1 $port $big"; do
   rc=0
   eval "\"\$bin\" send $args" 2> "$dir/err" || rc=$?
   if [ "$rc" -ne 1 ] || [ "$(wc -l < "$dir/err")" -ne 1 ] || ! grep -q 'nothing sent' "$dir/err"; then

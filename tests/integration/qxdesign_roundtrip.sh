@@ -24,7 +24,9 @@ refused() {  # what, expected stderr text, command...
   local rc=$?
   set -e
   check "$what: exit status" 2 "$rc"
-  check "$what: one line" 1 "$(wc -l <err)"
+  # One line, and for a bad command line the hint to --help after it.
+  grep -v "^Try 'qxdesign --help'" err >err.first || true
+  check "$what: one line" 1 "$(wc -l <err.first)"
   has "$what" err "$text"
 }
 sink_volume() { pactl get-sink-volume @DEFAULT_SINK@ | grep -o '[0-9]*%' | head -n 1; }

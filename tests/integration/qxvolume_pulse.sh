@@ -33,8 +33,21 @@ check "pactl after mute on" yes "$(sink_mute)"
 "$bin" mute toggle >/dev/null
 check "pactl after toggle" no "$(sink_mute)"
 pactl set-sink-mute @DEFAULT_SINK@ 1
-check "get --mute after pactl mute" "audio: volume 40 (muted)" "$("$bin" get --mute)"
+check "get --mute after pactl mute" "40 muted" "$("$bin" get --mute)"
 "$bin" mute off >/dev/null
+check "get --mute unmuted" "40" "$("$bin" get --mute)"
+# Steps of N percent, clamped at the ends: (command, the volume after, from 40 %).
+while read -r verb n vol; do
+  "$bin" set 40 >/dev/null
+  "$bin" "$verb" "$n" >/dev/null
+  check "$verb $n from 40" "$vol%" "$(sink_volume)"
+done <<'TABLE'
+up 5 45
+down 15 25
+up 100 100
+down 70 0
+TABLE
+"$bin" set 40 >/dev/null
 
 # follow: the state first, then every outside change, until SIGINT (exit 0).
 "$bin" follow --json >"$dir/follow" &
@@ -66,7 +79,7 @@ ls "$dir/frames"/frame-*.png >/dev/null
 # Bad arguments: usage and 2. No sound server: one line and 1.
 set +e
 "$bin" set 101 2>"$dir/err"; check "set 101 exit" 2 $?
-grep -q '^usage:' "$dir/err"
+grep -q "^Try 'qxvolume --help'" "$dir/err"
 "$QX_PULSE_STOP"
 "$bin" --audio pulse get 2>"$dir/err"; check "no server exit" 1 $?
 check "no server message lines" 1 "$(wc -l <"$dir/err")"

@@ -53,12 +53,15 @@ pactl set-sink-mute @DEFAULT_SINK@ 0
 
 "$bin" --port "$port" --json --no-overlay --snapshot "$dir/frames" >"$dir/out" 2>"$dir/err" &
 daemon=$!
-wait_for "the daemon reports its socket active" out_has '{"event":"status","active":true,"error":0,"desc":""}'
+wait_for "the daemon reports its socket active" out_has '{"event":"status","active":true,"error":0,"desc":"","ip":"127.0.0.1","port":'"$port"'}'
 
 # The two commands of the README, with the project's own UDP tool.
 "$qxudp" send 127.0.0.1 "$port" AT+SETVOL=40 --line-end-tx CRLF >/dev/null
 wait_for "AT+SETVOL=40 sets 40 %" volume_is 40
 wait_for "the change is printed" out_has '{"event":"audio","volume":40,"mute":false}'
+# Once: the system's confirmation of the daemon's own change is not a second change.
+sleep 0.3
+[ "$(grep -c '"event":"audio","volume":40,' "$dir/out")" = 1 ] || fail "one event per change"
 "$qxudp" send 127.0.0.1 "$port" AT+GETVOL --line-end-tx CRLF --json >"$dir/reply"
 grep -qF '"text":"VOL=40\r\n"' "$dir/reply" || fail "AT+GETVOL answers VOL=40: $(cat "$dir/reply")"
 
@@ -99,7 +102,26 @@ send AT+SETVOL=10 --from 127.0.0.2 --repeat 50
 send AT+SETVOL=56
 wait_for "the marker command acts" volume_is 56
 mute_is no || fail "nothing above muted"
-out_has '"peer":"127.0.0.2"' || fail "the other peer's packets are printed"
+wait_for "the other peer's packets are summed up" out_has '{"event":"ignored","peer":"127.0.0.2",'
+
+# Commands that come close together are all obeyed: (how they are sent, the volume after, from
+# 50 %). In one datagram, as datagrams 1 ms apart (joined by the receive window), with a query.
+lines() { printf 'AT+VOLUP\r\n%.0s' 1 2 3 4 5 | od -An -tx1 | tr -d ' \n'; }
+while read -r how vol; do
+  send AT+SETVOL=50
+  wait_for "back to 50 %" volume_is 50
+  case "$how" in
+    one-datagram) send x --raw-hex "$(lines)" ;;
+    1ms-apart) for _ in 1 2 3 4 5; do send AT+VOLUP; sleep 0.001; done ;;
+    set-and-get) [ "$(send x --raw-hex "$(printf 'AT+SETVOL=20\r\nAT+GETVOL\r\n' | od -An -tx1 | tr -d ' \n')" --wait 5)" = $'VOL=20\r' ] ||
+      fail "SETVOL then GETVOL in one datagram answers VOL=20" ;;
+  esac
+  wait_for "$how gives $vol %" volume_is "$vol"
+done <<'TABLE'
+one-datagram 60
+1ms-apart 60
+set-and-get 20
+TABLE
 
 # The sound server restarts: the daemon carries on and drives the new one.
 "$QX_PULSE_STOP"
@@ -108,11 +130,23 @@ kill -0 "$daemon" 2>/dev/null || fail "the daemon outlives the sound server"
 sleep_until_set() { send AT+SETVOL=44; volume_is 44; }
 wait_for "the daemon drives the restarted server" sleep_until_set
 
-# A second daemon on the same port: status events with the error, exit 1.
-"$bin" --port "$port" --json --no-overlay >"$dir/second" 2>&1
+# A second daemon on the same port: one line on standard error, exit 1.
+"$bin" --port "$port" --json --no-overlay >"$dir/second" 2>"$dir/second.err"
 rc=$?
 [ "$rc" = 1 ] || fail "a failed bind exits 1 (got $rc)"
-grep -q '"event":"status","active":false,"error":10048' "$dir/second" || fail "the bind error is printed: $(cat "$dir/second")"
+[ "$(cat "$dir/second.err")" = "qxvolumed: cannot listen on 127.0.0.1:$port: address already in use (another qxvolumed? try --port)" ] ||
+  fail "the bind failure is one line: $(cat "$dir/second.err")"
+grep -q '"error":' "$dir/second" && fail "the bind failure is not a status event: $(cat "$dir/second")"
+
+# A datagram-mode daemon obeys a command that ends in CR LF.
+port2="$(free_port)"
+"$bin" --port "$port2" --line-end '' --json --no-overlay >"$dir/dgram" 2>&1 &
+dgram=$!
+for _ in $(seq 100); do grep -q '"active":true' "$dir/dgram" && break; sleep 0.05; done
+"$peer" "$port2" AT+SETVOL=41
+wait_for "a datagram-mode daemon obeys AT+SETVOL=41 CR LF" volume_is 41
+kill "$dgram"
+wait "$dgram"
 
 # SIGINT: the final status event, exit 0.
 kill -INT "$daemon"

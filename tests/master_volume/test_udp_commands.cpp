@@ -104,6 +104,49 @@ TEST_F(UdpLink, CommandsFromTheConfiguredPeer) {
   }
 }
 
+// Packets as remotes send them: several lines at once, a line end left on a datagram, queries
+// among commands. Each row starts from 20 % unmuted; the answers come from the application's
+// OnUdpQuery, in the order of the queries.
+TEST_F(UdpLink, EveryLineIsOneCommandWhenAsked) {
+  struct TCase {
+    bool EachLine;
+    const char* Text;
+    int32_t Volume;
+    const char* Response;
+  };
+  const TCase cases[] = {
+      {true, "AT+VOLUP\r\nAT+VOLUP\r\nAT+VOLUP\r\nAT+VOLUP\r\nAT+VOLUP", 30, ""},
+      {true, "AT+SETVOL=40\r\n", 40, ""},
+      {true, "AT+SETVOL=40\r\nAT+MUTE", 40, ""},
+      {true, "AT+SETVOL=20\r\nAT+GETVOL", 20, "VOL=20"},
+      {true, "AT+SETVOL=35\nAT+GETVOL\r\rAT+GETMUTE\n", 35, "VOL=35\r\nMUTE=0"},
+      {true, "\r\n\r\n", 20, ""},
+      {true, "AT+SETVOL=40 \r\nAT+VOLDOWN", 18, ""},
+      // The whole packet is one command: the first line's argument takes the rest.
+      {false, "AT+VOLUP\r\nAT+VOLUP", 22, ""},
+      {false, "AT+SETVOL=40\r\n", 20, ""},
+      {false, "AT+SETVOL=20\r\nAT+GETVOL", 20, ""},
+      {false, "AT+GETVOL", 20, "VOL=20"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.EachLine ? "each line: " : "whole: ") + c.Text);
+    endpoint->ChangeLevel(0.2f);
+    endpoint->ChangeMute(false);
+    auto* v = Linked();
+    v->SetFUdpAtEachLine(c.EachLine);
+    udp->SetFUDPLineEndRx("CRLF");
+    v->SetFOnUdpQuery(TOnUdpQuery::Callable([v](TObject* s, TQxUdpCommand q, String& answer) {
+      EXPECT_EQ(s, v);
+      answer = q == TQxUdpCommand::GetVolume ? "VOL=" + IntToStr(v->Volume())
+                                             : String(v->GetMute() ? "MUTE=1" : "MUTE=0");
+    }));
+    EXPECT_EQ(Packet(c.Text), c.Response);
+    EXPECT_EQ(Percent(), c.Volume);
+    EXPECT_EQ(Packet("AT+GETVOL", "127.0.0.2"), "");  // never to another peer
+    TObject::Free(v);
+  }
+}
+
 TEST_F(UdpLink, WithoutARemoteIPNothingActsButTheApplicationSeesEveryPacket) {
   TAppHandlers app;
   app.Install(udp);

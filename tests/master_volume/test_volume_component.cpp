@@ -51,7 +51,10 @@ TEST_F(Component, ValuesAfterConstruction) {
                                         "VolumeTrackBar",
                                         "QxUDPS",
                                         "OnAudioChange",
-                                        "Version"}));
+                                        "Version",
+                                        "UdpAtCmdGetVol",
+                                        "UdpAtEachLine",
+                                        "OnUdpQuery"}));
 }
 
 // A form holding the component, a track bar and a handler, as an application publishes it.

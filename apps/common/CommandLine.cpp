@@ -1,0 +1,171 @@
+#include "CommandLine.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include <qx/net/WinsockErrors.h>
+
+#ifndef QX_VERSION
+#error "QX_VERSION is set by the build from the project's version"
+#endif
+const char* const kQxVersion = QX_VERSION;
+
+TCommandLine& TCommandLine::Flag(const char* name, bool& seen, char shortName) {
+  FOptions.push_back({name, shortName, nullptr, &seen});
+  return *this;
+}
+
+TCommandLine& TCommandLine::Value(const char* name, TTake take, char shortName) {
+  FOptions.push_back({name, shortName, std::move(take), nullptr});
+  return *this;
+}
+
+TCommandLine& TCommandLine::Value(const char* name, String& out, char shortName) {
+  return Value(
+      name,
+      [&out](const String& v) {
+        out = v;
+        return String();
+      },
+      shortName);
+}
+
+TCommandLine& TCommandLine::Value(const char* name, std::optional<String>& out, char shortName) {
+  return Value(
+      name,
+      [&out](const String& v) {
+        out = v;
+        return String();
+      },
+      shortName);
+}
+
+const TCommandLine::TOption* TCommandLine::Find(const String& name) const {
+  for (const TOption& o : FOptions)
+    if (o.Name == name) return &o;
+  return nullptr;
+}
+
+const TCommandLine::TOption* TCommandLine::FindShort(char c) const {
+  for (const TOption& o : FOptions)
+    if (o.Short != 0 && o.Short == c) return &o;
+  return nullptr;
+}
+
+int TCommandLine::Parse(int argc, char** argv) {
+  bool onlyOperands = false;
+  for (int i = 1; i < argc; ++i) {
+    const String arg = argv[i];
+    // A negative number ("-5") is an operand, so that it reaches the check that refuses it.
+    const bool looksLikeOption = arg.size() > 1 && arg[0] == '-' && !std::isdigit(arg[1]);
+    if (onlyOperands || !looksLikeOption) {
+      FOperands.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      onlyOperands = true;
+      continue;
+    }
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(FHelp, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("%s (Qx components) %s\n", FProgram, kQxVersion);
+      return 0;
+    }
+    const TOption* option = nullptr;
+    std::optional<String> inlineValue;
+    String shown = arg;
+    if (arg.rfind("--", 0) == 0) {
+      const size_t eq = arg.find('=');
+      if (eq != String::npos) {
+        inlineValue = arg.substr(eq + 1);
+        shown = arg.substr(0, eq);
+      }
+      option = Find(shown.substr(2));
+    } else if (arg.size() == 2) {
+      option = FindShort(arg[1]);
+    }
+    if (option == nullptr) return UsageError("unknown option '" + shown + "'");
+    if (!option->Take) {
+      if (inlineValue) return UsageError("option '" + shown + "' takes no value");
+      *option->Seen = true;
+      continue;
+    }
+    if (!inlineValue) {
+      if (i + 1 >= argc) return UsageError("option '" + shown + "' needs a value");
+      inlineValue = argv[++i];
+    }
+    if (String error = option->Take(*inlineValue); !error.empty()) return UsageError(error);
+  }
+  return -1;
+}
+
+int TCommandLine::UsageError(const String& message) const {
+  std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", FProgram, message.c_str(),
+               FProgram);
+  return 2;
+}
+
+int TCommandLine::Fail(int status, const String& message) const {
+  std::fprintf(stderr, "%s: %s\n", FProgram, message.c_str());
+  return status;
+}
+
+bool ParsePort(const String& text, int& port) {
+  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != String::npos)
+    return false;
+  port = std::stoi(text);
+  return port <= 65535;
+}
+
+TCommandLine::TTake PortValue(const char* option, std::optional<String>& out) {
+  return [option, &out](const String& v) {
+    int port;
+    if (!ParsePort(v, port)) return String(option) + " needs a port number from 0 to 65535";
+    out = v;
+    return String();
+  };
+}
+
+bool IsDottedIPv4(const String& text) {
+  // inet_pton takes exactly four decimal parts, no leading zeros' octal, no names.
+  in_addr a;
+  return inet_pton(AF_INET, text.c_str(), &a) == 1;
+}
+
+String SocketErrorText(int32_t code) {
+  String text;
+  switch (code) {
+    case WSAHOST_NOT_FOUND:
+      text = gai_strerror(EAI_NONAME);
+      break;
+    case WSATRY_AGAIN:
+      text = gai_strerror(EAI_AGAIN);
+      break;
+    case WSANO_RECOVERY:
+      text = gai_strerror(EAI_FAIL);
+      break;
+    case WSANO_DATA:
+      text = gai_strerror(EAI_NODATA);
+      break;
+    case WSATYPE_NOT_FOUND:
+      text = gai_strerror(EAI_SERVICE);
+      break;
+    default:
+      // The errno the code was made from; from the top, so that of two errno values sharing a
+      // code the more telling one wins (EACCES over EPERM, ENOBUFS over ENOMEM).
+      for (int e = 133; e > 0 && text.empty(); --e)
+        if (ErrnoToWinsock(e) == code) text = std::strerror(e);
+      if (text.empty()) text = WinsockErrorDesc(code);
+  }
+  if (!text.empty() && std::isupper(static_cast<unsigned char>(text[0])) &&
+      !(text.size() > 1 && std::isupper(static_cast<unsigned char>(text[1]))))
+    text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return text;
+}
