@@ -8,9 +8,10 @@ FUZZ_SECONDS ?= 15
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure --no-tests=error
 
-.PHONY: all bootstrap build test test-asan test-tsan test-fuzz fuzz bench soak run install clean
+.PHONY: all bootstrap configure build test test-asan test-tsan test-fuzz fuzz bench soak run install clean
 
 # The main job: the volume remote on 127.0.0.1:2800 (CR LF lines, commands from 127.0.0.1 only).
+# Options for it: make run RUN_ARGS="--port 2801 --json"
 RUN_ARGS ?=
 PREFIX ?= /usr/local
 DESTDIR ?=
@@ -20,8 +21,10 @@ all: build
 bootstrap:
 	@bash scripts/bootstrap
 
-build: bootstrap
+configure: bootstrap
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: configure
 	ninja -C $(BUILD) -j$(JOBS)
 
 # Everything: the normal build's unit and integration tests, then the unit tests again under the
@@ -50,7 +53,9 @@ test-tsan: bootstrap
 	ninja -C $(TSAN_BUILD) -j$(JOBS)
 	cd $(TSAN_BUILD) && ctest $(CTEST_FLAGS) -L unit
 
-run: build
+# Builds only what it runs: the daemon and the libraries it loads.
+run: configure
+	ninja -C $(BUILD) -j$(JOBS) qxvolumed
 	@bash scripts/run-qxvolumed $(BUILD)/bin/qxvolumed $(RUN_ARGS)
 
 # Programs, the two component packages with their headers, and the user service, under PREFIX

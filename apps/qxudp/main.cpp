@@ -196,6 +196,5 @@ int main(int argc, char** argv) {
                                    : "unknown command '" + o.Command + "'");
   WatchStopSignals();  // first, so that every thread started later has the signals blocked
   const int status = o.Command == "listen" ? Listen(o) : Send(o);
-  OutputQueue::Drain(std::chrono::milliseconds(1000));
   return status;
 }

@@ -155,6 +155,5 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     status = Fail(e.what());
   }
-  OutputQueue::Drain(std::chrono::milliseconds(1000));
   return status;
 }

@@ -239,6 +239,5 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     status = Fail(1, e.what());
   }
-  OutputQueue::Drain(std::chrono::milliseconds(1000));
   return status;
 }

@@ -1,0 +1,217 @@
+#!/usr/bin/env python3
+"""qxvolumed where its surroundings misbehave: an output that closes or is never read, form files
+that never end or are too large, a form that binds a taken port, a full disk under --snapshot,
+a sound server that stalls, a stranger's datagrams between the peer's fragments, and a flood
+from rotating source addresses. Every case checks that the peer's commands still apply and that
+the daemon stops promptly. Loopback only; the sound server is the private one of with-pulse.
+  with-pulse qxvolumed_hostile.py QXVOLUMED [CASE...]"""
+import os
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+BIN = sys.argv[1]
+ONLY = sys.argv[2:]
+if not os.environ.get("PULSE_SERVER"):
+    sys.exit("run me under scripts/with-pulse")
+os.environ.pop("DISPLAY", None)
+os.environ.pop("WAYLAND_DISPLAY", None)
+FAILS = []
+
+
+def fail(what):
+    FAILS.append(what)
+    print("FAIL:", what, file=sys.stderr)
+
+
+def free_port():
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def pactl(*args):
+    return subprocess.run(["pactl", *args], capture_output=True, text=True, check=True).stdout
+
+
+def sink_volume():
+    out = pactl("get-sink-volume", "@DEFAULT_SINK@")
+    return int(out.split("/")[1].strip().rstrip("%"))
+
+
+def wait_until(cond, seconds=15.0):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        if cond():
+            return True
+        time.sleep(0.05)
+    return False
+
+
+class Peer:
+    """The configured peer (127.0.0.1): sends commands, asks queries."""
+
+    def __init__(self, port, source="127.0.0.1"):
+        self.port = port
+        self.s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.s.bind((source, 0))
+
+    def send(self, data):
+        self.s.sendto(data if isinstance(data, bytes) else data.encode() + b"\r\n",
+                      ("127.0.0.1", self.port))
+
+    def ask(self, text, timeout=2.0):
+        """The answer to a query, and how long it took (None when none came)."""
+        self.s.settimeout(0)
+        try:
+            while True:
+                self.s.recv(65536)  # answers that came late
+        except (BlockingIOError, socket.timeout):
+            pass
+        start = time.monotonic()
+        self.send(text)
+        self.s.settimeout(timeout)
+        try:
+            reply = self.s.recv(65536)
+        except socket.timeout:
+            return None, None
+        return reply.decode("latin-1").strip(), time.monotonic() - start
+
+    def volume(self):
+        reply, _ = self.ask("AT+GETVOL")
+        # Queries that waited in the same packet are answered together, a line each.
+        last = reply.split()[-1] if reply else ""
+        return int(last[4:]) if last.startswith("VOL=") else None
+
+
+def start(args, stdout=subprocess.DEVNULL, port=None):
+    port = port or free_port()
+    p = subprocess.Popen([BIN, "--port", str(port), "--no-overlay", *args], stdout=stdout,
+                         stderr=subprocess.PIPE)
+    peer = Peer(port)
+    if not wait_until(lambda: p.poll() is not None or peer.volume() is not None):
+        fail(f"{args}: the daemon does not answer")
+    return p, peer
+
+
+def stop(p, what, seconds=2.0):
+    """SIGTERM: the daemon must be gone within `seconds`."""
+    p.send_signal(signal.SIGTERM)
+    try:
+        p.wait(seconds)
+    except subprocess.TimeoutExpired:
+        fail(f"{what}: still running {seconds} s after SIGTERM")
+        p.kill()
+        p.wait()
+
+
+def case_closed_stdout():
+    r, w = os.pipe()
+    p, peer = start(["--json"], stdout=w)
+    os.close(w)
+    os.read(r, 4096)
+    os.close(r)  # like `| head -n 1`
+    for v in (31, 32, 33):
+        peer.send(f"AT+SETVOL={v}")
+    if not wait_until(lambda: sink_volume() == 33):
+        fail("stdout closed: commands still apply")
+    if p.poll() is not None:
+        fail(f"stdout closed: the daemon ended (status {p.returncode})")
+    stop(p, "stdout closed")
+    if b"standard output is closed" not in p.stderr.read():
+        fail("stdout closed: one line on stderr says so")
+
+
+def case_unread_stdout():
+    r, w = os.pipe()  # nobody reads r: the pipe fills after a few hundred events
+    p, peer = start(["--json", "--verbose"], stdout=w)
+    for i in range(10000):
+        peer.send(f"AT+SETVOL={i % 90}")
+        if i % 200 == 199:
+            time.sleep(0.005)  # paced, so that the kernel's buffer keeps every datagram
+    peer.send("AT+SETVOL=77")
+    if not wait_until(lambda: peer.volume() == 77 and sink_volume() == 77):
+        fail("stdout unread: the last of 10,001 commands applies")
+    stop(p, "stdout unread")
+    os.close(w)
+    os.close(r)
+
+
+def case_form_files():
+    with tempfile.TemporaryDirectory() as d:
+        fifo = os.path.join(d, "fifo")
+        os.mkfifo(fifo)
+        big = os.path.join(d, "big.qxf")
+        with open(big, "wb") as f:
+            f.write(b"object VolumeRemote: TForm\n" + b"  Tag = 1\n" * (17 * 1024 * 1024 // 10))
+        for path, message in ((fifo, "not a regular file"), ("/dev/zero", "not a regular file"),
+                              ("/dev/urandom", "not a regular file"), (big, "at most 16 MiB")):
+            start_time = time.monotonic()
+            r = subprocess.run([BIN, "--form", path, "--no-overlay"], capture_output=True,
+                               timeout=10)
+            took = time.monotonic() - start_time
+            err = r.stderr.decode()
+            if r.returncode != 2 or message not in err or took > 1.0:
+                fail(f"--form {path}: exit {r.returncode} in {took:.2f} s, '{err.strip()}'")
+
+
+def case_active_form():
+    """A form that binds its own port (taken) while --port names a free one."""
+    taken = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    taken.bind(("127.0.0.1", 0))
+    form = subprocess.run([BIN, "--print-form"], capture_output=True, text=True).stdout
+    form = form.replace("UDPRxPort = '2800'", f"UDPRxPort = '{taken.getsockname()[1]}'")
+    form = form.replace("  object Udp: TQxUDPS\n", "  object Udp: TQxUDPS\n    UDPActive = True\n")
+    with tempfile.NamedTemporaryFile("w", suffix=".qxf", delete=False) as f:
+        f.write(form)
+    try:
+        p, peer = start(["--form", f.name])
+        peer.send("AT+SETVOL=45")
+        if not wait_until(lambda: sink_volume() == 45):
+            fail("an active form with --port serves on the given port")
+        if p.poll() is not None:
+            fail(f"an active form with --port: exit {p.returncode}")
+        stop(p, "active form")
+    finally:
+        os.unlink(f.name)
+        taken.close()
+
+
+def case_full_snapshot():
+    if os.geteuid() != 0:
+        print("full_snapshot: skipped (mounting a small tmpfs needs root)")
+        return
+    with tempfile.TemporaryDirectory() as d:
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=12k", "tmpfs", d], check=True)
+        try:
+            p, peer = start(["--snapshot", d])
+            for v in (10, 20, 30, 40, 50, 60):
+                peer.send(f"AT+SETVOL={v}")
+            wait_until(lambda: sink_volume() == 60)
+            time.sleep(0.5)
+            stop(p, "full snapshot")
+            names = os.listdir(d)
+            empty = [n for n in names if os.path.getsize(os.path.join(d, n)) == 0]
+            if empty or any(n.startswith(".") for n in names):
+                fail(f"--snapshot on a full disk leaves {names}")
+            if p.stderr.read().count(b"cannot write") != 1:
+                fail("--snapshot on a full disk: the failure is said once")
+        finally:
+            subprocess.run(["umount", d])
+
+
+CASES = {name[5:]: f for name, f in sorted(globals().items()) if name.startswith("case_")}
+for name, f in CASES.items():
+    if ONLY and name not in ONLY:
+        continue
+    t = time.monotonic()
+    f()
+    print(f"{name}: done in {time.monotonic() - t:.1f} s")
+if FAILS:
+    sys.exit(1)
+print("qxvolumed in hostile surroundings: ok")
