@@ -172,7 +172,79 @@ String BindFailureText(const TVolumeRemote& form, int32_t error) {
   return text;
 }
 
-int Run(const TDaemonOptions& o, const String& text, const String& fileName) {
+// The running daemon: its form, and what SIGHUP does to it.
+class TDaemon {
+ public:
+  TDaemon(const TDaemonOptions& o) : O(o), Printer(o.Json) {}
+
+  // Builds a form from its text; returns the error text, empty when `out` holds the new form.
+  String Build(const String& text, const String& fileName, TOwned<TVolumeRemote>& out) {
+    TOwned<TVolumeRemote> form(new TVolumeRemote(nullptr));
+    try {
+      ReadComponentFromText(form.get(), text, fileName);
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+    if (String error = form->FindParts(); !error.empty()) return fileName + ": " + error;
+    out = std::move(form);
+    return "";
+  }
+
+  // Hooks the daemon's handlers to the form, applies the command line and binds.
+  void Serve(TOwned<TVolumeRemote> form) {
+    Form = std::move(form);
+    Form->Printer = &Printer;
+    Form->Verbose = O.Verbose;
+    Form->HookEvents();
+    ApplyOverrides(*Form, O);
+    Form->OnBindFailure = [this](int32_t code, const String&) {
+      BindFailure = BindFailureText(*Form, code);
+    };
+    if (!O.Snapshot.empty()) Form->OnOverlayFrame = Snapshots;
+    Form->Udp->SetUDPActive(true);
+  }
+
+  // SIGHUP: the form file is read again and replaces the running form; one that no longer reads
+  // is reported and the running form goes on.
+  void Reload() {
+    String text = kDefaultForm, error;
+    if (!O.Form.empty() && !ReadFormFile(O.Form, text, error)) {
+      Fail(0, "SIGHUP: " + error + "; the running form is kept");
+      return;
+    }
+    TOwned<TVolumeRemote> form;
+    error = Build(WithoutActivation(text), O.Form.empty() ? "<built-in form>" : O.Form, form);
+    if (!error.empty()) {
+      Fail(0, "SIGHUP: " + error + "; the running form is kept");
+      return;
+    }
+    Form->Udp->SetUDPActive(false);  // its port is the new form's to bind
+    Form->OnOverlayFrame = nullptr;
+    Form.reset();
+    Serve(std::move(form));
+    Fail(0, "SIGHUP: " + (O.Form.empty() ? String("the built-in form") : O.Form) + " read again");
+  }
+
+  // Stops serving; the exit status.
+  int Finish() {
+    if (Form) {
+      Form->Udp->SetUDPActive(false);  // the final status event
+      Application->ProcessMessages();  // and the overlay frame it showed
+      Form->OnOverlayFrame = nullptr;
+    }
+    if (!BindFailure.empty()) return Fail(1, BindFailure);
+    return 0;
+  }
+
+  const TDaemonOptions& O;
+  TEventPrinter Printer;
+  TOwned<TVolumeRemote> Form;
+  String BindFailure;
+  std::function<void()> Snapshots;
+};
+
+int Run(TDaemon& daemon, const String& text, const String& fileName) {
+  const TDaemonOptions& o = daemon.O;
   // No window on the display: the overlay still runs (and its events are printed) on the
   // virtual desktop.
   if (o.NoOverlay || o.Display == "none") UseVirtualDesktop();
@@ -182,39 +254,20 @@ int Run(const TDaemonOptions& o, const String& text, const String& fileName) {
     struct stat st;
     if (stat(o.Snapshot.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
       return Fail(2, "--snapshot " + o.Snapshot + ": not a folder");
+    daemon.Snapshots = SnapshotWriter(o.Snapshot);
   }
 
   String note;
   String error = SetUpAudio(o.Audio, note);
   if (!error.empty()) return Fail(1, error);
-  if (!note.empty()) std::fprintf(stderr, "qxvolumed: %s\n", note.c_str());
+  if (!note.empty()) Fail(0, note);
 
-  TOwned<TVolumeRemote> form(new TVolumeRemote(nullptr));
-  try {
-    ReadComponentFromText(form.get(), text, fileName);
-  } catch (const std::exception& e) {
-    return Fail(2, e.what());
-  }
-  error = form->FindParts();
-  if (!error.empty()) return Fail(2, fileName + ": " + error);
-  TEventPrinter printer(o.Json);
-  form->Printer = &printer;
-  form->Verbose = o.Verbose;
-  form->HookEvents();
-  ApplyOverrides(*form, o);
-  String bindFailure;
-  form->OnBindFailure = [&](int32_t code, const String&) {
-    bindFailure = BindFailureText(*form, code);
-  };
-  if (!o.Snapshot.empty()) form->OnOverlayFrame = SnapshotWriter(o.Snapshot);
-
-  form->Udp->SetUDPActive(true);
-  if (!form->BindFailed) Application->Run();
-  form->Udp->SetUDPActive(false);  // the final status event
-  Application->ProcessMessages();  // and the overlay frame it showed
-  form->OnOverlayFrame = nullptr;
-  if (!bindFailure.empty()) return Fail(1, bindFailure);
-  return 0;
+  TOwned<TVolumeRemote> form;
+  error = daemon.Build(text, fileName, form);
+  if (!error.empty()) return Fail(2, error);
+  daemon.Serve(std::move(form));
+  if (daemon.BindFailure.empty()) Application->Run();
+  return daemon.Finish();
 }
 
 }  // namespace
@@ -232,12 +285,12 @@ int main(int argc, char** argv) {
   }
   text = WithoutActivation(text);
   if (o.PrintForm) return PrintForm(text, fileName, o);
-  WatchStopSignals();  // first, so that every thread started later has the signals blocked
-  int status;
+  TDaemon daemon(o);
+  // First, so that every thread started later has the signals blocked.
+  WatchStopSignals([&daemon] { daemon.Reload(); });
   try {
-    status = Run(o, text, fileName);
+    return Run(daemon, text, fileName);
   } catch (const std::exception& e) {
-    status = Fail(1, e.what());
+    return Fail(1, e.what());
   }
-  return status;
 }

@@ -89,10 +89,10 @@ class Peer:
         return int(last[4:]) if last.startswith("VOL=") else None
 
 
-def start(args, stdout=subprocess.DEVNULL, port=None):
+def start(args, stdout=subprocess.DEVNULL, port=None, stderr=subprocess.PIPE):
     port = port or free_port()
     p = subprocess.Popen([BIN, "--port", str(port), "--no-overlay", *args], stdout=stdout,
-                         stderr=subprocess.PIPE)
+                         stderr=stderr)
     peer = Peer(port)
     if not wait_until(lambda: p.poll() is not None or peer.volume() is not None):
         fail(f"{args}: the daemon does not answer")
@@ -203,6 +203,32 @@ def case_full_snapshot():
                 fail("--snapshot on a full disk: the failure is said once")
         finally:
             subprocess.run(["umount", d])
+
+
+def case_reload():
+    """SIGHUP reads the form again: a good one takes over, a broken one leaves the old running."""
+    form = subprocess.run([BIN, "--print-form"], capture_output=True, text=True).stdout
+    with tempfile.NamedTemporaryFile("w", suffix=".qxf", delete=False) as f:
+        f.write(form)
+    err = tempfile.TemporaryFile()
+    try:
+        p, peer = start(["--form", f.name], stderr=err)
+        stranger = Peer(peer.port, "127.0.0.7")
+        for text, obeys, said in (
+                (form.replace("UdpRemoteIP = '127.0.0.1'", "UdpRemoteIP = '127.0.0.7'"), stranger,
+                 b"read again"),
+                ("object VolumeRemote: TForm\n  object Udp: TQxUDPS\n", stranger, b"is kept")):
+            with open(f.name, "w") as g:
+                g.write(text)
+            p.send_signal(signal.SIGHUP)
+            if not wait_until(lambda: (err.seek(0), said in err.read())[1], 5):
+                fail(f"SIGHUP: stderr says '{said.decode()}'")
+            v = 20 + len(said)
+            if not wait_until(lambda: (obeys.send(f"AT+SETVOL={v}"), sink_volume() == v)[1], 5):
+                fail(f"SIGHUP ({said.decode()}): the peer of the form in force is obeyed")
+        stop(p, "reload")
+    finally:
+        os.unlink(f.name)
 
 
 CASES = {name[5:]: f for name, f in sorted(globals().items()) if name.startswith("case_")}
