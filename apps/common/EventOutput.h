@@ -3,6 +3,8 @@
 // that a slow or vanished reader never holds the program up.
 #pragma once
 
+#include <deque>
+
 #include <qx/framework/core/System.h>
 
 // Text for a terminal: printable as is, control bytes, quotes and backslashes escaped.
@@ -23,15 +25,29 @@ class TEventPrinter {
   // kind: "packet" or "reply".
   void Packet(const char* kind, const String& text, const String& hex, const String& peer,
               const String& port);
-  // An audio state equal to the one printed last is not printed again: the component reports
-  // its own changes twice (when made, and when the system confirms them).
+  // One line per change. The component reports its own changes twice, once when made and once
+  // when the system confirms them, and after a burst of changes the confirmations replay the
+  // burst: a state equal to the one printed last is dropped, and one equal to a state printed
+  // in the last moments is held back until the reports settle. The last line printed is always
+  // the latest state.
   void Audio(int32_t volume, bool mute);
   // Packets ignored from one sender (strangers, non-commands), summed up over `seconds`.
   void Ignored(const String& peer, size_t packets, size_t bytes, double seconds);
 
  private:
+  struct TAudioState {
+    int32_t Volume;
+    bool Mute;
+    int64_t At;  // when printed, steady clock milliseconds
+    bool operator==(const TAudioState& o) const { return Volume == o.Volume && Mute == o.Mute; }
+  };
+  void PrintAudio(const TAudioState& state);
+
   bool FJson;
-  bool FAudioPrinted = false;
-  int32_t FLastVolume = 0;
-  bool FLastMute = false;
+  std::deque<TAudioState> FPrinted;  // the last few states printed, newest last
+  TAudioState FLatest{};
+  int64_t FHoldTimer = 0;
+
+ public:
+  ~TEventPrinter();
 };
