@@ -24,24 +24,33 @@ TCommandLine& TCommandLine::Value(const char* name, TTake take, char shortName) 
   return *this;
 }
 
+namespace {
+
+template <class T>
+TCommandLine::TTake Store(T& out) {
+  return [&out](const String& v) {
+    out = v;
+    return String();
+  };
+}
+
+}  // namespace
+
 TCommandLine& TCommandLine::Value(const char* name, String& out, char shortName) {
-  return Value(
-      name,
-      [&out](const String& v) {
-        out = v;
-        return String();
-      },
-      shortName);
+  return Value(name, Store(out), shortName);
 }
 
 TCommandLine& TCommandLine::Value(const char* name, std::optional<String>& out, char shortName) {
-  return Value(
-      name,
-      [&out](const String& v) {
-        out = v;
-        return String();
-      },
-      shortName);
+  return Value(name, Store(out), shortName);
+}
+
+TCommandLine& TCommandLine::DisplayOptions(String& display, String& output) {
+  return Value("display",
+               [&display](const String& v) {
+                 display = v;
+                 return OneOf("--display", v, {"auto", "wayland", "x11", "none"});
+               })
+      .Value("output", output);
 }
 
 const TCommandLine::TOption* TCommandLine::Find(const String& name) const {
@@ -139,31 +148,29 @@ bool IsDottedIPv4(const String& text) {
   return inet_pton(AF_INET, text.c_str(), &a) == 1;
 }
 
-String SocketErrorText(int32_t code) {
-  String text;
-  switch (code) {
-    case WSAHOST_NOT_FOUND:
-      text = gai_strerror(EAI_NONAME);
-      break;
-    case WSATRY_AGAIN:
-      text = gai_strerror(EAI_AGAIN);
-      break;
-    case WSANO_RECOVERY:
-      text = gai_strerror(EAI_FAIL);
-      break;
-    case WSANO_DATA:
-      text = gai_strerror(EAI_NODATA);
-      break;
-    case WSATYPE_NOT_FOUND:
-      text = gai_strerror(EAI_SERVICE);
-      break;
-    default:
-      // The errno the code was made from; from the top, so that of two errno values sharing a
-      // code the more telling one wins (EACCES over EPERM, ENOBUFS over ENOMEM).
-      for (int e = 133; e > 0 && text.empty(); --e)
-        if (ErrnoToWinsock(e) == code) text = std::strerror(e);
-      if (text.empty()) text = WinsockErrorDesc(code);
+String OneOf(const String& option, const String& value, std::initializer_list<const char*> names) {
+  String list;
+  for (const char* n : names) {
+    if (value == n) return "";
+    list += (list.empty() ? "" : ", ") + String(n);
   }
+  return option + " needs one of: " + list;
+}
+
+String SocketErrorText(int32_t code) {
+  // Name look-ups fail in getaddrinfo's words.
+  static const std::pair<int32_t, int> kLookups[] = {
+      {WSAHOST_NOT_FOUND, EAI_NONAME}, {WSATRY_AGAIN, EAI_AGAIN},        {WSANO_RECOVERY, EAI_FAIL},
+      {WSANO_DATA, EAI_NODATA},        {WSATYPE_NOT_FOUND, EAI_SERVICE},
+  };
+  String text;
+  for (const auto& [wsa, gai] : kLookups)
+    if (code == wsa) text = gai_strerror(gai);
+  // Otherwise the errno the code was made from; from the top, so that of two errno values
+  // sharing a code the more telling one wins (EACCES over EPERM, ENOBUFS over ENOMEM).
+  for (int e = 133; e > 0 && text.empty(); --e)
+    if (ErrnoToWinsock(e) == code) text = std::strerror(e);
+  if (text.empty()) text = WinsockErrorDesc(code);
   if (!text.empty() && std::isupper(static_cast<unsigned char>(text[0])) &&
       !(text.size() > 1 && std::isupper(static_cast<unsigned char>(text[1]))))
     text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <vector>
 
@@ -26,6 +27,9 @@ class TCommandLine {
   TCommandLine& Value(const char* name, TTake take, char shortName = 0);
   TCommandLine& Value(const char* name, String& out, char shortName = 0);
   TCommandLine& Value(const char* name, std::optional<String>& out, char shortName = 0);
+  // --display auto|wayland|x11|none and --output NAME (a Wayland output), as every program that
+  // shows the overlay takes them.
+  TCommandLine& DisplayOptions(String& display, String& output);
 
   // Reads argv. Returns -1 when the program goes on, otherwise the exit status once --help or
   // --version (0) or the error (2) is printed.
@@ -58,6 +62,9 @@ class TCommandLine {
 bool ParsePort(const String& text, int& port);
 // The usual check of a --port value; the error text names the option.
 TCommandLine::TTake PortValue(const char* option, std::optional<String>& out);
+// The error text for a value that is none of `names` ("--audio needs one of: auto, pulse, alsa"),
+// empty when it is one of them.
+String OneOf(const String& option, const String& value, std::initializer_list<const char*> names);
 // Dotted IPv4, four decimal numbers 0..255 ("192.168.1.20"), no names.
 bool IsDottedIPv4(const String& text);
 

@@ -80,13 +80,7 @@ int ParseOverlayOptions(int argc, char** argv, TOverlayOptions& out) {
                out.Png = v;
                return check(!v.empty(), "--png needs a file name");
              })
-      .Value("display",
-             [&](const String& v) {
-               out.Display = v;
-               return check(v == "auto" || v == "wayland" || v == "x11" || v == "none",
-                            "--display needs auto, wayland, x11 or none");
-             })
-      .Value("output", out.Output);
+      .DisplayOptions(out.Display, out.Output);
   if (int status = cl.Parse(argc, argv); status >= 0) return status;
   if (!cl.Operands().empty())
     return cl.UsageError("unexpected argument '" + cl.Operands()[0] + "'");

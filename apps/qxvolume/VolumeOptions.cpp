@@ -42,18 +42,9 @@ int ParseVolumeOptions(int argc, char** argv, TVolumeOptions& out) {
       .Value("audio",
              [&](const String& v) {
                out.Audio = v;
-               return v == "auto" || v == "pulse" || v == "alsa"
-                          ? String()
-                          : String("--audio needs auto, pulse or alsa");
+               return OneOf("--audio", v, {"auto", "pulse", "alsa"});
              })
-      .Value("display",
-             [&](const String& v) {
-               out.Display = v;
-               return v == "auto" || v == "wayland" || v == "x11" || v == "none"
-                          ? String()
-                          : String("--display needs auto, wayland, x11 or none");
-             })
-      .Value("output", out.Output)
+      .DisplayOptions(out.Display, out.Output)
       .Value("snapshot", [&](const String& v) {
         out.Snapshot = v;
         return v.empty() ? String("--snapshot needs a folder") : String();

@@ -34,14 +34,6 @@ const char* const kUsage =
     "Stops on Ctrl-C or SIGTERM; SIGHUP reads the form again. Exit status: 0 after a stop, 1 when\n"
     "the port cannot be bound or no display is there, 2 for a bad command line or form.\n";
 
-String Choice(const String& option, const String& v, std::initializer_list<const char*> names) {
-  for (const char* n : names)
-    if (v == n) return "";
-  String list;
-  for (const char* n : names) list += (list.empty() ? "" : ", ") + String(n);
-  return option + " needs one of: " + list;
-}
-
 }  // namespace
 
 int ParseDaemonOptions(int argc, char** argv, TDaemonOptions& o) {
@@ -79,14 +71,9 @@ int ParseDaemonOptions(int argc, char** argv, TDaemonOptions& o) {
                o.Audio = v == "pulse"  ? TAudioChoice::Pulse
                          : v == "alsa" ? TAudioChoice::Alsa
                                        : TAudioChoice::Auto;
-               return Choice("--audio", v, {"auto", "pulse", "alsa"});
+               return OneOf("--audio", v, {"auto", "pulse", "alsa"});
              })
-      .Value("display",
-             [&](const String& v) {
-               o.Display = v;
-               return Choice("--display", v, {"auto", "wayland", "x11", "none"});
-             })
-      .Value("output", o.Output)
+      .DisplayOptions(o.Display, o.Output)
       .Value("form",
              [&](const String& v) {
                o.Form = v;
