@@ -68,10 +68,15 @@ bench: build
 	@for b in $(BUILD)/bin/bench_*; do echo "== $$b"; \
 	  case $$b in *audio*|*mixer*) scripts/with-pulse $$b || exit 1;; *) $$b || exit 1;; esac; done
 
-# Long checks of the receive path (a minute or two): memory under a million datagrams per mode,
-# hostile senders against a second sender's latency, and a prompt SIGINT to qxudp under a flood.
+# Long checks (a few minutes): memory under a million datagrams per mode, hostile senders against
+# a second sender's latency, a prompt SIGINT to qxudp under a flood, and the daemon with its
+# output closed or unread and its sound server stalled.
+SOAK_DAEMON_CASES ?= closed_stdout unread_stdout stalled_server
 soak: build
 	@for b in $(BUILD)/bin/soak_*; do echo "== $$b"; $$b || exit 1; done
+	@echo "== qxvolumed: $(SOAK_DAEMON_CASES)"
+	@scripts/with-pulse python3 tests/integration/qxvolumed_hostile.py $(BUILD)/bin/qxvolumed \
+	  $(SOAK_DAEMON_CASES)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
