@@ -232,6 +232,9 @@ def case_reload():
 
 
 CASES = {name[5:]: f for name, f in sorted(globals().items()) if name.startswith("case_")}
+for name in ONLY:
+    if name not in CASES:
+        sys.exit(f"no case '{name}'; the cases: {' '.join(CASES)}")
 for name, f in CASES.items():
     if ONLY and name not in ONLY:
         continue
