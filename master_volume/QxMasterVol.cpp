@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include <qx/framework/app/Application.h>
@@ -46,6 +47,13 @@ HRESULT TMyEndpointVolumeCallback::OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA pNot
 void TQxMasterVol::WndProc(TMessage& Message) {
   if (Message.Msg == WM_QXVOLUME_NOTIFY) {
     FVolume = static_cast<int32_t>(Message.WParam);
+    ShowFrmVolume();
+    return;
+  }
+  // The mixer's message carries no level: the read answers from the mixer's known state.
+  if (Message.Msg == MM_MIXM_CONTROL_CHANGE && FMixerWatch != nullptr &&
+      Message.WParam == reinterpret_cast<WPARAM>(FMixerWatch)) {
+    FVolume = GetActualVolume();
     ShowFrmVolume();
     return;
   }
@@ -111,6 +119,7 @@ TQxMasterVol::TQxMasterVol(TComponent* AOwner) : TComponent(AOwner) {
 TQxMasterVol::~TQxMasterVol() = default;
 
 void TQxMasterVol::BeforeDestruction() {
+  if (FMixerWatch != nullptr) mixerClose(std::exchange(FMixerWatch, nullptr));
   DeallocateHWnd(FWindow);
   auto& live = LiveWindows();
   live.erase(std::remove(live.begin(), live.end(), FWindow), live.end());
@@ -178,9 +187,18 @@ bool TQxMasterVol::OpenEndpoint() {
   return true;
 }
 
+void TQxMasterVol::WatchMixer() {
+  if (mixerOpen(&FMixerWatch, 0, reinterpret_cast<DWORD_PTR>(FWindow), 0, CALLBACK_WINDOW) !=
+      MMSYSERR_NOERROR)
+    FMixerWatch = nullptr;
+}
+
 int32_t TQxMasterVol::GetActualVolume() {
   const int32_t fallback = ClampPercent(FVolume);
   if (LegacyPath()) {
+    // As the endpoint is opened and registered on its first read, so the mixer is watched; a
+    // mixer that was not there is looked for again on the next read.
+    if (FMixerWatch == nullptr) WatchMixer();
     uint16_t value = 0;
     if (!GetWinXPMasterVolume(value)) return fallback;
     return static_cast<int32_t>(Round(static_cast<int32_t>(value) * 100 / 65535.0));

@@ -12,6 +12,7 @@
 #include <qx/framework/core/ComObj.h>
 #include <qx/framework/ui/ComCtrls.h>
 #include <qx/platform/audio/mmdevapi.h>
+#include <qx/platform/mixer/mmsystem.h>
 #include <qx/udp_link/QxUDPS.h>
 
 class TQxMasterVol;
@@ -127,6 +128,8 @@ class TQxMasterVol : public TComponent {
 
  private:
   bool OpenEndpoint();
+  // Opens FMixerWatch; the legacy path's counterpart of the endpoint's change registration.
+  void WatchMixer();
   bool LegacyPath() const;
   // One step of VolumeUp (+1) or VolumeDown (-1).
   void Step(int direction);
@@ -168,4 +171,7 @@ class TQxMasterVol : public TComponent {
   String FVersion;
 
   bool FMovingTrackBar = false;
+  // On the legacy path, a mixer handle whose change messages (MM_MIXM_CONTROL_CHANGE) come to
+  // the hidden window, as the endpoint's notifications do.
+  HMIXER FMixerWatch = nullptr;
 };
