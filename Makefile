@@ -64,7 +64,8 @@ bench: build
 	  case $$b in *audio*|*mixer*) scripts/with-pulse $$b || exit 1;; *) $$b || exit 1;; esac; done
 
 # Long checks of the receive path (a minute or two): memory under a million datagrams per mode,
-# hostile senders against a second sender's latency, and a prompt SIGINT to qxudp under a flood.
+# hostile senders against a second sender's latency, and a prompt SIGINT to qxudp under a flood;
+# and a private sound server stopped and resumed again and again under the volume back ends.
 soak: build
 	@for b in $(BUILD)/bin/soak_*; do echo "== $$b"; $$b || exit 1; done
 
