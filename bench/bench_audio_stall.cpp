@@ -3,11 +3,8 @@
 // beside the same measure with the server running, in the same run: every 20 ms a SetVolume, a
 // read and a turn of the message loop, timed as one block. Then the level the server ends at
 // against the last one asked for. Outside scripts/with-pulse it runs itself under it.
-#include <signal.h>
 
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <string>
 #include <thread>
 
@@ -15,6 +12,7 @@
 #include <qx/framework/ui/Desktop.h>
 #include <qx/master_volume/QxMasterVol.h>
 #include <qx/platform/mixer/SysVersion.h>
+#include "bench/PrivateServerControl.h"
 #include "bench/PulseBaseline.h"
 
 namespace {
@@ -51,29 +49,12 @@ TRun Drive(TBenchVolume* v, std::chrono::milliseconds length, int first) {
   return r;
 }
 
-bool Signal(int sig) {
-  std::ifstream pidFile(std::getenv("QX_PULSE_PIDFILE"));
-  pid_t pid = 0;
-  return (pidFile >> pid) && pid > 0 && kill(pid, sig) == 0;
-}
-
-// The default sink's volume in percent (front-left), as pactl reports it.
-int ServerPercent() {
-  FILE* p = popen("pactl get-sink-volume @DEFAULT_SINK@ 2>/dev/null", "r");
-  if (p == nullptr) return -1;
-  char line[512] = {};
-  const bool read = fgets(line, sizeof line, p) != nullptr;
-  pclose(p);
-  const char* slash = read ? std::strchr(line, '/') : nullptr;
-  return slash != nullptr ? std::atoi(slash + 1) : -1;
-}
-
 int EndLevel(int asked) {
   const auto deadline = Clock::now() + 10s;
-  int now = ServerPercent();
+  int now = static_cast<int>(DefaultSinkVolume(true));
   while (now != asked && Clock::now() < deadline) {
     std::this_thread::sleep_for(20ms);
-    now = ServerPercent();
+    now = static_cast<int>(DefaultSinkVolume(true));
   }
   return now;
 }
@@ -96,12 +77,12 @@ int main(int argc, char** argv) {
     TOwned<TBenchVolume> v(new TBenchVolume(nullptr));
     v->setFShowScreenVol(false);
     const TRun running = Drive(v.get(), stall, 10);
-    if (!Signal(SIGSTOP)) {
+    if (!SignalPrivateServer(SIGSTOP)) {
       std::fprintf(stderr, "bench_audio_stall: cannot stop the private sound server\n");
       return 1;
     }
     const TRun stopped = Drive(v.get(), stall, 50);
-    Signal(SIGCONT);
+    SignalPrivateServer(SIGCONT);
     const int ended = EndLevel(stopped.LastAsked);
     std::printf("%s\n", path.Name);
     std::printf("  server running (baseline)   median %8.1f   p99 %8.1f   longest %8.1f\n",

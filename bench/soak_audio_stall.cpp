@@ -3,20 +3,18 @@
 // seconds, the endpoint and the ALSA mixer in turn written every 20 ms meanwhile. No call may
 // hold its caller 100 ms, and after each stall the sink must end at the last value asked for.
 //   soak_audio_stall [CYCLES]   (default 12, about a minute)
-#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <qx/platform/mixer/mmsystem.h>
+#include "bench/PrivateServerControl.h"
 #include "tests/platform/mixer_caller.h"
 #include "tests/platform/test_audio_endpoint.h"
 
@@ -24,24 +22,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-bool Signal(int sig) {
-  std::ifstream pidFile(std::getenv("QX_PULSE_PIDFILE"));
-  pid_t pid = 0;
-  return (pidFile >> pid) && pid > 0 && kill(pid, sig) == 0;
-}
-
-// The default sink's first channel, raw (0..65536): "Volume: front-left: 30000 /  46% / ...".
-long SinkRaw() {
-  FILE* p = popen("pactl get-sink-volume @DEFAULT_SINK@ 2>/dev/null", "r");
-  if (p == nullptr) return -1;
-  char line[512] = {};
-  const bool read = fgets(line, sizeof line, p) != nullptr;
-  pclose(p);
-  const char* colon = read ? std::strchr(line, ':') : nullptr;
-  if (colon != nullptr) colon = std::strchr(colon + 1, ':');
-  return colon != nullptr ? std::atol(colon + 1) : -1;
-}
 
 }  // namespace
 
@@ -65,7 +45,7 @@ int main(int argc, char** argv) {
     const bool mixer = cycle % 2 == 0;
     const auto stall = std::chrono::milliseconds(100 + random() % 4900);
     long want = -1;  // the raw sink value the last write means
-    if (!Signal(SIGSTOP)) return 1;
+    if (!SignalPrivateServer(SIGSTOP)) return 1;
     for (const auto end = Clock::now() + stall; Clock::now() < end;) {
       const DWORD value = random() % 65536;
       const auto t0 = Clock::now();
@@ -80,12 +60,12 @@ int main(int argc, char** argv) {
       longest = std::max(longest, Clock::now() - t0);
       std::this_thread::sleep_for(20ms);
     }
-    Signal(SIGCONT);
+    SignalPrivateServer(SIGCONT);
     const auto deadline = Clock::now() + 10s;
-    long now = SinkRaw();
+    long now = DefaultSinkVolume(false);
     while (std::labs(now - want) > 1 && Clock::now() < deadline) {
       std::this_thread::sleep_for(20ms);
-      now = SinkRaw();
+      now = DefaultSinkVolume(false);
     }
     const bool ended = std::labs(now - want) <= 1;
     if (!ended) ++failures;
