@@ -240,7 +240,7 @@ void TQxMasterVol::VolumeDown() {
 }
 
 void TQxMasterVol::Step(int direction) {
-  if (LowerCase(GetWindowsVersion()) == "windows xp") {
+  if (LegacyPath()) {
     // One percent, kept within 0..100; applied and shown even at either end.
     if (direction > 0 ? FVolume < 100 : FVolume > 0) FVolume += direction;
     SetVolume(FVolume);
@@ -263,10 +263,7 @@ void TQxMasterVol::Step(int direction) {
 void TQxMasterVol::Mute(bool mt) {
   if (!FEndPointVolume) return;
   FEndPointVolume->SetMute(mt ? 1 : 0, nullptr);
-  if (frmVolume != nullptr && FShowScreenVol) {
-    FMute = mt;
-    if (frmVolume->pnlVol != nullptr) frmVolume->pnlVol->Invalidate();
-  }
+  // The overlay step shows the new state (and repaints) from what the endpoint now holds.
   ShowFrmVolume();
 }
 
@@ -330,22 +327,11 @@ void TQxMasterVol::MyOnVolumeTrackBar(TObject*) {
 void TQxMasterVol::ShowFrmVolume() {
   TfrmVolume* form = frmVolume;
   if (!FShowScreenVol || form == nullptr) return;
-  form->VolAlign = FScreenVolAlign;
-  form->SetAlphaBlend(false);
-  form->SetAlphaBlendValue(255);
-  form->Timer2->SetEnabled(false);
-  form->Timer1->SetEnabled(false);
-  form->Timer1->SetEnabled(true);
-  Fvol.store(FVolume);
-  FMute = GetMute();
-  if (!form->Visible()) form->Show();
+  const bool mute = GetMute();
   // An owner that is not a form has no focus to get back.
-  if (auto* owner = dynamic_cast<TCustomForm*>(FParent); owner != nullptr && owner->Visible())
-    owner->SetFocus();
-  form->SetTopMost(form->Handle(), true, false);
-  if (form->pnlVol != nullptr) form->pnlVol->Invalidate();
+  form->ShowLevel(FVolume, mute, FScreenVolAlign, dynamic_cast<TCustomForm*>(FParent));
   if (FVolumeTrackBar != nullptr) MoveTrackBar(FVolume);
-  DoOnMyAudioChangeNotify(this, FVolume, FMute);
+  DoOnMyAudioChangeNotify(this, FVolume, mute);
 }
 
 void TQxMasterVol::DoOnMyAudioChangeNotify(TObject*, int32_t MasterVolume, bool Mute) {
