@@ -1,6 +1,7 @@
 #include <qx/platform/audio/PulseEndpoint.h>
 
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -31,6 +32,16 @@ bool SameVolume(const pa_cvolume& a, const pa_cvolume& b) {
     if (a.values[i] != b.values[i]) return false;
   return true;
 }
+
+}  // namespace
+
+// Whether going from one known state to the next is news: another device, level or mute.
+bool TPulseEndpoint::Differs(const TSinkState& a, const TSinkState& b) {
+  return a.Name != b.Name || a.Index != b.Index || !SameVolume(a.Volume, b.Volume) ||
+         a.Mute != b.Mute;
+}
+
+namespace {
 
 std::mutex gOpenLock;
 std::shared_ptr<TPulseEndpoint> gShared;
@@ -229,40 +240,32 @@ void TPulseEndpoint::OnSinkInfo(pa_context* c, const pa_sink_info* info, int eol
   }
   if (self->FDefaultName != info->name) return;  // an answer about a sink no longer the default
 
-  const TSinkState state{true, info->index, info->name, info->volume, info->mute != 0};
-  bool keepOwnWrite;
+  bool notify;
+  TSinkState next;
   {
     std::lock_guard lock(self->FLock);
     TSinkState& s = self->FSink;
-    // A write still waiting or on its way wins over an answer sent before the server had it.
-    keepOwnWrite = self->WritesPending() && s.Known && s.Index == info->index;
-    s.Known = true;
-    s.Index = info->index;
-    s.Name = info->name;
+    // A write still waiting or on its way wins over an answer sent before the server had it:
+    // such an answer is a step on the way to what was asked for, not news; the answer after
+    // the last write says where the server really ended.
+    const bool keepOwnWrite = self->WritesPending() && s.Known && s.Index == info->index;
+    next = s;
+    next.Known = true;
+    next.Index = info->index;
+    next.Name = info->name;
     if (!keepOwnWrite) {
-      s.Volume = info->volume;
-      s.Mute = info->mute != 0;
+      next.Volume = info->volume;
+      next.Mute = info->mute != 0;
     }
+    notify = self->FEverKnown && Differs(s, next);
+    self->FEverKnown = true;
+    s = next;
   }
   self->MarkStarted();
-  // Such an answer is a step on the way to what was asked for, not news; the answer after the
-  // last write says where the server really ended.
-  if (!keepOwnWrite) self->Report(state);
+  if (notify) self->Notify(next);
 }
 
-void TPulseEndpoint::Report(const TSinkState& state) {
-  {
-    std::lock_guard lock(FLock);
-    TSinkState& r = FReported;
-    const bool sameDevice = FEverReported && r.Name == state.Name && r.Index == state.Index;
-    const bool notify = FEverReported && (!sameDevice || !SameVolume(r.Volume, state.Volume) ||
-                                          r.Mute != state.Mute);
-    r = state;
-    r.Known = true;
-    const bool first = !FEverReported;
-    FEverReported = true;
-    if (first || !notify) return;
-  }
+void TPulseEndpoint::Notify(const TSinkState& state) {
   std::vector<float> channels(state.Volume.channels);
   for (unsigned i = 0; i < state.Volume.channels; ++i)
     channels[i] = TEndpointBackend::ClampLevel(static_cast<float>(state.Volume.values[i]) /
@@ -300,12 +303,14 @@ void TPulseEndpoint::OnReportDue(pa_mainloop_api* api, pa_defer_event* e, void* 
   auto* self = static_cast<TPulseEndpoint*>(selfPtr);
   TSinkState state;
   uint64_t asked;
+  bool notify;
   {
     std::lock_guard lock(self->FLock);
-    state = self->FToReport;
+    notify = std::exchange(self->FNotifyDue, false);
+    state = self->FSink;
     asked = self->FReportsAsked;
   }
-  self->Report(state);
+  if (notify) self->Notify(state);
   {
     std::lock_guard lock(self->FLock);
     self->FReportsDone = asked;
@@ -375,6 +380,7 @@ HRESULT TPulseEndpoint::Write(bool isMute, const std::function<void(TSinkState&)
   const bool inLoop = pa_threaded_mainloop_in_thread(FLoop) != 0;
   if (!inLoop) pa_threaded_mainloop_lock(FLoop);
   TSinkState wanted;
+  bool changed;
   uint64_t ticket = 0;
   {
     std::lock_guard lock(FLock);
@@ -382,17 +388,19 @@ HRESULT TPulseEndpoint::Write(bool isMute, const std::function<void(TSinkState&)
       if (!inLoop) pa_threaded_mainloop_unlock(FLoop);
       return hr;
     }
+    const TSinkState before = FSink;
     change(FSink);
     wanted = FSink;
+    changed = Differs(before, wanted);
     (isMute ? FMuteWrite : FLevelWrite).Waiting = true;
     if (!inLoop) {
-      FToReport = wanted;
+      FNotifyDue = FNotifyDue || changed;
       ticket = ++FReportsAsked;
     }
   }
   Send(isMute);
   if (inLoop) {
-    Report(wanted);
+    if (changed) Notify(wanted);
     return S_OK;
   }
   pa_threaded_mainloop_get_api(FLoop)->defer_enable(FReportDue, 1);

@@ -88,9 +88,9 @@ class TPulseEndpoint : public TEndpointBackend {
   static void OnReportDue(pa_mainloop_api* api, pa_defer_event* e, void* self);
   void ScheduleRetry();
   void MarkStarted();
-  // Records the server's state of the default sink; notifies when it differs from the last
-  // report (never for the first).
-  void Report(const TSinkState& state);
+  static bool Differs(const TSinkState& a, const TSinkState& b);
+  // Tells the registered callbacks of a new known state (main loop's thread, no lock).
+  void Notify(const TSinkState& state);
 
   pa_threaded_mainloop* FLoop = nullptr;
   pa_context* FContext = nullptr;        // guarded by the main loop's lock
@@ -104,17 +104,19 @@ class TPulseEndpoint : public TEndpointBackend {
   std::condition_variable FStartedCv;
   bool FStarted = false;  // first state known, or the first connection failed
   bool FConnected = false;
-  TSinkState FSink;      // what reads answer from
-  TSinkState FReported;  // what the last notification (or the opening) said
-  bool FEverReported = false;
+  // The one known state: what reads answer from and what notifications tell of, each change of
+  // it but the first being one notification. Known drops while there is no default sink; the
+  // rest stays, so that a sink found again as it was is no news.
+  TSinkState FSink;
+  bool FEverKnown = false;
   // While a write is waiting or on its way, the server's reports are older than the known state:
   // they neither overwrite FSink's volume and mute nor notify.
   TWriteSlot FLevelWrite;
   TWriteSlot FMuteWrite;
   std::condition_variable FDrainedCv;
-  // A write's notification, handed to the main loop's thread: the state, and the count of
-  // hand-offs asked for and delivered.
-  TSinkState FToReport;
+  // A write's notification, handed to the main loop's thread: whether one is due, and the count
+  // of hand-offs asked for and delivered.
+  bool FNotifyDue = false;
   uint64_t FReportsAsked = 0;
   uint64_t FReportsDone = 0;
   std::condition_variable FReportedCv;
