@@ -67,11 +67,20 @@ class TPulseBaseline {
     return !FSink.empty() && FChannels > 0;
   }
 
+  // The sink change events seen so far; and waiting for one more than count, false after the
+  // deadline. With these the server's own word ends a round of a client that does not wait.
+  uint64_t Events() {
+    std::lock_guard lock(FLock);
+    return FEvents;
+  }
+  bool EventAfter(uint64_t count) {
+    std::unique_lock wait(FLock);
+    return FChanged.wait_for(wait, kDeadline, [&] { return FEvents > count; });
+  }
+
   // Sets the percent and waits for the change event it causes; false after the deadline.
   bool SetAndWait(int percent) {
-    std::unique_lock wait(FLock);
-    const uint64_t before = FEvents;
-    wait.unlock();
+    const uint64_t before = Events();
     {
       Locked lock(FLoop);
       pa_cvolume v;
@@ -79,8 +88,7 @@ class TPulseBaseline {
       pa_operation_unref(
           pa_context_set_sink_volume_by_name(FContext, FSink.c_str(), &v, nullptr, nullptr));
     }
-    wait.lock();
-    return FChanged.wait_for(wait, kDeadline, [&] { return FEvents > before; });
+    return EventAfter(before);
   }
 
  private:
