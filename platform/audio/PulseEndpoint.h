@@ -4,8 +4,8 @@
 // One connection serves the whole process; it is opened by the first CoCreateInstance that finds
 // a server and kept for the life of the process. Times:
 //   - opening waits at most ConnectTimeout for the server and the default sink; never autospawns;
-//   - a write never waits for the server: it changes the known state at once, notifies it (on the
-//     notification thread, before the write returns) and goes out when the server has taken the
+//   - a write never waits for the server: it changes the known state at once, notifies the change
+//     (on the notification thread, before the write returns) and goes out when the server took the
 //     one before it. One write of each kind (level, mute) is on its way at a time; a newer one
 //     asked for meanwhile replaces the one waiting, so a stalled server gets, once it runs again,
 //     the last value asked for;
@@ -16,8 +16,8 @@
 //     connection is tried every RetryInterval until one succeeds; notifications then go on.
 // Locks: the main loop's lock guards the libpulse objects, FLock the known state; the main loop's
 // lock is always taken first. Callbacks run with the main loop's lock held, FLock free: they may
-// read and write the endpoint (a write from there does not wait for its answer), but must not
-// wait on a thread that is unregistering them.
+// read and write the endpoint (a write from there notifies on the spot), but must not wait on a
+// thread that is unregistering them.
 #pragma once
 
 #include <chrono>
