@@ -69,14 +69,17 @@ bench: build
 	  case $$b in *audio*|*mixer*) scripts/with-pulse $$b || exit 1;; *) $$b || exit 1;; esac; done
 
 # Long checks (a few minutes): memory under a million datagrams per mode, hostile senders against
-# a second sender's latency, a prompt SIGINT to qxudp under a flood, and the daemon with its
-# output closed or unread and its sound server stalled.
-SOAK_DAEMON_CASES ?= closed_stdout unread_stdout stalled_server
+# a second sender's latency, a prompt SIGINT to qxudp under a flood; a private sound server
+# stopped and resumed again and again under the volume back ends; and the daemon with its output
+# closed or unread and its sound server stalled.
+SOAK_DAEMON_CASES ?= closed_stdout unread_stdout
 soak: build
 	@for b in $(BUILD)/bin/soak_*; do echo "== $$b"; $$b || exit 1; done
 	@echo "== qxvolumed: $(SOAK_DAEMON_CASES)"
 	@scripts/with-pulse python3 tests/integration/qxvolumed_hostile.py $(BUILD)/bin/qxvolumed \
 	  $(SOAK_DAEMON_CASES)
+	@echo "== qxvolumed: its sound server stopped, on both paths"
+	@scripts/with-pulse bash tests/integration/qxvolumed_stall.sh $(BUILD)/bin/qxvolumed
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

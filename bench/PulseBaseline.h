@@ -25,12 +25,12 @@ struct TStats {
   double P99;
 };
 
-TStats Summarise(std::vector<double> us) {
+inline TStats Summarise(std::vector<double> us) {
   std::sort(us.begin(), us.end());
   return {us[us.size() / 2], us[std::min(us.size() - 1, us.size() * 99 / 100)]};
 }
 
-double Since(Clock::time_point t0) {
+inline double Since(Clock::time_point t0) {
   return std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
 }
 
@@ -67,11 +67,20 @@ class TPulseBaseline {
     return !FSink.empty() && FChannels > 0;
   }
 
+  // The sink change events seen so far; and waiting for one more than count, false after the
+  // deadline. With these the server's own word ends a round of a client that does not wait.
+  uint64_t Events() {
+    std::lock_guard lock(FLock);
+    return FEvents;
+  }
+  bool EventAfter(uint64_t count) {
+    std::unique_lock wait(FLock);
+    return FChanged.wait_for(wait, kDeadline, [&] { return FEvents > count; });
+  }
+
   // Sets the percent and waits for the change event it causes; false after the deadline.
   bool SetAndWait(int percent) {
-    std::unique_lock wait(FLock);
-    const uint64_t before = FEvents;
-    wait.unlock();
+    const uint64_t before = Events();
     {
       Locked lock(FLoop);
       pa_cvolume v;
@@ -79,8 +88,7 @@ class TPulseBaseline {
       pa_operation_unref(
           pa_context_set_sink_volume_by_name(FContext, FSink.c_str(), &v, nullptr, nullptr));
     }
-    wait.lock();
-    return FChanged.wait_for(wait, kDeadline, [&] { return FEvents > before; });
+    return EventAfter(before);
   }
 
  private:
@@ -130,7 +138,7 @@ class TPulseBaseline {
 };
 
 // Outside scripts/with-pulse, runs the program again under it (and does not return).
-void RunUnderPrivateServer(int argc, char** argv) {
+inline void RunUnderPrivateServer(int argc, char** argv) {
   if (std::getenv("QX_PULSE_STOP") != nullptr) return;
   execl(QX_WITH_PULSE, QX_WITH_PULSE, argv[0], argc > 1 ? argv[1] : nullptr, nullptr);
   std::perror("cannot run scripts/with-pulse");
@@ -177,12 +185,12 @@ bool MeasureAgainstBaseline(const char* program, int rounds, TPulseBaseline& bar
 }
 
 // Prints a figure of this run.
-void PrintFigure(const char* label, const TStats& s) {
+inline void PrintFigure(const char* label, const TStats& s) {
   std::printf("%-38s : median %8.1f us   p99 %8.1f us\n", label, s.Median, s.P99);
 }
 
 // Prints both sides' figures and their ratio.
-void PrintComparison(const char* ourLabel, const TStats& ours, const TStats& base) {
+inline void PrintComparison(const char* ourLabel, const TStats& ours, const TStats& base) {
   PrintFigure(ourLabel, ours);
   PrintFigure("libpulse set -> subscription event", base);
   std::printf("%-38s : median %8.2f      p99 %8.2f\n", "ratio (target <= 1.5)",

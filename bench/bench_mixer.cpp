@@ -2,8 +2,11 @@
 // open, find the speakers line and its volume control, read or write, close) on ALSA's "default"
 // mixer, against the same work done with bare ALSA calls in the same run (open, attach, load,
 // find the element, read or write, close); and, for scale, a bare read or write on a mixer held
-// open. Run under scripts/with-pulse: "default" then goes through the private daemon.
+// open. The mixer functions answer from a state their own thread keeps, so a write is also timed
+// until the sink has it. Run under scripts/with-pulse: "default" then goes through the private
+// daemon.
 #include <alsa/asoundlib.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,6 +15,7 @@
 #include <functional>
 #include <vector>
 
+#include <qx/platform/mixer/MixerScale.h>
 #include <qx/platform/mixer/mmsystem.h>
 #include "tests/platform/mixer_caller.h"
 
@@ -67,6 +71,24 @@ void BareCycle(bool write, long value) {
   snd_mixer_close(m);
 }
 
+// A write through the mixer functions, until the held mixer sees the sink at that value: the
+// calls now leave the write to the mixer's own thread, so this is what the server takes.
+void MixerWriteSeen(snd_mixer_t* held, snd_mixer_elem_t* master, DWORD value) {
+  long min = 0, max = 0;
+  snd_mixer_selem_get_playback_volume_range(master, &min, &max);
+  const long want = ScaleFromMixer(value, min, max);
+  MixerCycle(true, value);
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  for (long now = -1; now != want;) {
+    if (Clock::now() > deadline) std::exit(1);
+    pollfd fds[4];
+    const int n = snd_mixer_poll_descriptors(held, fds, 4);
+    poll(fds, static_cast<nfds_t>(n), 10);
+    snd_mixer_handle_events(held);
+    snd_mixer_selem_get_playback_volume(master, SND_MIXER_SCHN_FRONT_LEFT, &now);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,7 +100,7 @@ int main(int argc, char** argv) {
   rounds = std::max(rounds, 20);
   snd_mixer_elem_t* heldMaster = nullptr;
   snd_mixer_t* held = BareOpen(heldMaster);
-  std::vector<double> read, write, bareRead, bareWrite, heldRead, heldWrite;
+  std::vector<double> read, write, bareRead, bareWrite, heldRead, heldWrite, seen;
   // Every write changes the level: a write of the level already set may cost nothing.
   auto next = [k = 0u]() mutable { return 1000 + (k++ % 7) * 9000; };
   // Interleaved, so that a change in load hits every side alike.
@@ -89,6 +111,7 @@ int main(int argc, char** argv) {
     Time([&] { BareCycle(true, next()); }, bareWrite);
     Time([&] { BareStep(held, heldMaster, false, 0); }, heldRead);
     Time([&] { BareStep(held, heldMaster, true, next()); }, heldWrite);
+    Time([&] { MixerWriteSeen(held, heldMaster, next()); }, seen);
   }
   snd_mixer_close(held);
   const double r = MedianMicroseconds(read), w = MedianMicroseconds(write);
@@ -102,5 +125,9 @@ int main(int argc, char** argv) {
               w / bw);
   std::printf("bare ALSA on a mixer held open: read %.1f us, write %.1f us\n",
               MedianMicroseconds(heldRead), MedianMicroseconds(heldWrite));
+  const double sw = MedianMicroseconds(seen);
+  std::printf(
+      "mixer write until the sink has it           : %9.1f us   ratio %.2f to the bare write\n", sw,
+      sw / bw);
   return 0;
 }

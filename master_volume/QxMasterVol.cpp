@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include <qx/framework/app/Application.h>
@@ -46,6 +47,13 @@ HRESULT TMyEndpointVolumeCallback::OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA pNot
 void TQxMasterVol::WndProc(TMessage& Message) {
   if (Message.Msg == WM_QXVOLUME_NOTIFY) {
     FVolume = static_cast<int32_t>(Message.WParam);
+    ShowFrmVolume();
+    return;
+  }
+  // The mixer's message carries no level: the read answers from the mixer's known state.
+  if (Message.Msg == MM_MIXM_CONTROL_CHANGE && FMixerWatch != nullptr &&
+      Message.WParam == reinterpret_cast<WPARAM>(FMixerWatch)) {
+    FVolume = GetActualVolume();
     ShowFrmVolume();
     return;
   }
@@ -116,6 +124,7 @@ TQxMasterVol::TQxMasterVol(TComponent* AOwner) : TComponent(AOwner) {
 TQxMasterVol::~TQxMasterVol() = default;
 
 void TQxMasterVol::BeforeDestruction() {
+  if (FMixerWatch != nullptr) mixerClose(std::exchange(FMixerWatch, nullptr));
   DeallocateHWnd(FWindow);
   auto& live = LiveWindows();
   live.erase(std::remove(live.begin(), live.end(), FWindow), live.end());
@@ -183,9 +192,18 @@ bool TQxMasterVol::OpenEndpoint() {
   return true;
 }
 
+void TQxMasterVol::WatchMixer() {
+  if (mixerOpen(&FMixerWatch, 0, reinterpret_cast<DWORD_PTR>(FWindow), 0, CALLBACK_WINDOW) !=
+      MMSYSERR_NOERROR)
+    FMixerWatch = nullptr;
+}
+
 int32_t TQxMasterVol::GetActualVolume() {
   const int32_t fallback = ClampPercent(FVolume);
   if (LegacyPath()) {
+    // As the endpoint is opened and registered on its first read, so the mixer is watched; a
+    // mixer that was not there is looked for again on the next read.
+    if (FMixerWatch == nullptr) WatchMixer();
     uint16_t value = 0;
     if (!GetWinXPMasterVolume(value)) return fallback;
     return static_cast<int32_t>(Round(static_cast<int32_t>(value) * 100 / 65535.0));
@@ -227,7 +245,7 @@ void TQxMasterVol::VolumeDown() {
 }
 
 void TQxMasterVol::Step(int direction) {
-  if (LowerCase(GetWindowsVersion()) == "windows xp") {
+  if (LegacyPath()) {
     // One percent, kept within 0..100; applied and shown even at either end.
     if (direction > 0 ? FVolume < 100 : FVolume > 0) FVolume += direction;
     SetVolume(FVolume);
@@ -250,10 +268,7 @@ void TQxMasterVol::Step(int direction) {
 void TQxMasterVol::Mute(bool mt) {
   if (!FEndPointVolume) return;
   FEndPointVolume->SetMute(mt ? 1 : 0, nullptr);
-  if (frmVolume != nullptr && FShowScreenVol) {
-    FMute = mt;
-    if (frmVolume->pnlVol != nullptr) frmVolume->pnlVol->Invalidate();
-  }
+  // The overlay step shows the new state (and repaints) from what the endpoint now holds.
   ShowFrmVolume();
 }
 
@@ -317,22 +332,11 @@ void TQxMasterVol::MyOnVolumeTrackBar(TObject*) {
 void TQxMasterVol::ShowFrmVolume() {
   TfrmVolume* form = frmVolume;
   if (!FShowScreenVol || form == nullptr) return;
-  form->VolAlign = FScreenVolAlign;
-  form->SetAlphaBlend(false);
-  form->SetAlphaBlendValue(255);
-  form->Timer2->SetEnabled(false);
-  form->Timer1->SetEnabled(false);
-  form->Timer1->SetEnabled(true);
-  Fvol.store(FVolume);
-  FMute = GetMute();
-  if (!form->Visible()) form->Show();
+  const bool mute = GetMute();
   // An owner that is not a form has no focus to get back.
-  if (auto* owner = dynamic_cast<TCustomForm*>(FParent); owner != nullptr && owner->Visible())
-    owner->SetFocus();
-  form->SetTopMost(form->Handle(), true, false);
-  if (form->pnlVol != nullptr) form->pnlVol->Invalidate();
+  form->ShowLevel(FVolume, mute, FScreenVolAlign, dynamic_cast<TCustomForm*>(FParent));
   if (FVolumeTrackBar != nullptr) MoveTrackBar(FVolume);
-  DoOnMyAudioChangeNotify(this, FVolume, FMute);
+  DoOnMyAudioChangeNotify(this, FVolume, mute);
 }
 
 void TQxMasterVol::DoOnMyAudioChangeNotify(TObject*, int32_t MasterVolume, bool Mute) {

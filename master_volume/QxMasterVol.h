@@ -13,6 +13,7 @@
 #include <qx/framework/core/ComObj.h>
 #include <qx/framework/ui/ComCtrls.h>
 #include <qx/platform/audio/mmdevapi.h>
+#include <qx/platform/mixer/mmsystem.h>
 #include <qx/udp_link/QxUDPS.h>
 
 class TQxMasterVol;
@@ -143,6 +144,10 @@ class TQxMasterVol : public TComponent {
                         String PeerPort, String& Response);
   void MyOnUDPStatus(TObject* Sender, bool Active, int32_t Error, String ErrorDesc);
 
+  // The legacy mixer path, the version name being "Windows XP": on Linux, the ALSA mixer (the
+  // run-time version 5.1, taken when no sound server answers or --audio alsa asks for it).
+  bool LegacyPath() const;
+
   // For tests and tools built on the component.
   int32_t LastVol() const { return FLastVol; }
   bool EndpointOpen() const { return static_cast<bool>(FEndPointVolume); }
@@ -151,7 +156,8 @@ class TQxMasterVol : public TComponent {
 
  private:
   bool OpenEndpoint();
-  bool LegacyPath() const;
+  // Opens FMixerWatch; the legacy path's counterpart of the endpoint's change registration.
+  void WatchMixer();
   // One step of VolumeUp (+1) or VolumeDown (-1).
   void Step(int direction);
   // Gives the linked track bar its own handler back and forgets it.
@@ -164,6 +170,14 @@ class TQxMasterVol : public TComponent {
   // component was freed or unlinked by a handler it called.
   bool ObeyUdpCommand(const String& text, String& Response);
 
+  // Where the volume lives, one owner per question:
+  //   - FVolume: the component's volume (Volume, what OnAudioChange and the AT queries report);
+  //     set by SetVolume, the steps, the track bar and each change notification;
+  //   - the overlay's cells Fvol and FMute (frmVolumeU.h): what the overlay paints, written by
+  //     its ShowLevel (Fvol also by the endpoint callback, on its way here);
+  //   - the endpoint's or the mixer's known state (platform/): what the system has, which
+  //     GetActualVolume and GetMute read; the track bar only shows FVolume.
+  // FLastVol is a trace of the last percent SetVolume applied, read by nothing.
   TComponent* FParent = nullptr;
   int32_t FVolume = 0;
   int32_t FLastVol = 0;
@@ -198,4 +212,7 @@ class TQxMasterVol : public TComponent {
   String FVersion;
 
   bool FMovingTrackBar = false;
+  // On the legacy path, a mixer handle whose change messages (MM_MIXM_CONTROL_CHANGE) come to
+  // the hidden window, as the endpoint's notifications do.
+  HMIXER FMixerWatch = nullptr;
 };

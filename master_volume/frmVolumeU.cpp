@@ -102,6 +102,21 @@ TfrmVolume::TfrmVolume(TComponent* AOwner) : TForm(AOwner) {
   ReadComponentFromText(this, frmVolumeU_qxf, "frmVolumeU.qxf");
 }
 
+void TfrmVolume::ShowLevel(int32_t volume, bool mute, TAlign edge, TCustomForm* focusBack) {
+  VolAlign = edge;
+  SetAlphaBlend(false);
+  SetAlphaBlendValue(255);
+  Timer2->SetEnabled(false);
+  Timer1->SetEnabled(false);
+  Timer1->SetEnabled(true);
+  Fvol.store(volume);
+  FMute = mute;
+  if (!Visible()) Show();
+  if (focusBack != nullptr && focusBack->Visible()) focusBack->SetFocus();
+  SetTopMost(Handle(), true, false);
+  if (pnlVol != nullptr) pnlVol->Invalidate();
+}
+
 void TfrmVolume::CreateParams(TCreateParams& Params) {
   TForm::CreateParams(Params);
   // Its own taskbar button, and no owner window to hide or minimise it with. Shown on every

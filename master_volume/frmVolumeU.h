@@ -35,6 +35,12 @@ class TfrmVolume : public TForm {
   // Reads the form description (pictures, timers, colour key) into the new form.
   explicit TfrmVolume(TComponent* AOwner);
 
+  // The one way to show a level: volume and mute along edge, opaque again with the hold
+  // restarted (a fade in progress is cancelled), placed only when it was hidden, on top and
+  // repainted. Stores both in Fvol and FMute. focusBack, when given and visible, gets the input
+  // focus back before the overlay is put on top (the window that was being typed into).
+  void ShowLevel(int32_t volume, bool mute, TAlign edge, TCustomForm* focusBack = nullptr);
+
   TPanel* Panel1 = nullptr;
   TTimer* Timer1 = nullptr;
   TImage* Image1 = nullptr;

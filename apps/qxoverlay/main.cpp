@@ -12,17 +12,7 @@ namespace {
 
 // What the volume component does each time it shows the overlay.
 void ShowOverlay(TfrmVolume* form, const TOverlayOptions& o) {
-  form->VolAlign = o.Align;
-  form->SetAlphaBlend(false);
-  form->SetAlphaBlendValue(255);
-  form->Timer2->SetEnabled(false);
-  form->Timer1->SetEnabled(false);
-  form->Timer1->SetEnabled(true);
-  Fvol = o.Volume;
-  FMute = o.Mute;
-  if (!form->Visible()) form->Show();
-  form->SetTopMost(form->Handle(), true, false);
-  form->pnlVol->Invalidate();
+  form->ShowLevel(o.Volume, o.Mute, o.Align);
 }
 
 int Run(const TOverlayOptions& o) {

@@ -22,18 +22,15 @@
 
 namespace {
 
-// The ALSA mixer reports no changes; follow reads it this often instead.
-constexpr auto kMixerPollInterval = std::chrono::milliseconds(250);
-
 // The component with the inner steps the program needs.
 class TShellVolume : public TQxMasterVol {
  public:
   using TQxMasterVol::EndpointOpen;
   using TQxMasterVol::GetActualVolume;
   using TQxMasterVol::GetWinXPMasterVolume;
+  using TQxMasterVol::LegacyPath;
   using TQxMasterVol::ShowFrmVolume;
   using TQxMasterVol::TQxMasterVol;
-  bool Legacy() const { return WindowsVer() == "Windows XP"; }
 };
 
 int Fail(const String& text) {
@@ -69,21 +66,11 @@ int32_t Percent(TShellVolume* v) {
   return v->GetActualVolume();
 }
 
+// Both paths report other programs' changes through OnAudioChange.
 int Follow(TShellVolume* v, TEventPrinter& out) {
   out.Audio(Percent(v), v->GetMute());
-  if (v->Legacy()) {
-    int32_t last = v->Volume();
-    std::function<void()> poll;
-    poll = [&] {
-      int32_t now = v->GetActualVolume();
-      if (now != last) out.Audio(last = now, false);
-      Application->StartTimer(kMixerPollInterval, poll);
-    };
-    Application->StartTimer(kMixerPollInterval, poll);
-  } else {
-    v->SetFOnAudioChange(TOnAudioChange::Callable(
-        [&](TObject*, int32_t volume, bool mute) { out.Audio(volume, mute); }));
-  }
+  v->SetFOnAudioChange(TOnAudioChange::Callable(
+      [&](TObject*, int32_t volume, bool mute) { out.Audio(volume, mute); }));
   Application->Run();
   v->SetFOnAudioChange(TOnAudioChange());
   return 0;
@@ -104,7 +91,7 @@ int Run(const TVolumeOptions& o) {
 
   TOwned<TComponent> root(new TComponent(nullptr));
   auto* v = new TShellVolume(root.get());
-  if (v->Legacy()) {
+  if (v->LegacyPath()) {
     uint16_t value;
     if (!v->GetWinXPMasterVolume(value))
       return Fail("no ALSA mixer with a speakers volume control" +
@@ -131,7 +118,7 @@ int Run(const TVolumeOptions& o) {
     if (o.Command == "up" && o.Step > 0) v->SetVolume(std::min(100, now + o.Step));
     if (o.Command == "down" && o.Step > 0) v->SetVolume(std::max(0, now - o.Step));
     if (o.Command == "mute") {
-      if (v->Legacy()) return Fail("the ALSA mixer path has no mute; use --audio pulse");
+      if (v->LegacyPath()) return Fail("the ALSA mixer path has no mute; use --audio pulse");
       v->Mute(o.MuteMode == "toggle" ? !v->GetMute() : o.MuteMode == "on");
     }
     out.Audio(Percent(v), v->GetMute());

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include <qx/framework/app/Application.h>
 #include <qx/framework/core/FormStream.h>
@@ -172,6 +173,18 @@ String BindFailureText(const TVolumeRemote& form, int32_t error) {
   return text;
 }
 
+// Once the daemon is asked to stop, it is gone within `limit` whatever its surroundings do: a
+// sound server that stopped answering can hold a client library's call for its own time-out
+// (libpulse's is 30 s) while the components are torn down.
+void ExitWithin(std::chrono::seconds limit) {
+  std::thread([limit] {
+    std::this_thread::sleep_for(limit);
+    std::fprintf(stderr, "qxvolumed: the stop took over %lld s; ending now\n",
+                 static_cast<long long>(limit.count()));
+    _exit(1);
+  }).detach();
+}
+
 // The running daemon: its form, and what SIGHUP does to it.
 class TDaemon {
  public:
@@ -267,6 +280,7 @@ int Run(TDaemon& daemon, const String& text, const String& fileName) {
   if (!error.empty()) return Fail(2, error);
   daemon.Serve(std::move(form));
   if (daemon.BindFailure.empty()) Application->Run();
+  ExitWithin(std::chrono::seconds(3));
   return daemon.Finish();
 }
 

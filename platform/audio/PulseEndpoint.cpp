@@ -1,11 +1,14 @@
 #include <qx/platform/audio/PulseEndpoint.h>
 
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace {
 
-constexpr HRESULT HRESULT_TIMEOUT = static_cast<HRESULT>(0x800705B4u);  // ERROR_TIMEOUT
+// A notification a write waits for is handed over in microseconds; this only bounds the wait
+// should the loop's thread be busy elsewhere.
+constexpr std::chrono::milliseconds kReportWait{100};
 
 float LevelOf(const pa_cvolume& v) {
   if (v.channels == 0) return 0.0f;
@@ -30,25 +33,26 @@ bool SameVolume(const pa_cvolume& a, const pa_cvolume& b) {
   return true;
 }
 
+}  // namespace
+
+// Whether going from one known state to the next is news: another device, level or mute.
+bool TPulseEndpoint::Differs(const TSinkState& a, const TSinkState& b) {
+  return a.Name != b.Name || a.Index != b.Index || !SameVolume(a.Volume, b.Volume) ||
+         a.Mute != b.Mute;
+}
+
+namespace {
+
 std::mutex gOpenLock;
 std::shared_ptr<TPulseEndpoint> gShared;
 
 }  // namespace
 
-// One write waiting for the server's answer. Shared by the caller (who may stop waiting) and
-// the operation's callbacks (which may come late, or as a cancellation).
-struct TPulseEndpoint::TCall {
-  std::mutex Lock;
-  std::condition_variable Done;
-  bool Finished = false;
-  bool Ok = false;
-};
-
+// One write on its way, for its answer. Late answers (a connection since replaced) are dropped.
 struct TPulseEndpoint::TCallHolder {
   TPulseEndpoint* Self;
-  std::shared_ptr<TCall> Call;
   uint32_t Generation;
-  TSinkState Wanted;  // what the write asked for, reported once the server took it
+  bool IsMute;
 };
 
 HRESULT TPulseEndpoint::Open(std::shared_ptr<TEndpointBackend>& backend) {
@@ -66,8 +70,15 @@ TPulseEndpoint::TPulseEndpoint() = default;
 
 TPulseEndpoint::~TPulseEndpoint() {
   if (FLoop == nullptr) return;
+  {
+    // What was asked for last still reaches a server that answers (a program that sets the
+    // volume and exits).
+    std::unique_lock lock(FLock);
+    FDrainedCv.wait_for(lock, DrainTimeout, [&] { return !FConnected || !WritesPending(); });
+  }
   pa_threaded_mainloop_lock(FLoop);
   if (FRetry != nullptr) pa_threaded_mainloop_get_api(FLoop)->time_free(FRetry);
+  if (FReportDue != nullptr) pa_threaded_mainloop_get_api(FLoop)->defer_free(FReportDue);
   if (FContext != nullptr) {
     pa_context_set_state_callback(FContext, nullptr, nullptr);
     pa_context_set_subscribe_callback(FContext, nullptr, nullptr);
@@ -86,6 +97,9 @@ bool TPulseEndpoint::Start() {
   pa_threaded_mainloop_set_name(FLoop, "pulse-endpoint");
   if (pa_threaded_mainloop_start(FLoop) < 0) return false;
   pa_threaded_mainloop_lock(FLoop);
+  pa_mainloop_api* api = pa_threaded_mainloop_get_api(FLoop);
+  FReportDue = api->defer_new(api, OnReportDue, this);
+  api->defer_enable(FReportDue, 0);
   Connect();
   pa_threaded_mainloop_unlock(FLoop);
   std::unique_lock lock(FLock);
@@ -146,7 +160,7 @@ void TPulseEndpoint::OnContextState(pa_context* c, void* selfPtr) {
       {
         std::lock_guard lock(self->FLock);
         self->FConnected = true;
-        self->FPendingWrites = 0;
+        self->ForgetWrites();
       }
       pa_context_set_subscribe_callback(c, OnSubscription, self);
       const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
@@ -161,8 +175,9 @@ void TPulseEndpoint::OnContextState(pa_context* c, void* selfPtr) {
         std::lock_guard lock(self->FLock);
         self->FConnected = false;
         self->FSink.Known = false;
-        self->FPendingWrites = 0;
+        self->ForgetWrites();
       }
+      self->FDrainedCv.notify_all();
       self->FEverReady ? self->ScheduleRetry() : self->MarkStarted();
       break;
     }
@@ -225,37 +240,32 @@ void TPulseEndpoint::OnSinkInfo(pa_context* c, const pa_sink_info* info, int eol
   }
   if (self->FDefaultName != info->name) return;  // an answer about a sink no longer the default
 
-  const TSinkState state{true, info->index, info->name, info->volume, info->mute != 0};
+  bool notify;
+  TSinkState next;
   {
     std::lock_guard lock(self->FLock);
     TSinkState& s = self->FSink;
-    // A write still on its way wins over an answer sent before the server had it.
-    const bool keepOwnWrite = self->FPendingWrites > 0 && s.Known && s.Index == info->index;
-    s.Known = true;
-    s.Index = info->index;
-    s.Name = info->name;
+    // A write still waiting or on its way wins over an answer sent before the server had it:
+    // such an answer is a step on the way to what was asked for, not news; the answer after
+    // the last write says where the server really ended.
+    const bool keepOwnWrite = self->WritesPending() && s.Known && s.Index == info->index;
+    next = s;
+    next.Known = true;
+    next.Index = info->index;
+    next.Name = info->name;
     if (!keepOwnWrite) {
-      s.Volume = info->volume;
-      s.Mute = info->mute != 0;
+      next.Volume = info->volume;
+      next.Mute = info->mute != 0;
     }
+    notify = self->FEverKnown && Differs(s, next);
+    self->FEverKnown = true;
+    s = next;
   }
   self->MarkStarted();
-  self->Report(state);
+  if (notify) self->Notify(next);
 }
 
-void TPulseEndpoint::Report(const TSinkState& state) {
-  {
-    std::lock_guard lock(FLock);
-    TSinkState& r = FReported;
-    const bool sameDevice = FEverReported && r.Name == state.Name && r.Index == state.Index;
-    const bool notify = FEverReported && (!sameDevice || !SameVolume(r.Volume, state.Volume) ||
-                                          r.Mute != state.Mute);
-    r = state;
-    r.Known = true;
-    const bool first = !FEverReported;
-    FEverReported = true;
-    if (first || !notify) return;
-  }
+void TPulseEndpoint::Notify(const TSinkState& state) {
   std::vector<float> channels(state.Volume.channels);
   for (unsigned i = 0; i < state.Volume.channels; ++i)
     channels[i] = TEndpointBackend::ClampLevel(static_cast<float>(state.Volume.values[i]) /
@@ -263,35 +273,58 @@ void TPulseEndpoint::Report(const TSinkState& state) {
   FCallbacks.Deliver(LevelOf(state.Volume), state.Mute, channels);
 }
 
-void TPulseEndpoint::OnCallSuccess(pa_context*, int success, void* holder) {
+void TPulseEndpoint::OnCallSuccess(pa_context* c, int success, void* holder) {
   auto* h = static_cast<TCallHolder*>(holder);
-  std::lock_guard lock(h->Call->Lock);
-  h->Call->Ok = success != 0;
+  TPulseEndpoint* self = h->Self;
+  const bool current = h->Generation == self->FGeneration && c == self->FContext;
+  const bool isMute = h->IsMute;
+  if (!current) return;
+  uint32_t index;
+  {
+    std::lock_guard lock(self->FLock);
+    (isMute ? self->FMuteWrite : self->FLevelWrite).OnItsWay = false;
+    index = self->FSink.Index;
+  }
+  // Refused (the sink went away, a value the server does not take): the known state is wrong
+  // until the server says what it has.
+  if (success == 0 && index != PA_INVALID_INDEX)
+    pa_operation_unref(pa_context_get_sink_info_by_index(c, index, OnSinkInfo, self));
+  self->Send(isMute);
+  self->FDrainedCv.notify_all();
 }
 
 void TPulseEndpoint::OnCallState(pa_operation* o, void* holder) {
-  if (pa_operation_get_state(o) == PA_OPERATION_RUNNING) return;
-  auto* h = static_cast<TCallHolder*>(holder);
-  const bool current = h->Generation == h->Self->FGeneration;
+  // Answered or cancelled with its connection: either way nothing more comes for it.
+  if (pa_operation_get_state(o) != PA_OPERATION_RUNNING) delete static_cast<TCallHolder*>(holder);
+}
+
+void TPulseEndpoint::OnReportDue(pa_mainloop_api* api, pa_defer_event* e, void* selfPtr) {
+  api->defer_enable(e, 0);
+  auto* self = static_cast<TPulseEndpoint*>(selfPtr);
+  TSinkState state;
+  uint64_t asked;
+  bool notify;
   {
-    std::lock_guard lock(h->Self->FLock);
-    if (current && h->Self->FPendingWrites > 0) --h->Self->FPendingWrites;
+    std::lock_guard lock(self->FLock);
+    notify = std::exchange(self->FNotifyDue, false);
+    state = self->FSink;
+    asked = self->FReportsAsked;
   }
-  bool ok;
+  if (notify) self->Notify(state);
   {
-    std::lock_guard lock(h->Call->Lock);
-    ok = h->Call->Ok;
+    std::lock_guard lock(self->FLock);
+    self->FReportsDone = asked;
   }
-  // The server has taken the write: its state is now what was written, so the change is
-  // notified before the writer goes on, without waiting for the change event's round trip.
-  // The event's own read follows and notifies only where the server made it differ.
-  if (ok && current && pa_operation_get_state(o) == PA_OPERATION_DONE) h->Self->Report(h->Wanted);
-  {
-    std::lock_guard lock(h->Call->Lock);
-    h->Call->Finished = true;
-  }
-  h->Call->Done.notify_all();
-  delete h;
+  self->FReportedCv.notify_all();
+}
+
+bool TPulseEndpoint::WritesPending() const {
+  return FLevelWrite.Waiting || FLevelWrite.OnItsWay || FMuteWrite.Waiting || FMuteWrite.OnItsWay;
+}
+
+void TPulseEndpoint::ForgetWrites() {
+  FLevelWrite = TWriteSlot{};
+  FMuteWrite = TWriteSlot{};
 }
 
 HRESULT TPulseEndpoint::KnownSinkResult() const {
@@ -342,44 +375,67 @@ HRESULT TPulseEndpoint::SetMute(bool mute) {
 }
 
 HRESULT TPulseEndpoint::Write(bool isMute, const std::function<void(TSinkState&)>& change) {
-  // A callback on the main loop's thread already holds its lock and cannot wait for an answer
-  // that only this thread can receive.
+  // A callback on the main loop's thread already holds its lock, and is the thread a
+  // notification would be handed to.
   const bool inLoop = pa_threaded_mainloop_in_thread(FLoop) != 0;
   if (!inLoop) pa_threaded_mainloop_lock(FLoop);
   TSinkState wanted;
+  bool changed;
+  uint64_t ticket = 0;
   {
     std::lock_guard lock(FLock);
     if (const HRESULT hr = KnownSinkResult(); FAILED(hr)) {
       if (!inLoop) pa_threaded_mainloop_unlock(FLoop);
       return hr;
     }
+    const TSinkState before = FSink;
     change(FSink);
     wanted = FSink;
-    ++FPendingWrites;
-  }
-  auto call = std::make_shared<TCall>();
-  auto* holder = new TCallHolder{this, call, FGeneration, wanted};
-  pa_operation* op = isMute
-                         ? pa_context_set_sink_mute_by_index(
-                               FContext, wanted.Index, wanted.Mute ? 1 : 0, OnCallSuccess, holder)
-                         : pa_context_set_sink_volume_by_index(
-                               FContext, wanted.Index, &wanted.Volume, OnCallSuccess, holder);
-  if (op == nullptr) {
-    delete holder;
-    {
-      std::lock_guard lock(FLock);
-      if (FPendingWrites > 0) --FPendingWrites;
+    changed = Differs(before, wanted);
+    (isMute ? FMuteWrite : FLevelWrite).Waiting = true;
+    if (!inLoop) {
+      FNotifyDue = FNotifyDue || changed;
+      ticket = ++FReportsAsked;
     }
-    if (!inLoop) pa_threaded_mainloop_unlock(FLoop);
-    return AUDCLNT_E_SERVICE_NOT_RUNNING;
   }
-  pa_operation_set_state_callback(op, OnCallState, holder);
-  pa_operation_unref(op);
-  if (inLoop) return S_OK;
+  Send(isMute);
+  if (inLoop) {
+    if (changed) Notify(wanted);
+    return S_OK;
+  }
+  pa_threaded_mainloop_get_api(FLoop)->defer_enable(FReportDue, 1);
   pa_threaded_mainloop_unlock(FLoop);
+  std::unique_lock lock(FLock);
+  FReportedCv.wait_for(lock, kReportWait, [&] { return FReportsDone >= ticket; });
+  return S_OK;
+}
 
-  std::unique_lock lock(call->Lock);
-  if (!call->Done.wait_for(lock, CallTimeout, [&] { return call->Finished; }))
-    return HRESULT_TIMEOUT;
-  return call->Ok ? S_OK : E_FAIL;
+void TPulseEndpoint::Send(bool isMute) {
+  TSinkState now;
+  {
+    std::lock_guard lock(FLock);
+    TWriteSlot& slot = isMute ? FMuteWrite : FLevelWrite;
+    if (!slot.Waiting || slot.OnItsWay) return;
+    if (!FConnected || !FSink.Known) {
+      slot.Waiting = false;
+      return;
+    }
+    slot.Waiting = false;
+    slot.OnItsWay = true;
+    now = FSink;
+  }
+  auto* holder = new TCallHolder{this, FGeneration, isMute};
+  pa_operation* op = isMute ? pa_context_set_sink_mute_by_index(
+                                  FContext, now.Index, now.Mute ? 1 : 0, OnCallSuccess, holder)
+                            : pa_context_set_sink_volume_by_index(FContext, now.Index, &now.Volume,
+                                                                  OnCallSuccess, holder);
+  if (op != nullptr) {
+    pa_operation_set_state_callback(op, OnCallState, holder);
+    pa_operation_unref(op);
+    return;
+  }
+  // The connection is going; its end forgets every write.
+  delete holder;
+  std::lock_guard lock(FLock);
+  (isMute ? FMuteWrite : FLevelWrite).OnItsWay = false;
 }

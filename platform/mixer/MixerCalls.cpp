@@ -6,6 +6,7 @@
 #include <mutex>
 #include <utility>
 
+#include <qx/framework/app/Messages.h>
 #include <qx/platform/mixer/AlsaMixer.h>
 #include <qx/platform/mixer/mmsystem.h>
 
@@ -144,7 +145,6 @@ UINT mixerGetNumDevs() {
 
 MMRESULT mixerOpen(LPHMIXER phmx, UINT uMxId, DWORD_PTR dwCallback, DWORD_PTR dwInstance,
                    DWORD fdwOpen) {
-  (void)dwCallback;
   (void)dwInstance;
   std::lock_guard lock(gLock);
   TMixerCall call{.Name = "mixerOpen", .Object = uMxId, .Flags = fdwOpen};
@@ -152,14 +152,25 @@ MMRESULT mixerOpen(LPHMIXER phmx, UINT uMxId, DWORD_PTR dwCallback, DWORD_PTR dw
   *phmx = nullptr;
   if (fdwOpen & ~(MIXER_OBJECTF_TYPEMASK | CALLBACK_TYPEMASK))
     return Finish(call, MMSYSERR_INVALFLAG);
-  if ((fdwOpen & CALLBACK_TYPEMASK) != CALLBACK_NULL) return Finish(call, MMSYSERR_NOTSUPPORTED);
+  const DWORD callback = fdwOpen & CALLBACK_TYPEMASK;
+  if (callback != CALLBACK_NULL && callback != CALLBACK_WINDOW)
+    return Finish(call, MMSYSERR_NOTSUPPORTED);
+  if (callback == CALLBACK_WINDOW && dwCallback == 0) return Finish(call, MMSYSERR_INVALPARAM);
   if ((fdwOpen & MIXER_OBJECTF_TYPEMASK) != MIXER_OBJECTF_MIXER)
     return Finish(call, MMSYSERR_NOTSUPPORTED);
   if (uMxId >= Source().NumDevs()) return Finish(call, MMSYSERR_BADDEVICEID);
   std::unique_ptr<TMixerDevice> device;
   if (const MMRESULT r = Source().Open(uMxId, device)) return Finish(call, r);
   if (!device) return Finish(call, MMSYSERR_ERROR);
-  const UINT_PTR handle = gNextHandle++;
+  const UINT_PTR handle = gNextHandle;
+  if (callback == CALLBACK_WINDOW) {
+    const auto window = reinterpret_cast<HWND>(dwCallback);
+    const bool watching = device->Watch([window, handle] {
+      PostMessageW(window, MM_MIXM_CONTROL_CHANGE, handle, kVolumeControlID);
+    });
+    if (!watching) return Finish(call, MMSYSERR_NOTSUPPORTED);
+  }
+  ++gNextHandle;
   gHandles.emplace(handle, std::move(device));
   *phmx = reinterpret_cast<HMIXER>(handle);
   return Finish(call, MMSYSERR_NOERROR);

@@ -4,6 +4,7 @@
 // structures and result codes.
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include <qx/framework/core/System.h>
@@ -25,6 +26,13 @@ class TMixerDevice {
   virtual MMRESULT GetVolume(DWORD& value) = 0;
   // value in 0..65535, set on every channel.
   virtual MMRESULT SetVolume(DWORD value) = 0;
+  // From now until the device is destroyed, changed is called (on a thread of the mixer's own)
+  // each time what GetVolume or Speakers answer changes by someone else's hand, or the mixer
+  // comes or goes. False when this mixer cannot report changes.
+  virtual bool Watch(std::function<void()> changed) {
+    (void)changed;
+    return false;
+  }
 };
 
 // One call of a mixer function as the caller made it: the structure fields that steer it and

@@ -1,5 +1,7 @@
 #include <qx/platform/mixer/MixerDouble.h>
 
+#include <map>
+
 struct TMixerDouble::TState {
   mutable std::mutex Lock;
   UINT DeviceCount = 1;
@@ -11,6 +13,8 @@ struct TMixerDouble::TState {
   DWORD Value = 0;
   int OpenHandles = 0;
   std::vector<TMixerCall> Calls;
+  bool ReportChanges = false;
+  std::map<const void*, std::function<void()>> Watchers;  // by device
 };
 
 namespace {
@@ -24,6 +28,7 @@ class TScriptedMixer : public TMixerDevice {
   ~TScriptedMixer() override {
     std::lock_guard lock(FState->Lock);
     --FState->OpenHandles;
+    FState->Watchers.erase(this);
   }
 
   MMRESULT Speakers(TSpeakersLine& line) override {
@@ -44,6 +49,12 @@ class TScriptedMixer : public TMixerDevice {
     std::lock_guard lock(FState->Lock);
     if (FState->SetResult == MMSYSERR_NOERROR) FState->Value = value;
     return FState->SetResult;
+  }
+  bool Watch(std::function<void()> changed) override {
+    std::lock_guard lock(FState->Lock);
+    if (!FState->ReportChanges) return false;
+    FState->Watchers[this] = std::move(changed);
+    return true;
   }
 
  private:
@@ -83,7 +94,17 @@ void TMixerDouble::FailSetDetails(MMRESULT code) {
   Store(*FState, &TState::SetResult, code);
 }
 void TMixerDouble::SetValue(DWORD value) {
-  Store(*FState, &TState::Value, value);
+  std::vector<std::function<void()>> watchers;
+  {
+    std::lock_guard lock(FState->Lock);
+    FState->Value = value;
+    for (auto& [device, w] : FState->Watchers) watchers.push_back(w);
+  }
+  for (auto& w : watchers) w();
+}
+
+void TMixerDouble::ReportChanges(bool on) {
+  Store(*FState, &TState::ReportChanges, on);
 }
 
 DWORD TMixerDouble::Value() const {

@@ -20,7 +20,11 @@ class TMixerDouble : public TMixerSource {
   void SetVolumeControl(bool present);  // default true
   void FailGetDetails(MMRESULT code);   // MMSYSERR_NOERROR = reads work (default)
   void FailSetDetails(MMRESULT code);   // MMSYSERR_NOERROR = writes work (default)
-  void SetValue(DWORD value);           // the control's value, 0..65535 (default 0)
+  // The control's value, 0..65535 (default 0), as another program would set it.
+  void SetValue(DWORD value);
+  // Whether handles may watch for changes (CALLBACK_WINDOW); each SetValue then tells them, on
+  // the calling thread. Default false: mixerOpen refuses the callback.
+  void ReportChanges(bool on);
   DWORD Value() const;
 
   // The mixer functions called, in order, by name; and the same calls with their arguments.

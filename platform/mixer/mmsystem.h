@@ -68,11 +68,15 @@ constexpr DWORD MIXER_OBJECTF_HMIDIIN = MIXER_OBJECTF_HANDLE | MIXER_OBJECTF_MID
 constexpr DWORD MIXER_OBJECTF_AUX = 0x50000000;
 constexpr DWORD MIXER_OBJECTF_TYPEMASK = 0xF0000000;
 
-// mixerOpen's notification choice (only CALLBACK_NULL is served).
+// mixerOpen's notification choice: CALLBACK_NULL, or CALLBACK_WINDOW, where dwCallback is a
+// window that MM_MIXM_CONTROL_CHANGE (wParam the mixer handle, lParam the volume control's
+// identifier) is posted to each time another hand changes the speakers' volume, or the mixer
+// comes or goes.
 constexpr DWORD CALLBACK_TYPEMASK = 0x00070000;
 constexpr DWORD CALLBACK_NULL = 0x00000000;
 constexpr DWORD CALLBACK_WINDOW = 0x00010000;
 constexpr DWORD CALLBACK_FUNCTION = 0x00030000;
+constexpr UINT MM_MIXM_CONTROL_CHANGE = 0x3D1;
 
 // Lines.
 constexpr DWORD MIXERLINE_LINEF_ACTIVE = 0x00000001;
@@ -228,7 +232,8 @@ static_assert(sizeof(MIXERCONTROLDETAILS_UNSIGNED) == 4);
 
 // The number of mixer devices: 1 when the default ALSA control device opens, else 0.
 UINT mixerGetNumDevs();
-// Opens device uMxId (fdwOpen: MIXER_OBJECTF_MIXER, CALLBACK_NULL; no callbacks are delivered).
+// Opens device uMxId (fdwOpen: MIXER_OBJECTF_MIXER with CALLBACK_NULL, or CALLBACK_WINDOW with
+// the window in dwCallback; MMSYSERR_NOTSUPPORTED for a mixer that reports no changes).
 MMRESULT mixerOpen(LPHMIXER phmx, UINT uMxId, DWORD_PTR dwCallback, DWORD_PTR dwInstance,
                    DWORD fdwOpen);
 MMRESULT mixerGetLineInfoW(HMIXEROBJ hmxobj, LPMIXERLINEW pmxl, DWORD fdwInfo);

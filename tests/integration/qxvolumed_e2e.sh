@@ -27,19 +27,8 @@ fail() {
   cat "$dir/err" >&2 2>/dev/null
   exit 1
 }
-# wait_for DESCRIPTION COMMAND...: polls the condition for up to 15 s.
-wait_for() {
-  local what="$1"
-  shift
-  for _ in $(seq 1 300); do
-    "$@" && return 0
-    sleep 0.05
-  done
-  fail "$what"
-}
-free_port() {
-  python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
-}
+# shellcheck source=wait_for.sh
+source "$(dirname "$0")/wait_for.sh"
 volume() { pactl get-sink-volume @DEFAULT_SINK@ | grep -o '[0-9]*%' | head -n 1 | tr -d %; }
 mute() { pactl get-sink-mute @DEFAULT_SINK@ | awk '{print $2}'; }
 volume_is() { [ "$(volume)" = "$1" ]; }

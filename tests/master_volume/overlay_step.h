@@ -6,15 +6,5 @@
 #include <qx/master_volume/frmVolumeU.h>
 
 inline void ShowOverlayStep(TfrmVolume* form, int32_t volume, bool mute, TAlign align) {
-  form->VolAlign = align;
-  form->SetAlphaBlend(false);
-  form->SetAlphaBlendValue(255);
-  form->Timer2->SetEnabled(false);
-  form->Timer1->SetEnabled(false);
-  form->Timer1->SetEnabled(true);
-  Fvol = volume;
-  FMute = mute;
-  if (!form->Visible()) form->Show();
-  form->SetTopMost(form->Handle(), true, false);
-  form->pnlVol->Invalidate();
+  form->ShowLevel(volume, mute, align);
 }

@@ -197,6 +197,28 @@ TEST_F(Ops, OutsideChanges) {
   EXPECT_EQ(events.size(), 1u);
 }
 
+// The mixer's change messages do on the legacy path what the endpoint's notifications do.
+TEST_F(Ops, OutsideChangesOnTheLegacyPath) {
+  SetWin32Version(5, 1);
+  mixer->ReportChanges(true);
+  mixer->SetValue(26214);
+  auto v = Make();
+  TOwned<TTrackBar> bar(new TTrackBar(nullptr));
+  v->setFVolumeTrackBar(bar.get());
+  mixer->SetValue(45875);
+  ASSERT_TRUE(LoopUntil([&] { return !events.empty(); }));
+  EXPECT_EQ(events, (std::vector<TAudioEvent>{{70, false, v.get()}}));
+  EXPECT_EQ(bar->Position(), 70);
+  v->setFShowScreenVol(false);
+  mixer->SetValue(6554);
+  ASSERT_TRUE(LoopUntil([&] { return v->Volume() == 10; }));
+  EXPECT_EQ(bar->Position(), 70);
+  EXPECT_EQ(events.size(), 1u);
+  EXPECT_EQ(mixer->OpenHandles(), 1);  // the watch; gone with the component
+  v.reset();
+  EXPECT_EQ(mixer->OpenHandles(), 0);
+}
+
 TEST_F(Ops, WritingVolumeOnlyStoresIt) {
   auto v = Make();
   v->ClassInfo()->FindProperty("Volume")->SetOrd(v.get(), 90);

@@ -148,6 +148,25 @@ TEST(MixerCalls, BadArgumentsAreRefusedWithTheirCodes) {
          return mixerOpen(&x, 1, 0, 0, 0);
        },
        MMSYSERR_BADDEVICEID},
+      // Change messages go to a window, from a mixer that reports changes.
+      {"window callback without a window",
+       [](TCallerStructs&) {
+         HMIXER x;
+         return mixerOpen(&x, 0, 0, 0, CALLBACK_WINDOW);
+       },
+       MMSYSERR_INVALPARAM},
+      {"window callback, mixer without change reports",
+       [](TCallerStructs&) {
+         HMIXER x;
+         return mixerOpen(&x, 0, 1, 0, CALLBACK_WINDOW);
+       },
+       MMSYSERR_NOTSUPPORTED},
+      {"function callback",
+       [](TCallerStructs&) {
+         HMIXER x;
+         return mixerOpen(&x, 0, 1, 0, CALLBACK_FUNCTION);
+       },
+       MMSYSERR_NOTSUPPORTED},
       {"closed handle",
        [&](TCallerStructs& s) { return mixerGetLineInfoW(Obj(closed), &s.Line, 3); },
        MMSYSERR_INVALHANDLE},

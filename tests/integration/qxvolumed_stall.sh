@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# qxvolumed beside a sound server that stops answering (SIGSTOP of the private daemon that
+# scripts/with-pulse started), on both audio paths: AT+GETVOL is answered within 100 ms the whole
+# time, and once the server runs again it ends at the last AT+SETVOL. On the ALSA path, changes
+# made by another program are followed.
+#   with-pulse qxvolumed_stall.sh QXVOLUMED
+set -uo pipefail
+bin="$1"
+[ -n "${QX_PULSE_PIDFILE:-}" ] || { echo "run me under scripts/with-pulse" >&2; exit 2; }
+unset DISPLAY
+dir="$(mktemp -d)"
+daemon=""
+server="$(cat "$QX_PULSE_PIDFILE")"
+cleanup() {
+  kill -CONT "$server" 2>/dev/null
+  [ -n "$daemon" ] && kill "$daemon" 2>/dev/null
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  cat "$dir/err" >&2 2>/dev/null
+  exit 1
+}
+# shellcheck source=wait_for.sh
+source "$(dirname "$0")/wait_for.sh"
+volume_is() { [ "$(pactl get-sink-volume @DEFAULT_SINK@ | grep -o '[0-9]*%' | head -n 1)" = "$1%" ]; }
+getvol_is() { [ "$(python3 "$here/udp_peer.py" "$port" AT+GETVOL --wait 2)" = $'VOL='"$1"$'\r' ]; }
+here="$(cd "$(dirname "$0")" && pwd)"
+
+# Every 300 ms for the stall: AT+SETVOL=N (N counting up from FIRST), then AT+GETVOL, whose
+# answer must be VOL=N. Prints the last N and the slowest answer in milliseconds.
+drive() {  # PORT SECONDS FIRST
+  python3 - "$@" <<'EOF'
+import socket, sys, time
+port, seconds, n = int(sys.argv[1]), float(sys.argv[2]), int(sys.argv[3])
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.1", 0))
+s.settimeout(2.0)
+worst, end = 0.0, time.monotonic() + seconds
+while time.monotonic() < end:
+    n += 1
+    s.sendto(b"AT+SETVOL=%d\r\n" % n, ("127.0.0.1", port))
+    time.sleep(0.1)  # datagrams close together may be taken as one packet
+    t0 = time.monotonic()
+    s.sendto(b"AT+GETVOL\r\n", ("127.0.0.1", port))
+    try:
+        reply = s.recv(100)
+    except socket.timeout:
+        reply = b"(none)"
+    took = (time.monotonic() - t0) * 1000
+    worst = max(worst, took)
+    if reply != b"VOL=%d\r\n" % n:
+        sys.exit("AT+GETVOL after AT+SETVOL=%d answered %r" % (n, reply))
+    time.sleep(0.2)
+print(n, int(worst))
+EOF
+}
+
+# (path, seconds stopped): the issue's 10 s once, a shorter stall for the other path.
+while read -r path seconds; do
+  port="$(free_port)"
+  pactl set-sink-volume @DEFAULT_SINK@ 50%
+  "$bin" --port "$port" --audio "$path" --no-overlay >/dev/null 2>"$dir/err" &
+  daemon=$!
+  wait_for "$path: the daemon answers" getvol_is 50
+
+  kill -STOP "$server"
+  read -r last worst < <(drive "$port" "$seconds" 50)
+  kill -CONT "$server"
+  [ -n "${last:-}" ] || fail "$path: AT+GETVOL went unanswered while the server was stopped"
+  echo "$path: ${seconds} s stopped, slowest AT+GETVOL ${worst} ms, last AT+SETVOL=$last"
+  [ "$worst" -lt 100 ] || fail "$path: AT+GETVOL took $worst ms while the server was stopped"
+  wait_for "$path: the server ends at the last AT+SETVOL ($last)" volume_is "$last"
+
+  if [ "$path" = alsa ]; then
+    for outside in 77 33; do
+      pactl set-sink-volume @DEFAULT_SINK@ "$outside%"
+      wait_for "alsa: an outside change to $outside % is followed" getvol_is "$outside"
+    done
+  fi
+
+  kill -TERM "$daemon"
+  wait "$daemon"
+  rc=$?
+  daemon=""
+  [ "$rc" = 0 ] || fail "$path: SIGTERM ends with 0 (got $rc)"
+done <<'TABLE'
+pulse 10
+alsa 3
+TABLE
+echo "qxvolumed with a stopped sound server: ok"
