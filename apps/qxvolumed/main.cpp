@@ -176,12 +176,12 @@ String BindFailureText(const TVolumeRemote& form, int32_t error) {
 // Once the daemon is asked to stop, it is gone within `limit` whatever its surroundings do: a
 // sound server that stopped answering can hold a client library's call for its own time-out
 // (libpulse's is 30 s) while the components are torn down.
-void ExitWithin(std::chrono::seconds limit) {
-  std::thread([limit] {
+void ExitWithin(std::chrono::seconds limit, int status) {
+  std::thread([limit, status] {
     std::this_thread::sleep_for(limit);
     std::fprintf(stderr, "qxvolumed: the stop took over %lld s; ending now\n",
                  static_cast<long long>(limit.count()));
-    _exit(1);
+    _exit(status);
   }).detach();
 }
 
@@ -280,7 +280,7 @@ int Run(TDaemon& daemon, const String& text, const String& fileName) {
   if (!error.empty()) return Fail(2, error);
   daemon.Serve(std::move(form));
   if (daemon.BindFailure.empty()) Application->Run();
-  ExitWithin(std::chrono::seconds(3));
+  ExitWithin(std::chrono::seconds(3), daemon.BindFailure.empty() ? 0 : 1);
   return daemon.Finish();
 }
 
