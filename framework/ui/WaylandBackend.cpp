@@ -1,0 +1,108 @@
+#include <qx/framework/ui/WaylandBackend.h>
+
+#include <qx/framework/app/Application.h>
+#include <qx/framework/ui/WaylandWindows.h>
+
+namespace {
+
+// How often a compositor that went away is looked for again while a window waits to be shown.
+constexpr std::chrono::milliseconds kRetry{500};
+
+String OutputNames(const TWaylandConnection& c) {
+  String names;
+  for (const auto& o : c.Outputs) {
+    if (o->Connector.empty()) continue;
+    names += (names.empty() ? "" : ", ") + o->Connector;
+  }
+  return names.empty() ? String("none named") : names;
+}
+
+}  // namespace
+
+TWaylandBackend::TWaylandBackend(std::unique_ptr<TWaylandConnection> conn, const String& output)
+    : FOutputName(output) {
+  Adopt(std::move(conn));
+}
+
+void TWaylandBackend::Adopt(std::unique_ptr<TWaylandConnection> conn) {
+  FConn = std::move(conn);
+  FConn->OnOutputsChanged = [this] { RemapWindows(); };
+  FConn->Serve([this] { Lost(); });
+  ScreenSize();
+}
+
+std::unique_ptr<TBackendWindow> TWaylandBackend::CreateWindow(IWindowEvents& events,
+                                                              const TWindowDesc& desc) {
+  return std::make_unique<TWaylandWindow>(*this, events, desc);
+}
+
+TWaylandConnection* TWaylandBackend::Conn() {
+  if (FConn && !FConn->Broken()) return FConn.get();
+  if (FConn) Lost();
+  String error;
+  if (auto c = TWaylandConnection::Open(error)) Adopt(std::move(c));
+  return FConn.get();
+}
+
+bool TWaylandBackend::OutputPresent(wl_output*& output) {
+  output = nullptr;
+  TWaylandConnection* c = Conn();
+  if (c == nullptr) return false;
+  if (FOutputName.empty()) return true;
+  TWaylandOutput* o = c->FindOutput(FOutputName);
+  if (o == nullptr) return false;
+  output = o->Output;
+  return true;
+}
+
+TPoint TWaylandBackend::ScreenSize() {
+  if (TWaylandConnection* c = Conn()) {
+    TWaylandOutput* o = FOutputName.empty() ? nullptr : c->FindOutput(FOutputName);
+    if (o == nullptr && FOutputName.empty() && !c->Outputs.empty()) o = c->Outputs.front().get();
+    if (o != nullptr && o->Size().X > 0 && o->Size().Y > 0) FLastSize = o->Size();
+  }
+  return FLastSize;
+}
+
+void TWaylandBackend::Lost() {
+  if (FConn) {
+    // Every object of the old connection goes before the connection itself.
+    for (TWaylandWindow* w : Windows) w->Unmap();
+    FConn.reset();
+  }
+  ScheduleRetry();
+}
+
+void TWaylandBackend::ScheduleRetry() {
+  // Only a window waiting to be shown looks for the compositor; others ask when they show.
+  bool waiting = false;
+  for (TWaylandWindow* w : Windows) waiting = waiting || w->Shown();
+  if (FRetry != 0 || !waiting || Application == nullptr) return;
+  FRetry = Application->StartTimer(kRetry, [this] {
+    FRetry = 0;
+    if (Conn() != nullptr) {
+      RemapWindows();
+    } else {
+      ScheduleRetry();
+    }
+  });
+}
+
+void TWaylandBackend::RemapWindows() {
+  for (TWaylandWindow* w : Windows) w->Remap();
+  if (FConn) FConn->Flush();
+}
+
+TWindowBackend* WaylandBackend(const String& output, String& error) {
+  // Lives as long as the process, as windows may outlive static destruction.
+  static TWaylandBackend* backend = nullptr;
+  if (backend != nullptr) return backend;
+  auto conn = TWaylandConnection::Open(error);
+  if (!conn) return nullptr;
+  if (!output.empty() && conn->FindOutput(output) == nullptr) {
+    error = "no Wayland output is named \"" + output + "\" (outputs: " + OutputNames(*conn) + ")";
+    return nullptr;
+  }
+  backend = new TWaylandBackend(std::move(conn), output);
+  return backend;
+}
