@@ -21,6 +21,10 @@ TWindowBackend* Open(const String& mode, const String& output, String& error, St
     return &HeadlessBackend();
   }
   if (mode == "wayland") {
+    if (Env("WAYLAND_DISPLAY").empty()) {
+      error = "WAYLAND_DISPLAY is not set";
+      return nullptr;
+    }
     TWindowBackend* b = WaylandBackend(output, error);
     if (b != nullptr) {
       why = "wayland: WAYLAND_DISPLAY=" + Env("WAYLAND_DISPLAY") + " offers the layer shell";

@@ -96,13 +96,21 @@ void TWaylandBackend::RemapWindows() {
 TWindowBackend* WaylandBackend(const String& output, String& error) {
   // Lives as long as the process, as windows may outlive static destruction.
   static TWaylandBackend* backend = nullptr;
-  if (backend != nullptr) return backend;
-  auto conn = TWaylandConnection::Open(error);
-  if (!conn) return nullptr;
-  if (!output.empty() && conn->FindOutput(output) == nullptr) {
-    error = "no Wayland output is named \"" + output + "\" (outputs: " + OutputNames(*conn) + ")";
+  std::unique_ptr<TWaylandConnection> conn;
+  TWaylandConnection* c = backend != nullptr ? backend->Conn() : nullptr;
+  if (c == nullptr) {
+    conn = TWaylandConnection::Open(error);
+    if (!conn) return nullptr;
+    c = conn.get();
+  }
+  if (!output.empty() && c->FindOutput(output) == nullptr) {
+    error = "no Wayland output is named \"" + output + "\" (outputs: " + OutputNames(*c) + ")";
     return nullptr;
   }
-  backend = new TWaylandBackend(std::move(conn), output);
+  if (backend == nullptr) {
+    backend = new TWaylandBackend(std::move(conn), output);
+  } else {
+    backend->SetOutputName(output);
+  }
   return backend;
 }

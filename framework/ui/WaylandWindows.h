@@ -35,6 +35,9 @@ class TWaylandBackend : public TWindowBackend {
   // A shown window lost its surface: look for the compositor again until it is back.
   void ScheduleRetry();
 
+  // Windows made from now on go on this output (empty: the compositor's choice).
+  void SetOutputName(const String& output) { FOutputName = output; }
+
   std::vector<TWaylandWindow*> Windows;
 
  private:
