@@ -29,6 +29,9 @@ void TWaylandBackend::Adopt(std::unique_ptr<TWaylandConnection> conn) {
   FConn->OnOutputsChanged = [this] { RemapWindows(); };
   FConn->Serve([this] { Lost(); });
   ScreenSize();
+  // Windows shown while the compositor was away appear again; from the loop, as this may be
+  // reached while one of them is making its surface.
+  if (Application != nullptr) Application->Queue([this] { RemapWindows(); });
 }
 
 std::unique_ptr<TBackendWindow> TWaylandBackend::CreateWindow(IWindowEvents& events,
@@ -37,8 +40,9 @@ std::unique_ptr<TBackendWindow> TWaylandBackend::CreateWindow(IWindowEvents& eve
 }
 
 TWaylandConnection* TWaylandBackend::Conn() {
-  if (FConn && !FConn->Broken()) return FConn.get();
-  if (FConn) Lost();
+  // A broken connection stays until its loss is handled from the loop: it may be in the middle
+  // of dispatching its events now, and requests on it go nowhere meanwhile.
+  if (FConn) return FConn.get();
   String error;
   if (auto c = TWaylandConnection::Open(error)) Adopt(std::move(c));
   return FConn.get();
@@ -88,9 +92,13 @@ void TWaylandBackend::ScheduleRetry() {
   });
 }
 
+void TWaylandBackend::Flush() {
+  if (FConn) FConn->Flush();
+}
+
 void TWaylandBackend::RemapWindows() {
   for (TWaylandWindow* w : Windows) w->Remap();
-  if (FConn) FConn->Flush();
+  Flush();
 }
 
 TWindowBackend* WaylandBackend(const String& output, String& error) {

@@ -38,7 +38,7 @@ TWaylandWindow::~TWaylandWindow() {
   *FAlive = false;
   Unmap();
   B.Windows.erase(std::remove(B.Windows.begin(), B.Windows.end(), this), B.Windows.end());
-  if (TWaylandConnection* c = B.Conn()) c->Flush();
+  B.Flush();
 }
 
 bool TWaylandWindow::Osd() const {
@@ -129,7 +129,7 @@ void TWaylandWindow::SetBounds(const TRect& r) {
   if (FLayer == nullptr) return;
   Place();
   wl_surface_commit(FSurface);
-  B.Conn()->Flush();
+  B.Flush();
 }
 
 void TWaylandWindow::SetVisible(bool visible) {
@@ -139,20 +139,20 @@ void TWaylandWindow::SetVisible(bool visible) {
     Remap();
   } else {
     Unmap();
-    if (TWaylandConnection* c = B.Conn()) c->Flush();
+    B.Flush();
   }
 }
 
 void TWaylandWindow::SetTopMost(bool onTop, bool) {
   if (onTop == FTopMost) return;
   FTopMost = onTop;
-  if (FLayer == nullptr) return;
-  TWaylandConnection* c = B.Conn();
+  TWaylandConnection* c = FLayer != nullptr ? B.Conn() : nullptr;
+  if (c == nullptr) return;
   if (c->LayerShellVersion >= 2) {
     FLayerIs = Layer();
     zwlr_layer_surface_v1_set_layer(FLayer, FLayerIs);
     wl_surface_commit(FSurface);
-    c->Flush();
+    B.Flush();
   } else {
     // Without set_layer only a new surface changes layers.
     Unmap();
@@ -209,7 +209,7 @@ void TWaylandWindow::Render() {
       return;
     }
     TWaylandConnection* c = B.Conn();
-    auto made = TShmBuffer::Make(c->Shm, FWidth, FHeight);
+    auto made = c != nullptr ? TShmBuffer::Make(c->Shm, FWidth, FHeight) : nullptr;
     if (!made) return;
     made->OnRelease = [this] {
       if (FRenderPending) {
@@ -236,5 +236,5 @@ void TWaylandWindow::Render() {
   wl_surface_commit(FSurface);
   buffer->Busy = true;
   FRenderPending = false;
-  B.Conn()->Flush();
+  B.Flush();
 }

@@ -29,6 +29,8 @@ class TWaylandBackend : public TWindowBackend {
 
   // The connection, made again first when the compositor went away; nullptr while it is away.
   TWaylandConnection* Conn();
+  // Sends what is buffered, when there is a connection.
+  void Flush();
   // Whether windows can go on the output asked for (always, when the compositor chooses), and
   // which one: nullptr for the compositor's choice.
   bool OutputPresent(wl_output*& output);

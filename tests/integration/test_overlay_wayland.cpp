@@ -199,6 +199,28 @@ class OverlayOnSway : public ::testing::Test {
   TOwned<TfrmVolume> form;
 };
 
+// First of the tests (plain tests come before parameterised ones), as the restart also takes
+// XWayland away, which the X11 back end of later tests does not outlive.
+TEST_F(OverlayOnSway, ShowsAgainAfterTheCompositorRestarts) {
+  const char* stop = std::getenv("QX_SWAY_STOP");
+  const char* start = std::getenv("QX_SWAY_START");
+  if (stop == nullptr || start == nullptr) GTEST_SKIP() << "with-sway gives no restart";
+  Use("wayland");
+  Show(alBottom);
+  const int top = kScreenH - kStripH;
+  ASSERT_EQ(WaitForStrip(0, top, kScreenW), "");
+  background.reset();
+  ASSERT_EQ(std::system(stop), 0);
+  // The overlay goes on while the compositor is away: a change comes, the loop runs.
+  ShowOverlayStep(form.get(), 60, false, alBottom);
+  for (int i = 0; i < 20; ++i) Application->HandleMessage(std::chrono::milliseconds(20));
+  ASSERT_EQ(std::system(start), 0);
+  background =
+      std::make_unique<TLayerClient>("background", "top+bottom+left+right", 0, 0, -1, kBackground);
+  ASSERT_TRUE(background->Ready);
+  EXPECT_EQ(WaitForStrip(0, top, kScreenW), "");
+}
+
 struct TPlacement {
   const char* name;
   TAlign align;
