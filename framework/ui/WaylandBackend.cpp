@@ -1,12 +1,17 @@
 #include <qx/framework/ui/WaylandBackend.h>
 
+#include <algorithm>
+
 #include <qx/framework/app/Application.h>
 #include <qx/framework/ui/WaylandWindows.h>
 
 namespace {
 
-// How often a compositor that went away is looked for again while a window waits to be shown.
-constexpr std::chrono::milliseconds kRetry{500};
+// How often a compositor that went away is looked for again while a window waits to be shown:
+// soon at first, then less often, so that one that hangs (and is given a short while to answer
+// each time) takes little of the loop's time.
+constexpr std::chrono::milliseconds kFirstRetry{500}, kLastRetry{8000};
+constexpr std::chrono::milliseconds kRetryAnswer{250};
 
 String OutputNames(const TWaylandConnection& c) {
   String names;
@@ -44,7 +49,10 @@ TWaylandConnection* TWaylandBackend::Conn() {
   // of dispatching its events now, and requests on it go nowhere meanwhile.
   if (FConn) return FConn.get();
   String error;
-  if (auto c = TWaylandConnection::Open(error)) Adopt(std::move(c));
+  if (auto c = TWaylandConnection::Open(error, kRetryAnswer)) {
+    FRetryDelay = kFirstRetry;
+    Adopt(std::move(c));
+  }
   return FConn.get();
 }
 
@@ -82,7 +90,9 @@ void TWaylandBackend::ScheduleRetry() {
   bool waiting = false;
   for (TWaylandWindow* w : Windows) waiting = waiting || w->Shown();
   if (FRetry != 0 || !waiting || Application == nullptr) return;
-  FRetry = Application->StartTimer(kRetry, [this] {
+  const auto delay = FRetryDelay;
+  FRetryDelay = std::min(FRetryDelay * 2, kLastRetry);
+  FRetry = Application->StartTimer(delay, [this] {
     FRetry = 0;
     if (Conn() != nullptr) {
       RemapWindows();

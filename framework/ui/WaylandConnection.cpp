@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -78,6 +79,46 @@ void BufferRelease(void* data, wl_buffer*) {
 }
 const wl_buffer_listener kBufferListener = {BufferRelease};
 
+void SyncDone(void* data, wl_callback*, uint32_t) {
+  *static_cast<bool*>(data) = true;
+}
+const wl_callback_listener kSyncListener = {SyncDone};
+
+// A round trip that gives up after `limit`: a compositor that stalls must not stall the loop.
+bool RoundTrip(wl_display* d, std::chrono::milliseconds limit) {
+  bool done = false;
+  wl_callback* cb = wl_display_sync(d);
+  wl_callback_add_listener(cb, &kSyncListener, &done);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  bool ok = true;
+  while (!done && ok) {
+    if (wl_display_dispatch_pending(d) < 0) {
+      ok = false;
+      break;
+    }
+    if (done) break;
+    if (wl_display_flush(d) < 0 && errno != EAGAIN) {
+      ok = false;
+      break;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      ok = false;
+      break;
+    }
+    if (wl_display_prepare_read(d) != 0) continue;
+    pollfd p{wl_display_get_fd(d), POLLIN, 0};
+    if (poll(&p, 1, int(left.count())) <= 0) {
+      wl_display_cancel_read(d);
+      continue;  // the deadline is checked above
+    }
+    if (wl_display_read_events(d) < 0) ok = false;
+  }
+  wl_callback_destroy(cb);
+  return ok && done;
+}
+
 }  // namespace
 
 TPoint TWaylandOutput::Size() const {
@@ -123,7 +164,8 @@ TShmBuffer::~TShmBuffer() {
   if (Pixels != nullptr) munmap(Pixels, FSize);
 }
 
-std::unique_ptr<TWaylandConnection> TWaylandConnection::Open(String& error) {
+std::unique_ptr<TWaylandConnection> TWaylandConnection::Open(String& error,
+                                                             std::chrono::milliseconds limit) {
   const char* name = std::getenv("WAYLAND_DISPLAY");
   if (name == nullptr || *name == '\0') {
     error = "WAYLAND_DISPLAY is not set";
@@ -139,8 +181,9 @@ std::unique_ptr<TWaylandConnection> TWaylandConnection::Open(String& error) {
   c->Registry = wl_display_get_registry(c->Display);
   wl_registry_add_listener(c->Registry, &kRegistryListener, c.get());
   // The first round trip lists the globals; the second brings the outputs' descriptions.
-  if (wl_display_roundtrip(c->Display) < 0 || wl_display_roundtrip(c->Display) < 0) {
-    error = String("the Wayland compositor at WAYLAND_DISPLAY=") + name + " hung up";
+  if (!RoundTrip(c->Display, limit) || !RoundTrip(c->Display, limit)) {
+    error = String("the Wayland compositor at WAYLAND_DISPLAY=") + name +
+            " did not answer within " + std::to_string(limit.count()) + " ms";
     return nullptr;
   }
   if (c->LayerShell == nullptr) {

@@ -6,6 +6,7 @@
 
 #include <wayland-client.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -52,8 +53,10 @@ class TShmBuffer {
 class TWaylandConnection {
  public:
   // Connects to the compositor WAYLAND_DISPLAY names and learns its globals and outputs; nullptr
-  // with a one-line reason when there is none to connect to or it offers no layer shell.
-  static std::unique_ptr<TWaylandConnection> Open(String& error);
+  // with a one-line reason when there is none to connect to, it does not answer within `limit`,
+  // or it offers no layer shell.
+  static std::unique_ptr<TWaylandConnection> Open(
+      String& error, std::chrono::milliseconds limit = std::chrono::milliseconds(2000));
   ~TWaylandConnection();
   TWaylandConnection(const TWaylandConnection&) = delete;
   TWaylandConnection& operator=(const TWaylandConnection&) = delete;

@@ -50,6 +50,7 @@ class TWaylandBackend : public TWindowBackend {
   String FOutputName;
   TPoint FLastSize{1920, 1080};
   int64_t FRetry = 0;
+  std::chrono::milliseconds FRetryDelay{500};
 };
 
 class TWaylandWindow : public TBackendWindow {
