@@ -152,6 +152,44 @@ class OpenboxDesktop : public ::testing::Test {
   TOwned<TfrmVolume> form;
 };
 
+// A compositing manager is there (the test holds its selection): the strip is a 32-bit window
+// whose pixels carry the fade's alpha, premultiplied, instead of an opacity hint.
+TEST_F(OpenboxDesktop, UnderACompositorTheFadeIsInThePixels) {
+  Window owner = XCreateSimpleWindow(D, DefaultRootWindow(D), 0, 0, 1, 1, 0, 0, 0);
+  const Atom cm = XInternAtom(D, "_NET_WM_CM_S0", False);
+  XSetSelectionOwner(D, cm, owner, CurrentTime);
+  XSync(D, False);
+  form.reset(new TfrmVolume(nullptr));
+  frmVolume = form.get();
+  form->SetCaption("VOLUME");
+  form->SetTransparentColorValue(clFuchsia);
+  form->SetTransparentColor(true);
+  form->Timer1->SetInterval(10);
+  ShowOverlayStep(form.get(), 60, false, alBottom);
+  TRect r;
+  Window w = 0;
+  ASSERT_TRUE(LoopUntil([&] { return (w = Overlay(r)) != 0; }));
+  XWindowAttributes wa;
+  ASSERT_TRUE(XGetWindowAttributes(D, w, &wa));
+  EXPECT_EQ(wa.depth, 32);
+  ASSERT_TRUE(LoopUntil([&] { return form->AlphaBlendValue() < 140; }));
+  form->Timer2->SetEnabled(false);  // held mid-fade
+  const unsigned long a = form->AlphaBlendValue();
+  Application->ProcessMessages();
+  XSync(D, False);
+  // The first bar (yellow) at 138, 50, and the key colour between bars see-through.
+  XImage* img = XGetImage(D, w, 138 + 5, 50, 11, 1, AllPlanes, ZPixmap);
+  ASSERT_NE(img, nullptr);
+  const unsigned long bar = XGetPixel(img, 0, 0), gap = XGetPixel(img, 10, 0);
+  XDestroyImage(img);
+  const unsigned long c = (255 * a + 127) / 255;
+  EXPECT_EQ(bar, a << 24 | c << 16 | c << 8) << std::hex << bar;
+  EXPECT_EQ(gap, 0u) << std::hex << gap;
+  EXPECT_TRUE(Atoms("_NET_WM_WINDOW_OPACITY", XA_CARDINAL, w).empty());
+  XSetSelectionOwner(D, cm, None, CurrentTime);
+  XDestroyWindow(D, owner);
+}
+
 struct TCase {
   const char* name;
   TRect dock;  // empty: none
