@@ -81,7 +81,8 @@ int main(int argc, char** argv) {
   wl_display* d = wl_display_connect(nullptr);
   if (d == nullptr) return Fail("no compositor at WAYLAND_DISPLAY");
   TState s;
-  wl_registry_add_listener(wl_display_get_registry(d), &kRegistry, &s);
+  wl_registry* registry = wl_display_get_registry(d);
+  wl_registry_add_listener(registry, &kRegistry, &s);
   wl_display_roundtrip(d);
   if (s.Compositor == nullptr || s.Shm == nullptr || s.Shell == nullptr)
     return Fail("the compositor offers no layer shell");
@@ -123,6 +124,16 @@ int main(int argc, char** argv) {
     if (fds[1].revents != 0) break;
     if (fds[0].revents != 0 && wl_display_dispatch(d) < 0) break;
   }
+  wl_buffer_destroy(buffer);
+  wl_shm_pool_destroy(pool);
+  zwlr_layer_surface_v1_destroy(ls);
+  wl_surface_destroy(surface);
+  wl_shm_destroy(s.Shm);
+  wl_compositor_destroy(s.Compositor);
+  wl_proxy_destroy(reinterpret_cast<wl_proxy*>(s.Shell));  // version 1: no destroy request
+  wl_registry_destroy(registry);
   wl_display_disconnect(d);
+  munmap(px, size);
+  close(fd);
   return 0;
 }
