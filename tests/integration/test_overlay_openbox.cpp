@@ -70,7 +70,9 @@ class OpenboxDesktop : public ::testing::Test {
   }
   void SetUp() override {
     if (D == nullptr) GTEST_SKIP() << "no X display (run under scripts/with-xvfb)";
-    if (!Running) GTEST_SKIP() << "openbox did not start (package openbox)";
+    if (std::system("command -v openbox >/dev/null") != 0)
+      GTEST_SKIP() << "openbox is not installed (package openbox)";
+    ASSERT_TRUE(Running) << "openbox did not start managing windows within 10 s";
   }
   void TearDown() override {
     frmVolume = nullptr;

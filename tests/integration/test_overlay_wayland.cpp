@@ -158,6 +158,8 @@ class OverlayOnSway : public ::testing::Test {
   void SetUp() override {
     if (std::getenv("WAYLAND_DISPLAY") == nullptr || std::getenv("QX_LAYER_CLIENT") == nullptr)
       GTEST_SKIP() << "no compositor (run under scripts/with-sway with QX_LAYER_CLIENT)";
+    if (std::system("command -v grim >/dev/null") != 0)
+      GTEST_SKIP() << "grim is not installed (package grim)";
     background = std::make_unique<TLayerClient>("background", "top+bottom+left+right", 0, 0, -1,
                                                 kBackground);
     ASSERT_TRUE(background->Ready);
