@@ -382,6 +382,11 @@ void TCustomForm::CloseRequested() {
   if (HandleAllocated()) PostMessageW(FHandle, WM_CLOSE, 0, 0);
 }
 
+void TCustomForm::Resized(int32_t width, int32_t height) {
+  if (IsDestroying()) return;
+  SetBounds(Left(), Top(), width, height);
+}
+
 // Controls know the form they lie on only as their host.
 TCustomForm* TControl::GetParentForm() const {
   return dynamic_cast<TCustomForm*>(Host());

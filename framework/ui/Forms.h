@@ -86,6 +86,7 @@ class TCustomForm : public TWinControl, public IWindowEvents, public IControlHos
   // Internal: what the back end reports about the form's window.
   void MouseInput(TMouseAction action, int32_t X, int32_t Y) override;
   void CloseRequested() override;
+  void Resized(int32_t width, int32_t height) override;
   // Internal: the back end's window, nullptr while it has none.
   TBackendWindow* BackendWindow() const { return FWindow.get(); }
 

@@ -1,7 +1,7 @@
-// The window back end beneath forms: X11 when a display can be opened, otherwise a headless
-// virtual desktop. A back end makes windows from a plain description and reports what happens
-// to them through IWindowEvents; it never sees the forms or controls above it. The window
-// services (screen size, taskbar, modal windows) go through TWindowBackend.
+// The window back end beneath forms: X11 when a display can be opened, a Wayland compositor's
+// layer surfaces, or a headless virtual desktop. A back end makes windows from a plain description
+// and reports what happens to them through IWindowEvents; it never sees the forms or controls above
+// it. The window services (screen size, taskbar, modal windows) go through TWindowBackend.
 #pragma once
 
 #include <memory>
@@ -51,6 +51,9 @@ class IWindowEvents {
   virtual void MouseInput(TMouseAction action, int32_t X, int32_t Y) = 0;
   // The window's close box, or the window manager, asks the window to close.
   virtual void CloseRequested() = 0;
+  // The window was given another size than asked for (a compositor fits an on-screen display
+  // between panels); only frames of that size are shown from now on.
+  virtual void Resized(int32_t /*width*/, int32_t /*height*/) {}
 
  protected:
   virtual ~IWindowEvents() = default;
@@ -91,6 +94,19 @@ class TWindowBackend {
                         const TRect& /*button*/) {}
 };
 
-// The back end in use, chosen on first use: X11 when DISPLAY names a display that opens (and
-// QX_WINDOWS is not "headless"), otherwise the virtual desktop.
+// The back end in use, chosen on first use unless ChooseWindowBackend chose it: QX_WINDOWS
+// "headless", "x11", "wayland" or "auto" (as ChooseWindowBackend's modes), otherwise X11 when
+// DISPLAY names a display that opens, then Wayland, otherwise the virtual desktop.
 TWindowBackend& WindowBackend();
+
+// Chooses the back end for the windows made from now on, before the first one is made.
+//   mode "auto": Wayland when WAYLAND_DISPLAY names a compositor offering the layer shell, else
+//                X11 when DISPLAY names a display that opens, else the virtual desktop;
+//        "wayland", "x11": that one; "none": the virtual desktop.
+//   output: a Wayland output by name (as the compositor calls it, "HDMI-A-1"), or empty for the
+//           compositor's choice; only for Wayland.
+// False, with a one-line `error`, for an unknown mode, a forced back end that is not available,
+// an unknown output or an output without Wayland; the back end in use stays as it was. `why`
+// says which back end was taken and why, in one line ("wayland: WAYLAND_DISPLAY=wayland-1
+// offers the layer shell").
+bool ChooseWindowBackend(const String& mode, const String& output, String& error, String& why);

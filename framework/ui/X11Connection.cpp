@@ -1,10 +1,12 @@
 #include <qx/framework/ui/X11Connection.h>
 
+#include <X11/extensions/Xrandr.h>
 #include <X11/extensions/shape.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <qx/framework/app/Application.h>
 
@@ -70,6 +72,18 @@ TX11Connection::TX11Connection(Display* dpy)
   A.NET_ACTIVE_WINDOW = atom("_NET_ACTIVE_WINDOW");
   A.NET_SUPPORTING_WM_CHECK = atom("_NET_SUPPORTING_WM_CHECK");
   A.MOTIF_WM_HINTS = atom("_MOTIF_WM_HINTS");
+  A.NET_WM_CM = atom(("_NET_WM_CM_S" + std::to_string(ScreenNo)).c_str());
+  // XWayland names its monitors XWAYLAND0, XWAYLAND1, ...
+  int count = 0;
+  if (XRRMonitorInfo* monitors = XRRGetMonitors(Dpy, Root, True, &count)) {
+    for (int i = 0; i < count && !XWayland; ++i) {
+      if (char* name = XGetAtomName(Dpy, monitors[i].name)) {
+        XWayland = std::strncmp(name, "XWAYLAND", 8) == 0;
+        XFree(name);
+      }
+    }
+    XRRFreeMonitors(monitors);
+  }
   Application->AddWatch(ConnectionNumber(Dpy), [this] { Drain(); });
 }
 
@@ -112,6 +126,25 @@ bool TX11Connection::WindowManagerRunning() {
   }
   if (data != nullptr) XFree(data);
   return running;
+}
+
+bool TX11Connection::Compositing() {
+  return XWayland || XGetSelectionOwner(Dpy, A.NET_WM_CM) != None;
+}
+
+bool TX11Connection::ArgbVisual(Visual*& visual, Colormap& colormap) {
+  if (!FArgbLooked) {
+    FArgbLooked = true;
+    XVisualInfo info;
+    if (XMatchVisualInfo(Dpy, ScreenNo, 32, TrueColor, &info) && info.red_mask == 0xFF0000 &&
+        info.green_mask == 0xFF00 && info.blue_mask == 0xFF) {
+      FArgbVisual = info.visual;
+      FArgbColormap = XCreateColormap(Dpy, Root, FArgbVisual, AllocNone);
+    }
+  }
+  visual = FArgbVisual;
+  colormap = FArgbColormap;
+  return FArgbVisual != nullptr;
 }
 
 void TX11Connection::SendWmMessage(Window w, Atom type, long a0, long a1, long a2, long a3) {

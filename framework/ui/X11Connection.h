@@ -19,7 +19,7 @@ struct TAtoms {
       NET_WM_STATE_SKIP_TASKBAR, NET_WM_STATE_MODAL, NET_WM_WINDOW_TYPE, NET_WM_WINDOW_TYPE_NORMAL,
       NET_WM_WINDOW_TYPE_UTILITY, NET_WM_WINDOW_TYPE_DOCK, NET_WM_WINDOW_TYPE_DIALOG,
       NET_WM_WINDOW_OPACITY, NET_WM_ICON, NET_WM_PID, NET_WM_USER_TIME, NET_CLIENT_LIST,
-      NET_ACTIVE_WINDOW, NET_SUPPORTING_WM_CHECK, MOTIF_WM_HINTS;
+      NET_ACTIVE_WINDOW, NET_SUPPORTING_WM_CHECK, MOTIF_WM_HINTS, NET_WM_CM;
 };
 
 class TX11Connection {
@@ -34,6 +34,11 @@ class TX11Connection {
   // Hands every pending event to the handler of its window.
   void Drain();
   bool WindowManagerRunning();
+  // Whether what is drawn goes through a compositor, which blends windows drawn with per-pixel
+  // alpha: a compositing manager owns _NET_WM_CM_S<screen>, or the server is XWayland.
+  bool Compositing();
+  // A 32-bit visual with alpha and a colormap for it; false when the screen has none.
+  bool ArgbVisual(Visual*& visual, Colormap& colormap);
   void SendWmMessage(Window w, Atom type, long a0, long a1 = 0, long a2 = 0, long a3 = 0);
   void SetWmState(Window w, const std::vector<Atom>& states);
   // Puts the image into the window (the whole window when no rectangle is given).
@@ -45,6 +50,9 @@ class TX11Connection {
 
   Display* Dpy;
   int ScreenNo;
+  // The X server of a Wayland compositor, which places the windows it manages itself (floating
+  // ones in the middle of the output) and composites every window.
+  bool XWayland = false;
   Window Root;
   Visual* Vis;
   int Depth;
@@ -55,6 +63,9 @@ class TX11Connection {
 
  private:
   bool FDrainQueued = false;
+  Visual* FArgbVisual = nullptr;
+  Colormap FArgbColormap = 0;
+  bool FArgbLooked = false;
 };
 
 // The X errors that the requests of one scope may meet for a reason known beforehand (a window

@@ -15,10 +15,28 @@ TX11Window::TX11Window(TX11Backend& b, IWindowEvents& events, const TWindowDesc&
   wa.event_mask = ExposureMask | VisibilityChangeMask | StructureNotifyMask | FocusChangeMask |
                   ButtonPressMask | ButtonReleaseMask | Button1MotionMask | KeyPressMask;
   wa.background_pixmap = None;
+  unsigned long mask = CWEventMask | CWBackPixmap;
+  const bool osd = FDesc.Borderless && (params.ExStyle & WS_EX_NOACTIVATE);
+  Visual* visual = B.Vis;
+  int depth = B.Depth;
+  Colormap colormap = 0;
+  // Where a compositor blends windows, a fading window is drawn with its alpha in its pixels.
+  if (osd && B.Compositing() && B.ArgbVisual(visual, colormap)) {
+    FArgb = true;
+    depth = 32;
+    wa.colormap = colormap;
+    wa.border_pixel = 0;
+    wa.background_pixel = 0;
+    mask = CWEventMask | CWBackPixel | CWBorderPixel | CWColormap;
+  }
+  if (osd && B.XWayland) {
+    FOverride = true;
+    wa.override_redirect = True;
+    mask |= CWOverrideRedirect;
+  }
   const TPoint o = B.Origin();
   FWin = XCreateWindow(d, B.Root, params.X + o.X, params.Y + o.Y, std::max(params.Width, 1),
-                       std::max(params.Height, 1), 0, B.Depth, InputOutput, B.Vis,
-                       CWEventMask | CWBackPixmap, &wa);
+                       std::max(params.Height, 1), 0, depth, InputOutput, visual, mask, &wa);
   FGc = XCreateGC(d, FWin, 0, nullptr);
 
   XClassHint cls;
@@ -73,6 +91,7 @@ void TX11Window::UpdateState() {
 
 void TX11Window::SetBounds(const TRect& r) {
   FBounds = r;
+  FReplacements = 0;
   const int w = std::max(r.Width(), 1), h = std::max(r.Height(), 1);
   const TPoint o = B.Origin();
   XSizeHints sh{};
@@ -102,6 +121,7 @@ void TX11Window::SetVisible(bool visible) {
                       reinterpret_cast<unsigned char*>(&zero), 1);
     }
     UpdateState();
+    FReplacements = 0;
     XMapRaised(B.Dpy, FWin);
     // Without a window manager the position given at creation is final; keep it current.
     const TPoint o = B.Origin();
@@ -181,18 +201,65 @@ void TX11Window::UpdateShape(const TBitmap& frame, bool keyOn, TColor key) {
   FShaped = true;
 }
 
+void TX11Window::RenderArgb() {
+  TX11Connection::FreeImage(FImage);
+  FImage = nullptr;
+  if (FFrame.empty()) return;
+  Visual* visual;
+  Colormap colormap;
+  B.ArgbVisual(visual, colormap);
+  FImage = XCreateImage(B.Dpy, visual, 32, ZPixmap, 0, nullptr, FFrameWidth, FFrameHeight, 32,
+                        FFrameWidth * 4);
+  if (FImage == nullptr) return;
+  FPixels.resize(FFrame.size() * 4);
+  FImage->data = reinterpret_cast<char*>(FPixels.data());
+  const uint32_t a = FAlphaOn ? FAlpha : 255;
+  auto scale = [a](uint32_t v) { return (v * a + 127) / 255; };
+  const bool native = FImage->byte_order == LSBFirst;
+  for (size_t i = 0; i < FFrame.size(); ++i) {
+    const uint32_t p = FFrame[i];
+    uint32_t q = 0;
+    if (!(FKeyOn && p == FKeyWord))
+      q = a << 24 | scale((p >> 16) & 0xFF) << 16 | scale((p >> 8) & 0xFF) << 8 | scale(p & 0xFF);
+    if (native) {
+      std::memcpy(FPixels.data() + i * 4, &q, 4);
+    } else {
+      XPutPixel(FImage, int(i % FFrameWidth), int(i / FFrameWidth), q);
+    }
+  }
+}
+
 void TX11Window::Present(const TBitmap& frame, bool keyOn, TColor key) {
   TX11Connection::FreeImage(FImage);
   FImage = nullptr;
   if (frame.Empty()) return;
-  FImage = B.MakeImage(frame, FPixels);
+  if (FArgb) {
+    FFrameWidth = frame.Width();
+    FFrameHeight = frame.Height();
+    FFrame.resize(size_t(FFrameWidth) * FFrameHeight);
+    for (int32_t y = 0; y < FFrameHeight; ++y)
+      std::memcpy(FFrame.data() + size_t(y) * FFrameWidth,
+                  frame.Data() + size_t(y) * frame.Stride(), size_t(FFrameWidth) * 4);
+    FKeyOn = keyOn;
+    FKeyWord = 0xFF000000u | uint32_t(GetRValue(key)) << 16 | uint32_t(GetGValue(key)) << 8 |
+               GetBValue(key);
+    RenderArgb();
+  } else {
+    FImage = B.MakeImage(frame, FPixels);
+  }
   UpdateShape(frame, keyOn, key);
   if (FMapped) B.PutImage(FWin, FGc, FImage, 0, 0, frame.Width(), frame.Height());
   B.Flush();
 }
 
 void TX11Window::SetAlpha(bool on, uint8_t value) {
-  if (on) {
+  if (FArgb) {
+    if (on == FAlphaOn && value == FAlpha) return;
+    FAlphaOn = on;
+    FAlpha = value;
+    RenderArgb();
+    if (FMapped) B.PutImage(FWin, FGc, FImage, 0, 0, FFrameWidth, FFrameHeight);
+  } else if (on) {
     unsigned long opacity = 0x01010101ul * value;
     XChangeProperty(B.Dpy, FWin, B.A.NET_WM_WINDOW_OPACITY, XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&opacity), 1);
@@ -229,8 +296,25 @@ void TX11Window::Activate() {
   B.Flush();
 }
 
+void TX11Window::KeepPlace() {
+  // A manager that keeps moving it back wins after a few tries: no endless tug of war.
+  if (!FMapped || FOverride || FReplacements >= 3 || !B.WindowManagerRunning()) return;
+  int x = 0, y = 0;
+  Window child;
+  XTranslateCoordinates(B.Dpy, FWin, B.Root, 0, 0, &x, &y, &child);
+  const TPoint o = B.Origin();
+  if (x == FBounds.Left + o.X && y == FBounds.Top + o.Y) return;
+  ++FReplacements;
+  XMoveWindow(B.Dpy, FWin, FBounds.Left + o.X, FBounds.Top + o.Y);
+  B.Flush();
+}
+
 void TX11Window::Handle(XEvent& e) {
   switch (e.type) {
+    case MapNotify:
+    case ConfigureNotify:
+      KeepPlace();
+      break;
     case Expose:
       B.PutImage(FWin, FGc, FImage, e.xexpose.x, e.xexpose.y, e.xexpose.width, e.xexpose.height);
       break;

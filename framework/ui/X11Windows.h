@@ -1,9 +1,13 @@
 // The X11 back end's own classes: the back end on one display connection, and its windows.
 // Each window is a top-level X window with the window manager hints that give the host's window
-// styles: no decorations for borderless windows, _NET_WM_STATE_ABOVE for stay-on-top,
-// _NET_WM_WINDOW_OPACITY for per-window alpha, and an XShape bounding region that leaves out the
-// key colour. Without a window manager the back end keeps stay-on-top windows above the others
-// itself. Included only by the X11 back end's files.
+// styles: no decorations for borderless windows, _NET_WM_STATE_ABOVE for stay-on-top, a fixed
+// size and a position of the program's own (put back where a window manager moved it), and an
+// XShape bounding region that leaves out the key colour. Per-window alpha is
+// _NET_WM_WINDOW_OPACITY, or, where a compositor runs, the alpha of a 32-bit ARGB window's
+// pixels. Under XWayland, whose compositor puts managed windows where it likes, an on-screen
+// display (borderless, never focused) is an override-redirect window placed exactly. Without a
+// window manager the back end keeps stay-on-top windows above the others itself. Included only
+// by the X11 back end's files.
 #pragma once
 
 #include <memory>
@@ -64,6 +68,10 @@ class TX11Window : public TBackendWindow {
  private:
   void UpdateShape(const TBitmap& frame, bool keyOn, TColor key);
   void UpdateState();
+  // The kept frame into the ARGB image: the key see-through, the alpha applied.
+  void RenderArgb();
+  // Moves the window back where it was put when a window manager placed it elsewhere.
+  void KeepPlace();
   TX11Backend& B;
   IWindowEvents& FEvents;
   TWindowDesc FDesc;
@@ -77,4 +85,14 @@ class TX11Window : public TBackendWindow {
   bool FTopMost = false;
   bool FActive = false;
   TRect FBounds;
+  bool FArgb = false;
+  bool FOverride = false;
+  int FReplacements = 0;
+  // Kept for the ARGB window, to be drawn again at each alpha.
+  std::vector<uint32_t> FFrame;
+  int32_t FFrameWidth = 0, FFrameHeight = 0;
+  bool FKeyOn = false;
+  uint32_t FKeyWord = 0;
+  bool FAlphaOn = false;
+  uint8_t FAlpha = 255;
 };
