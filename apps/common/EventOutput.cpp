@@ -143,3 +143,17 @@ void TEventPrinter::Ignored(const String& peer, size_t packets, size_t bytes, do
     Emit("ignored: " + std::to_string(packets) + (packets == 1 ? " packet, " : " packets, ") +
          std::to_string(bytes) + " bytes from " + peer + " in " + span + " s");
 }
+
+void TEventPrinter::Display(const String& why) {
+  const size_t colon = why.find(':');
+  const String kind = why.substr(0, colon);
+  const String reason = colon == String::npos ? String() : why.substr(colon + 1);
+  if (FJson)
+    Emit("{\"event\":\"display\",\"backend\":" + JsonString(kind) + ",\"why\":" +
+         JsonString(reason.substr(reason.find_first_not_of(' ') == String::npos
+                                      ? reason.size()
+                                      : reason.find_first_not_of(' '))) +
+         "}");
+  else
+    Emit("display: " + why);
+}

@@ -31,6 +31,8 @@ class TEventPrinter {
   // in the last moments is held back until the reports settle. The last line printed is always
   // the latest state.
   void Audio(int32_t volume, bool mute);
+  // Where the overlay goes and why, as the window back end said it ("wayland: ...").
+  void Display(const String& why);
   // Packets ignored from one sender (strangers, non-commands), summed up over `seconds`.
   void Ignored(const String& peer, size_t packets, size_t bytes, double seconds);
 

@@ -5,6 +5,7 @@
 
 #include <qx/framework/app/Application.h>
 #include <qx/framework/ui/FontLeakSuppression.h>
+#include <qx/framework/ui/WindowBackend.h>
 #include <qx/master_volume/frmVolumeU.h>
 #include "OverlayOptions.h"
 
@@ -24,9 +25,16 @@ int Run(const TOverlayOptions& o) {
       return 2;
     }
     UseVirtualDesktop(o.Desktop);
-  } else if (UsingVirtualDesktop()) {
-    std::fprintf(stderr, "qxoverlay: --show needs a display (DISPLAY is not usable)\n");
-    return 1;
+  } else {
+    String error, why;
+    if (!ChooseWindowBackend(o.Display, o.Output, error, why)) {
+      std::fprintf(stderr, "qxoverlay: %s\n", error.c_str());
+      return 1;
+    }
+    if (UsingVirtualDesktop()) {
+      std::fprintf(stderr, "qxoverlay: --show needs a display (%s)\n", why.c_str());
+      return 1;
+    }
   }
 
   auto* form = new TfrmVolume(Application);  // owned by the application

@@ -12,6 +12,7 @@
 #include <qx/framework/ui/Desktop.h>
 #include <qx/framework/ui/Dialogs.h>
 #include <qx/framework/ui/FontLeakSuppression.h>
+#include <qx/framework/ui/WindowBackend.h>
 #include <qx/master_volume/QxMasterVol.h>
 #include <qx/master_volume/frmVolumeU.h>
 #include <qx/platform/mixer/SysVersion.h>
@@ -45,10 +46,13 @@ String ChooseDesktop(const TVolumeOptions& o) {
     UseVirtualDesktop();
     return "";
   }
-  if (o.Snapshot.empty())
-    return UsingVirtualDesktop() ? "--overlay needs a display (DISPLAY is not usable); "
-                                   "--snapshot DIR writes the frames instead"
-                                 : "";
+  if (o.Snapshot.empty()) {
+    String error, why;
+    if (!ChooseWindowBackend(o.Display, o.Output, error, why)) return error;
+    return UsingVirtualDesktop()
+               ? "--overlay needs a display (" + why + "); --snapshot DIR writes the frames instead"
+               : "";
+  }
   if (mkdir(o.Snapshot.c_str(), 0777) != 0 && errno != EEXIST)
     return "cannot make the folder " + o.Snapshot;
   UseVirtualDesktop();

@@ -14,6 +14,7 @@
 #include <qx/framework/app/Application.h>
 #include <qx/framework/core/FormStream.h>
 #include <qx/framework/ui/Desktop.h>
+#include <qx/framework/ui/WindowBackend.h>
 #include <qx/master_volume/frmVolumeU.h>
 #include <qx/net/WinsockErrors.h>
 #include <qx/platform/audio/VirtualEndpoint.h>
@@ -260,7 +261,13 @@ int Run(TDaemon& daemon, const String& text, const String& fileName) {
   const TDaemonOptions& o = daemon.O;
   // No window on the display: the overlay still runs (and its events are printed) on the
   // virtual desktop.
-  if (o.NoOverlay || o.Display == "none") UseVirtualDesktop();
+  String why = "none: --no-overlay";
+  if (o.NoOverlay) {
+    UseVirtualDesktop();
+  } else if (String error; !ChooseWindowBackend(o.Display, o.Output, error, why)) {
+    return Fail(1, error);
+  }
+  daemon.Printer.Display(why);
   if (!o.Snapshot.empty()) {
     if (mkdir(o.Snapshot.c_str(), 0777) != 0 && errno != EEXIST)
       return Fail(2, "--snapshot " + o.Snapshot + ": " + std::strerror(errno));
