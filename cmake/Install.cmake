@@ -84,3 +84,32 @@ endforeach()
 configure_file(${CMAKE_SOURCE_DIR}/cmake/InstallUnit.cmake.in
                ${CMAKE_BINARY_DIR}/packaging/InstallUnit.cmake @ONLY)
 install(SCRIPT ${CMAKE_BINARY_DIR}/packaging/InstallUnit.cmake COMPONENT daemon)
+
+# Man pages, made at build time from each program's own --help and --version (help2man).
+find_program(HELP2MAN help2man)
+if(HELP2MAN)
+  set(QX_MAN_qxvolumed "the system volume by AT commands over UDP, with an on-screen overlay")
+  set(QX_MAN_qxudp "the TQxUDPS component from the shell: listen for and send UDP packets")
+  set(QX_MAN_qxvolume "the TQxMasterVol component from the shell: get, set, step, mute, follow")
+  set(QX_MAN_qxoverlay "render or show the on-screen volume overlay")
+  set(QX_MAN_qxdesign "the form designer of the Qx components from the shell")
+  set(pages)
+  foreach(t ${QX_PROGRAMS})
+    if(TARGET ${t})
+      set(page ${CMAKE_BINARY_DIR}/man/${t}.1.gz)
+      add_custom_command(
+        OUTPUT ${page}
+        COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${t}> "-DDESCRIPTION=${QX_MAN_${t}}"
+                -DVERSION=${PROJECT_VERSION} -DHELP2MAN=${HELP2MAN} -DOUTPUT=${page} -P
+                ${CMAKE_SOURCE_DIR}/cmake/ManPage.cmake
+        DEPENDS ${t} ${CMAKE_SOURCE_DIR}/cmake/ManPage.cmake
+        COMMENT "Man page ${t}.1")
+      list(APPEND pages ${page})
+    endif()
+  endforeach()
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/man)
+  add_custom_target(man_pages ALL DEPENDS ${pages})
+  install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT daemon)
+else()
+  message(WARNING "help2man is missing (scripts/bootstrap installs it): no man pages")
+endif()
