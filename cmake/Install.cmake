@@ -1,6 +1,6 @@
-# `make install` (PREFIX, DESTDIR): the programs with their man pages and the user service of the
-# volume remote (component daemon), the libraries (libs), and what an application needs to build
-# against them: headers, pkg-config files and the CMake package Qx (dev).
+# `make install` (PREFIX, DESTDIR), in install components: the programs with their man pages
+# (programs), the user service of the volume remote (unit), the libraries (libs), and what an
+# application needs to build against them: headers, pkg-config files, the CMake package Qx (dev).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -75,7 +75,7 @@ set(QX_PROGRAMS qxvolumed qxvolume qxudp qxoverlay qxdesign)
 foreach(t ${QX_PROGRAMS})
   if(TARGET ${t})
     set_target_properties(${t} PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
-    install(TARGETS ${t} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT daemon)
+    install(TARGETS ${t} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
   endif()
 endforeach()
 
@@ -83,7 +83,7 @@ endforeach()
 # names the daemon installed there.
 configure_file(${CMAKE_SOURCE_DIR}/cmake/InstallUnit.cmake.in
                ${CMAKE_BINARY_DIR}/packaging/InstallUnit.cmake @ONLY)
-install(SCRIPT ${CMAKE_BINARY_DIR}/packaging/InstallUnit.cmake COMPONENT daemon)
+install(SCRIPT ${CMAKE_BINARY_DIR}/packaging/InstallUnit.cmake COMPONENT unit)
 
 # Man pages, made at build time from each program's own --help and --version (help2man).
 find_program(HELP2MAN help2man)
@@ -109,7 +109,7 @@ if(HELP2MAN)
   endforeach()
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/man)
   add_custom_target(man_pages ALL DEPENDS ${pages})
-  install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT daemon)
+  install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT programs)
 else()
   message(WARNING "help2man is missing (scripts/bootstrap installs it): no man pages")
 endif()
