@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 15
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure --no-tests=error
 
-.PHONY: all bootstrap build test test-asan test-tsan test-fuzz fuzz bench soak run install clean
+.PHONY: all bootstrap build test test-asan test-tsan test-fuzz fuzz bench soak run install deb clean
 
 # The main job: the volume remote on 127.0.0.1:2800 (CR LF lines, commands from 127.0.0.1 only).
 RUN_ARGS ?=
@@ -57,6 +57,12 @@ run: build
 # (staged under DESTDIR when given).
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# Debian packages (libqx1, libqx-dev, qxvolumed) into $(BUILD)/packages; `make test` checks them
+# with dpkg-deb and lintian (tests/apps/package_test.sh).
+deb: build
+	cd $(BUILD) && cpack -G DEB -B packages
+	@ls -l $(BUILD)/packages/*.deb
 
 # Sound benchmarks run beside a private sound server, never the machine's own.
 bench: build
