@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 15
 JOBS ?= $(shell nproc)
 CTEST_FLAGS ?= --output-on-failure --no-tests=error
 
-.PHONY: all bootstrap configure build test test-asan test-tsan test-fuzz fuzz bench soak run install clean
+.PHONY: all bootstrap configure build test test-asan test-tsan test-fuzz fuzz bench soak run install deb clean
 
 # The main job: the volume remote on 127.0.0.1:2800 (CR LF lines, commands from 127.0.0.1 only).
 # Options for it: make run RUN_ARGS="--port 2801 --json"
@@ -62,6 +62,12 @@ run: configure
 # (staged under DESTDIR when given).
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# Debian packages (libqx1, libqx-dev, qxvolumed) into $(BUILD)/packages; `make test` checks them
+# with dpkg-deb and lintian (tests/apps/package_test.sh).
+deb: build
+	cd $(BUILD) && cpack -G DEB -B packages
+	@ls -l $(BUILD)/packages/*.deb
 
 # Sound benchmarks run beside a private sound server, never the machine's own.
 bench: build

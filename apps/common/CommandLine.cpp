@@ -7,11 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <qx/Version.h>
 #include <qx/net/WinsockErrors.h>
 
-#ifndef QX_VERSION
-#error "QX_VERSION is set by the build from the project's version"
-#endif
 const char* const kQxVersion = QX_VERSION;
 
 TCommandLine& TCommandLine::Flag(const char* name, bool& seen, char shortName) {

@@ -33,7 +33,7 @@ sink_volume() { pactl get-sink-volume @DEFAULT_SINK@ | grep -o '[0-9]*%' | head 
 pactl set-sink-volume @DEFAULT_SINK@ 37%
 
 check "palette" "Velmor: TQxUDPS TQxMasterVol" "$("$bin" palette)"
-lib="$(dirname "$bin")/../lib/libTQxUDPS.so"
+lib="$(dirname "$bin")/../lib/libqx-udps.so"
 check "a package named twice" "Velmor: TQxUDPS TQxMasterVol" "$("$bin" --package "$lib" palette)"
 has_line() { grep -qxF -- "$2" <<<"$3" || { echo "FAIL: $1: no line '$2' in: $3" >&2; exit 1; }; }
 pkg="$("$bin" package "$lib")"

@@ -1,0 +1,6 @@
+# find_package(Qx CONFIG): the imported targets Qx::UDPS and Qx::MasterVol (and the layers they
+# stand on: Qx::Framework, Qx::Net, Qx::Platform), each carrying its include folder, its
+# dependencies and C++20.
+include(CMakeFindDependencyMacro)
+find_dependency(Threads)
+include(${CMAKE_CURRENT_LIST_DIR}/QxTargets.cmake)
