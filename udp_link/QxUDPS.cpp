@@ -1,5 +1,7 @@
 #include <qx/udp_link/QxUDPS.h>
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -30,6 +32,7 @@ QX_DEFINE_CLASS(TQxUDPS, TComponent, [](TPropsBuilder<TQxUDPS>& p) {
                            &TQxUDPS::SetFOnGetPacketUDP);
   p.Event<TOnUDPStatus>("OnUDPStatus", &TQxUDPS::OnUDPStatus, &TQxUDPS::SetFOnUDPStatus);
   p.Integer("UDPRxTimeout", &TQxUDPS::UDPRxTimeout, &TQxUDPS::SetFUDPRxTimeout, 100);
+  p.Text("UDPPreferredIP", &TQxUDPS::UDPPreferredIP, &TQxUDPS::SetFUDPPreferredIP);
   p.Text("Version", &TQxUDPS::Version, nullptr);
 })
 
@@ -102,6 +105,12 @@ void TQxUDPS::SetFUDPLineEndRx(const String& Value) {
   FUDPLineEndRx = Value;
 }
 
+void TQxUDPS::SetFUDPPreferredIP(const String& Value) {
+  FUDPPreferredIP = Value;
+  in_addr a{};
+  FPreferredAddr = inet_pton(AF_INET, Value.c_str(), &a) == 1 ? a.s_addr : 0;
+}
+
 TQxUDPS::TLiveProps TQxUDPS::LiveProps(bool forReading) {
   TLiveProps p;
   {
@@ -120,6 +129,7 @@ TQxUDPS::TLiveProps TQxUDPS::LiveProps(bool forReading) {
     t = 1;
   }
   p.RxTimeout = std::max(t, 1);
+  p.PreferredAddr = FPreferredAddr;
   return p;
 }
 

@@ -72,6 +72,10 @@ class TQxUDPS : public TComponent {
   void SetFOnUDPStatus(const TOnUDPStatus& Value) { FOnUDPStatus = Value; }
   int32_t UDPRxTimeout() const { return FUDPRxTimeout; }
   void SetFUDPRxTimeout(int32_t Value) { FUDPRxTimeout = Value; }
+  // A dotted IPv4 address whose datagrams are kept first when more senders talk than the
+  // receive thread can take (any port); empty, or anything else, names none.
+  const String& UDPPreferredIP() const { return FUDPPreferredIP; }
+  void SetFUDPPreferredIP(const String& Value);
   const String& Version() const { return FVersion; }
 
   // Last bind outcome, as the status event reports it.
@@ -134,6 +138,8 @@ class TQxUDPS : public TComponent {
   String FPeerPort;
   String FUdpResponse;
   std::atomic<int32_t> FUDPRxTimeout{100};
+  String FUDPPreferredIP;
+  std::atomic<uint32_t> FPreferredAddr{0};  // FUDPPreferredIP parsed, for the workers
   String FCLPacketUDP;
   String FCLPacketUDPHex;
   String FCLPeerIP;

@@ -31,6 +31,7 @@ struct TQxUDPSLiveProps {
   bool UTF8 = false;
   bool Broadcast = false;
   int32_t RxTimeout = 1;
+  uint32_t PreferredAddr = 0;  // UDPPreferredIP, network order; 0: none
 };
 
 // A packet (or a one-shot send's reply) on its way to the handler and the response on its way

@@ -44,7 +44,8 @@ void TUDPClientThread::Execute() {
     delivered = link->Owner != nullptr;
     if (delivered) link->Owner->Deliver(x, /*reply=*/true);
   });
-  while (gather.Pending() || sock.CanRead(1000)) {
+  // A reply whose line has begun may take as long as a read of it would wait for its end.
+  while (gather.Pending() || sock.CanRead(gather.Holding() ? 5000 : 1000)) {
     if (!refresh()) return;
     if (!gather.Gather(sock, props.LineEndRx, 5000, nullptr) || gather.Packet().empty()) continue;
     const sockaddr_in from = gather.Sender();

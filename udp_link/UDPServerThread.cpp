@@ -90,6 +90,7 @@ void TUDPThread::Execute() {
 bool TUDPThread::GatherPacket(const TQxUDPS::TLiveProps& props) {
   const RawByteString& L = props.LineEndRx;
   const bool lineMode = L == RawByteString("\r") || L == RawByteString("\r\n");
+  FGather.SetPreferred(props.PreferredAddr);
   if (!FGather.Gather(*FUDPSrvSock, L, lineMode ? 5000 : props.RxTimeout, &F_STOP)) return false;
   const std::string_view data = FGather.Packet();
   if (data.empty()) return false;
