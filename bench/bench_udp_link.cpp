@@ -1,7 +1,8 @@
 // The UDP component's speed on loopback, each figure next to a baseline from the same run:
 // request/response through OnGetPacketUDP against a bare recvfrom/sendto echo, paced packet
 // rates delivered to the handler against a bare recvfrom thread, the latency of a queued send
-// and of a stop, and the receive thread's wake-ups while idle.
+// and of a stop, the receive thread's wake-ups while idle, and the preferred sender's round trips
+// under a crowd of strangers against the same without them.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -147,13 +148,70 @@ long ContextSwitches(const std::string& tid) {
   return total;
 }
 
+// Sockets on 127.0.0.2 to 127.0.0.250, `perAddress` ports each, sending round-robin as fast as
+// one thread can until `stop`: a crowd of strangers, each sending little.
+std::thread RotatingFlood(int port, int perAddress, const std::string& payload,
+                          std::atomic<bool>& stop, std::atomic<int64_t>& sent) {
+  return std::thread([=, &stop, &sent] {
+    std::vector<int> fds;
+    for (int a = 2; a <= 250; ++a)
+      for (int k = 0; k < perAddress; ++k) {
+        int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl((127u << 24) | static_cast<uint32_t>(a));
+        if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0)
+          fds.push_back(fd);
+        else
+          close(fd);
+      }
+    const sockaddr_in to = To(port);
+    for (size_t i = 0; !stop && !fds.empty(); ++i) {
+      sendto(fds[i % fds.size()], payload.data(), payload.size(), 0,
+             reinterpret_cast<const sockaddr*>(&to), sizeof to);
+      ++sent;
+    }
+    for (int fd : fds) close(fd);
+  });
+}
+
+// Paced round trips of one peer on 127.0.0.1: the times of those answered within 200 ms, and
+// how many were not.
+std::vector<double> PeerTrips(int port, int count, const std::string& request, int* lost) {
+  std::vector<double> times;
+  *lost = 0;
+  std::atomic<bool> done{false};
+  std::thread client([&] {
+    int fd = Socket(nullptr);
+    sockaddr_in to = To(port);
+    char buf[2048];
+    for (int i = 0; i < count; ++i) {
+      auto t0 = Clock::now();
+      sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+      if (RecvWithin(fd, buf, sizeof buf, 200))
+        times.push_back(Micros(Clock::now() - t0));
+      else
+        ++*lost;
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    close(fd);
+    done = true;
+    Application->WakeUp();
+  });
+  while (!done) Application->HandleMessage(std::chrono::milliseconds(50));
+  client.join();
+  return times;
+}
+
 void Row(const char* what, double median, double p99) {
   std::printf("  %-54s median %8.1f us   p99 %8.1f us\n", what, median, p99);
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // A section by name runs it alone: "flood" for the preferred sender under a crowd.
+  const std::string only = argc > 1 ? argv[1] : "";
   constexpr int kTrips = 2000, kRuns = 5;
   constexpr int kRate = 100000, kSeconds = 2, kTotal = kRate * kSeconds;
 
@@ -169,7 +227,7 @@ int main() {
   };
 
   // Request/response: the bare echo and the component, run after run.
-  {
+  if (only.empty()) {
     std::vector<double> baseMed, compMed, baseP99, compP99;
     udp->SetFOnGetPacketUDP(
         TOnGetPacketUDP::Callable([&](TObject*, String, String, String, String, String& r) {
@@ -214,7 +272,7 @@ int main() {
   }
 
   // Queued sends while idle: from UDPServerSendTo to arrival, against a bare sendto.
-  {
+  if (only.empty()) {
     int rxPort;
     int rx = Socket(&rxPort);
     int tx = Socket(nullptr);
@@ -240,7 +298,7 @@ int main() {
   }
 
   // The receive thread's wake-ups while idle, against a thread blocked in poll for good.
-  {
+  if (only.empty()) {
     udp->SetUDPActive(false);
     auto before = Tasks();
     start();
@@ -262,7 +320,7 @@ int main() {
   }
 
   // Stop latency: the assignment that stops the thread, idle.
-  {
+  if (only.empty()) {
     std::vector<double> times;
     for (int i = 0; i < 50; ++i) {
       if (i > 0) start();
@@ -283,7 +341,7 @@ int main() {
   start();
   // Paced packets: 16-byte datagrams at 100,000/s for 2 s, counted at a bare recvfrom thread and
   // at the component's handler (whole datagrams, then one CR LF line per datagram).
-  {
+  if (only.empty()) {
     std::printf("== paced delivery: %d datagrams of 16 bytes/s for %d s, %d runs each\n", kRate,
                 kSeconds, kRuns);
     const std::string datagram = "0123456789abcdef";
@@ -355,6 +413,63 @@ int main() {
     report("baseline: bare recvfrom thread", bare);
     report("TQxUDPS, datagram mode", whole);
     report("TQxUDPS, line mode (CRLF)", lines);
+  }
+
+  // The preferred sender's round trips while a crowd of strangers on 127.0.0.2 to 127.0.0.250,
+  // two ports each, floods the socket as fast as one thread can, against the same without the
+  // flood. The handler answers the peer only, as the volume remote does.
+  if (only.empty() || only == "flood") {
+    constexpr int kPeerTrips = 1000;
+    udp->SetFUDPPreferredIP("127.0.0.1");
+    udp->SetFOnGetPacketUDP(
+        TOnGetPacketUDP::Callable([&](TObject*, String, String, String ip, String, String& r) {
+          if (ip == "127.0.0.1") r = "OK";
+        }));
+    std::printf(
+        "== the preferred sender (UDPPreferredIP) under a rotating flood, %d runs of %d "
+        "paced round trips\n",
+        kRuns, kPeerTrips);
+    for (const char* lineEnd : {"", "CRLF"}) {
+      udp->SetFUDPLineEndRx(lineEnd);
+      const std::string end = lineEnd[0] ? "\r\n" : "";
+      std::vector<double> calmMed, calmP99, floodMed, floodP99;
+      int lostCalm = 0, lostFlood = 0;
+      double floodRate = 0;
+      for (int run = 0; run < kRuns; ++run) {
+        int lost;
+        auto calm = PeerTrips(udp->BoundPort(), kPeerTrips, "AT+GETVOL" + end, &lost);
+        lostCalm += lost;
+        std::atomic<bool> stop{false};
+        std::atomic<int64_t> sent{0};
+        auto flood = RotatingFlood(udp->BoundPort(), 2, "AT+SETVOL=0" + end, stop, sent);
+        // Under way first, so that every trip meets the crowd.
+        for (auto t = Clock::now(); Clock::now() - t < std::chrono::milliseconds(100);)
+          Application->HandleMessage(std::chrono::milliseconds(10));
+        const auto f0 = Clock::now();
+        const int64_t s0 = sent;
+        auto flooded = PeerTrips(udp->BoundPort(), kPeerTrips, "AT+GETVOL" + end, &lost);
+        floodRate += (sent - s0) / std::chrono::duration<double>(Clock::now() - f0).count();
+        lostFlood += lost;
+        stop = true;
+        flood.join();
+        // What the crowd left queued is taken before the next calm run.
+        for (auto t = Clock::now(); Clock::now() - t < std::chrono::milliseconds(300);)
+          Application->HandleMessage(std::chrono::milliseconds(10));
+        calmMed.push_back(Median(calm));
+        calmP99.push_back(P99(calm));
+        floodMed.push_back(Median(flooded));
+        floodP99.push_back(P99(flooded));
+      }
+      std::printf("  %s, crowd sending %.0f datagrams/s:\n",
+                  lineEnd[0] ? "line mode (CRLF)" : "datagram mode", floodRate / kRuns);
+      Row("  peer under the flood:", Median(floodMed), Median(floodP99));
+      Row("  baseline: the same peer, no flood:", Median(calmMed), Median(calmP99));
+      std::printf("    ratio median %.2f, p99 %.2f (target <= 2); unanswered %d and %d of %d\n",
+                  Median(floodMed) / Median(calmMed), Median(floodP99) / Median(calmP99), lostFlood,
+                  lostCalm, kRuns * kPeerTrips);
+    }
+    udp->SetFUDPLineEndRx("");
+    udp->SetFUDPPreferredIP("");
   }
 
   return 0;
