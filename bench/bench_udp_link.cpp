@@ -69,20 +69,38 @@ bool RecvWithin(int fd, char* buf, size_t size, int ms) {
   return recv(fd, buf, size, 0) >= 0;
 }
 
-// Round trips from a client thread to `port`; the main thread runs `pump` meanwhile.
+// How a client makes its round trips.
+struct TTrips {
+  std::string Request = "ping";
+  int Warmup = 100;   // trips made before the timed ones
+  int WaitMs = 2000;  // a reply not there by then is lost
+  bool EndAtLoss = true;
+  std::chrono::microseconds Pause{0};  // between trips
+};
+
+// Round trips from a client thread to `port`; the main thread runs `pump` meanwhile. The times
+// of the answered ones; `lost` counts the others.
 std::vector<double> RoundTrips(int port, int count,
-                               const std::function<void(std::atomic<bool>&)>& pump) {
+                               const std::function<void(std::atomic<bool>&)>& pump,
+                               const TTrips& how = {}, int* lost = nullptr) {
   std::vector<double> times;
+  int unanswered = 0;
   std::atomic<bool> done{false};
   std::thread client([&] {
     int fd = Socket(nullptr);
     sockaddr_in to = To(port);
     char buf[2048];
-    for (int i = 0; i < count + 100; ++i) {
+    for (int i = 0; i < count + how.Warmup; ++i) {
       auto t0 = Clock::now();
-      sendto(fd, "ping", 4, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-      if (!RecvWithin(fd, buf, sizeof buf, 2000)) break;
-      if (i >= 100) times.push_back(Micros(Clock::now() - t0));  // after a warm-up
+      sendto(fd, how.Request.data(), how.Request.size(), 0, reinterpret_cast<sockaddr*>(&to),
+             sizeof to);
+      if (!RecvWithin(fd, buf, sizeof buf, how.WaitMs)) {
+        ++unanswered;
+        if (how.EndAtLoss) break;
+      } else if (i >= how.Warmup) {
+        times.push_back(Micros(Clock::now() - t0));
+      }
+      std::this_thread::sleep_for(how.Pause);
     }
     close(fd);
     done = true;
@@ -90,6 +108,7 @@ std::vector<double> RoundTrips(int port, int count,
   });
   pump(done);
   client.join();
+  if (lost) *lost = unanswered;
   return times;
 }
 
@@ -175,32 +194,21 @@ std::thread RotatingFlood(int port, int perAddress, const std::string& payload,
   });
 }
 
-// Paced round trips of one peer on 127.0.0.1: the times of those answered within 200 ms, and
-// how many were not.
+// Paced round trips of one peer on 127.0.0.1 while the main loop runs: the times of those
+// answered within 200 ms, and how many were not.
 std::vector<double> PeerTrips(int port, int count, const std::string& request, int* lost) {
-  std::vector<double> times;
-  *lost = 0;
-  std::atomic<bool> done{false};
-  std::thread client([&] {
-    int fd = Socket(nullptr);
-    sockaddr_in to = To(port);
-    char buf[2048];
-    for (int i = 0; i < count; ++i) {
-      auto t0 = Clock::now();
-      sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-      if (RecvWithin(fd, buf, sizeof buf, 200))
-        times.push_back(Micros(Clock::now() - t0));
-      else
-        ++*lost;
-      std::this_thread::sleep_for(std::chrono::microseconds(500));
-    }
-    close(fd);
-    done = true;
-    Application->WakeUp();
-  });
-  while (!done) Application->HandleMessage(std::chrono::milliseconds(50));
-  client.join();
-  return times;
+  TTrips how;
+  how.Request = request;
+  how.Warmup = 0;
+  how.WaitMs = 200;
+  how.EndAtLoss = false;
+  how.Pause = std::chrono::microseconds(500);
+  return RoundTrips(
+      port, count,
+      [](std::atomic<bool>& done) {
+        while (!done) Application->HandleMessage(std::chrono::milliseconds(50));
+      },
+      how, lost);
 }
 
 void Row(const char* what, double median, double p99) {
