@@ -28,11 +28,21 @@ void TPacketGatherer::TQueue::Push(std::string_view data, const sockaddr_in& fro
   FBytes.append(data);
   FLive += data.size();
   if (preferred) {
-    FItems.insert(FItems.begin() + static_cast<std::ptrdiff_t>(FHead + FFavoured), item);
-    ++FFavoured;
+    FItems.insert(FItems.begin() + static_cast<std::ptrdiff_t>(FHead + FFront), item);
+    ++FFront;
   } else {
     FItems.push_back(item);
   }
+  FHeavyKnown = FFloodKnown = false;
+}
+
+void TPacketGatherer::TQueue::PushFront(std::string_view data, const sockaddr_in& from) {
+  if (Count() == 0) Clear();
+  FItems.insert(FItems.begin() + static_cast<std::ptrdiff_t>(FHead),
+                TItem{FBytes.size(), data.size(), from});
+  FBytes.append(data);
+  FLive += data.size();
+  ++FFront;
   FHeavyKnown = FFloodKnown = false;
 }
 
@@ -44,9 +54,9 @@ void TPacketGatherer::TQueue::Evict(size_t index) {
 
 void TPacketGatherer::TQueue::PushFair(std::string_view data, const sockaddr_in& from,
                                        bool preferred) {
-  const size_t others = FHead + FFavoured;  // where the others' datagrams begin
+  const size_t others = FHead + FFront;  // where the others' datagrams begin
   if (preferred) {
-    if (Count() == FFavoured) return;  // the queue holds nothing but preferred ones
+    if (Count() == FFront) return;  // nothing queued that it may take the place of
     Evict(FItems.size() - 1);
     Push(data, from, true);
     return;
@@ -95,15 +105,15 @@ void TPacketGatherer::TQueue::Pop(std::string_view& data, sockaddr_in& from) {
   data = std::string_view(FBytes).substr(item.Offset, item.Size);
   from = item.From;
   FLive -= item.Size;
-  FPopFavoured = FFavoured > 0;
-  if (FPopFavoured) --FFavoured;
+  FPopFront = FFront > 0;
+  if (FPopFront) --FFront;
   FHeavyKnown = FFloodKnown = false;
 }
 
 void TPacketGatherer::TQueue::Unpop() {
   FLive += FItems[--FHead].Size;
-  if (FPopFavoured) ++FFavoured;
-  FPopFavoured = false;
+  if (FPopFront) ++FFront;
+  FPopFront = false;
   FHeavyKnown = FFloodKnown = false;
 }
 
@@ -112,8 +122,8 @@ void TPacketGatherer::TQueue::Clear() {
   FItems.clear();
   FHead = 0;
   FLive = 0;
-  FFavoured = 0;
-  FPopFavoured = false;
+  FFront = 0;
+  FPopFront = false;
   FHeavyKnown = FFloodKnown = false;
 }
 
@@ -122,8 +132,8 @@ void TPacketGatherer::TQueue::Favour(uint32_t addr) {
   const auto end = std::stable_partition(begin, FItems.end(), [addr](const TItem& item) {
     return addr != 0 && item.From.sin_addr.s_addr == addr;
   });
-  FFavoured = static_cast<size_t>(end - begin);
-  FPopFavoured = false;
+  FFront = static_cast<size_t>(end - begin);
+  FPopFront = false;
   FHeavyKnown = FFloodKnown = false;
 }
 
@@ -357,10 +367,10 @@ bool TPacketGatherer::Gather(TUDPBlockSocket& sock, const RawByteString& L, int3
                              const std::atomic<bool>* stop) {
   FPacket.clear();
   FPieces = 0;
-  FReadTimeout = std::max(readTimeout, 0);
   if (L.empty()) return GatherWhole(sock, readTimeout);
   const std::string_view terminator = L.Bytes();
   const bool lineMode = terminator == "\r" || terminator == "\r\n";
+  FReadTimeout = std::max(lineMode ? FLineReadMs : readTimeout, 0);
   if (lineMode != FLineMode || (!lineMode && terminator != FTerminator)) {
     FLineMode = lineMode;
     FTerminator.assign(lineMode ? std::string_view() : terminator);

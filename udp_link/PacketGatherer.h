@@ -27,6 +27,8 @@ class TPacketGatherer {
   static constexpr int JoinWindowMs = 10;
   // No packet takes longer than this to gather, however its sender paces it.
   static constexpr int BudgetMs = 5000;
+  // How long a line (CR or CR LF) may take to complete, whatever read time-out is given.
+  static constexpr int32_t LineReadMs = 5000;
   // Senders whose unfinished lines are held at once. A new one takes the place of the stranger
   // heard least recently; the preferred sender's line is never given up for a stranger's.
   static constexpr size_t MaxSenders = 32;
@@ -57,6 +59,8 @@ class TPacketGatherer {
   // Datagrams the flood rule dropped so far.
   uint64_t Dropped() const { return FDropped; }
   void SetOverloadBytes(int64_t bytes) { FOverloadBytes = bytes; }
+  // How long a line may take to complete (LineReadMs unless set).
+  void SetLineReadMs(int32_t ms) { FLineReadMs = ms; }
   // The sender kept first, by its IPv4 address (network order, any port); 0 names none.
   void SetPreferred(uint32_t addr);
   // Data already received waits to be gathered (no system call needed).
@@ -64,16 +68,21 @@ class TPacketGatherer {
   // Some sender's unfinished line is held, waiting for its end.
   bool Holding() const;
 
-  // Gathers the next packet by line end L. Takes only what has arrived already: false when no
-  // complete packet is there yet (the socket's LastError may say why); an empty packet is
-  // possible (an empty line or datagram). Once a packet has begun, its sender's next pieces are
-  // waited for within the join window, and a piece already begun for up to readTimeout ms from
-  // its first byte; an unfinished piece is dropped once that time has passed. A set `stop` ends
-  // the joining.
+  // Gathers the next packet by line end L. Lines take only what has arrived already: false when
+  // no complete packet is there yet; a datagram is waited for up to readTimeout ms (false when
+  // none comes; the socket's LastError says why). An empty packet is possible (an empty line or
+  // datagram). Once a packet has begun, its sender's next pieces are waited for within the join
+  // window, and a piece already begun for up to readTimeout ms from its first byte (LineReadMs
+  // for lines); an unfinished piece is dropped once that time has passed. A set `stop` ends the
+  // joining.
   bool Gather(TUDPBlockSocket& sock, const RawByteString& L, int32_t readTimeout,
               const std::atomic<bool>* stop);
   std::string_view Packet() const { return FPacket; }
   const sockaddr_in& Sender() const { return FPacketFrom; }
+
+  // Takes a datagram back that was gathered whole and not handed on: it is gathered again
+  // before everything else, so that what is taken back, last first, keeps its order.
+  void Requeue(std::string_view data, const sockaddr_in& from) { FQueue.PushFront(data, from); }
 
   // Drops everything held (the socket is being closed).
   void Reset();
@@ -122,13 +131,14 @@ class TPacketGatherer {
   bool FLineMode = false;
   std::string FTerminator;  // the line end, outside line mode
   int32_t FReadTimeout = 0;
+  int32_t FLineReadMs = LineReadMs;
   uint32_t FPreferred = 0;
 
   // Reserved once: a line's place never moves.
   std::vector<TLine> FLines;
   bool FMayHold = false;  // some line may hold bytes (datagram mode drops them once)
   // Datagrams received and not yet gathered, in arrival order but for the preferred sender's,
-  // which go ahead of the others'.
+  // which go ahead of the others' (behind any taken back).
   class TQueue {
    public:
     size_t Count() const { return FItems.size() - FHead; }
@@ -138,6 +148,7 @@ class TPacketGatherer {
     // other takes the place of the newest one of the sender with the most queued, unless its own
     // sender is (nearly) that one; else it is dropped.
     void PushFair(std::string_view data, const sockaddr_in& from, bool preferred);
+    void PushFront(std::string_view data, const sockaddr_in& from);
     // The front datagram; its bytes stay valid until the next Push or Clear.
     void Pop(std::string_view& data, sockaddr_in& from);
     // Takes back the datagram Pop returned last, so that it is the front again.
@@ -158,9 +169,10 @@ class TPacketGatherer {
     std::string FBytes, FSpare;
     std::vector<TItem> FItems;
     size_t FHead = 0;
-    size_t FLive = 0;           // bytes of the queued datagrams, gaps not counted
-    size_t FFavoured = 0;       // preferred datagrams, at the front
-    bool FPopFavoured = false;  // the datagram popped last was one of them
+    size_t FLive = 0;  // bytes of the queued datagrams, gaps not counted
+    // Datagrams ahead of the others: the preferred sender's and those taken back.
+    size_t FFront = 0;
+    bool FPopFront = false;  // the datagram popped last was one of them
     // The sender that holds most of the others' part of the queue, while the queue is
     // unchanged: found once for a whole run of datagrams dropped from a full queue.
     bool FHeavyKnown = false;
