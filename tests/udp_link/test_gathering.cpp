@@ -191,6 +191,34 @@ TEST_F(Burst, AHandlerThatSwitchesToLinesHasTheRestCutByLines) {
   EXPECT_EQ(rec.Packets[2].Packet, "p2\r\np3");
 }
 
+// A burst of several runs: every packet in arrival order with its own response, each cut and
+// converted by the properties of its moment though a handler changes them mid-run.
+TEST_F(Burst, ABurstOfSeveralRunsKeepsItsOrderAndEachPacketItsProperties) {
+  constexpr int kBurst = 3 * int(TPacketGatherer::MaxQueued) + 5, kSwitch = 100;
+  std::vector<std::pair<const Peer*, std::string>> burst;
+  for (int i = 0; i < kBurst; ++i)
+    burst.push_back({i % 3 ? &peer : &other, std::to_string(i) + "\xC5\x82"});  // ł in UTF-8
+  Respond = [this](const PacketEvent& e) {
+    if (e.Packet == "hold") return String("rhold");
+    if (std::atoi(e.Packet.c_str()) == kSwitch) udp->SetFUTF8(true);
+    return "r" + std::to_string(std::atoi(e.Packet.c_str()));
+  };
+  SendDuringHold(burst);
+  Start();
+  peer.SendTo(port, "hold");
+  ASSERT_TRUE(WaitPackets(kBurst + 1));
+  std::vector<std::string> toPeer{"rhold"}, toOther;
+  for (int i = 0; i < kBurst; ++i) {
+    const PacketEvent& e = rec.Packets[i + 1];
+    const String tail = i <= kSwitch ? AnsiToString(RawByteString("\xC5\x82")) : "\xC5\x82";
+    EXPECT_EQ(e.Packet, std::to_string(i) + tail) << i;
+    EXPECT_EQ(e.PeerPort, IntToStr(burst[i].first->Port())) << i;
+    (i % 3 ? toPeer : toOther).push_back("r" + std::to_string(i));
+  }
+  EXPECT_EQ(Drain(peer, toPeer.size()), toPeer);
+  EXPECT_EQ(Drain(other, toOther.size()), toOther);
+}
+
 // While two senders talk, a backlog over the flood mark is read at once and what does not fit
 // is dropped from the sender that holds most of the queue: the other's datagrams are kept and
 // not left behind the backlog. A sender alone loses nothing to the mark.
