@@ -1,7 +1,7 @@
 // Long checks of the UDP component's receive path, run by `make soak`: a paced stream of
 // 1,000,000 datagrams per mode with resident memory sampled along the way, then per mode a flood
-// and a drip of a line that never ends from one sender while a second sender's lines are timed
-// from send to handler.
+// and a drip of a line that never ends from one sender, and a flood of such lines from a crowd of
+// senders, while a second sender's lines are timed from send to handler.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -35,14 +35,18 @@ long RssKiB() {
 }
 
 struct TSender {
-  TSender() {
+  explicit TSender(uint32_t address = INADDR_LOOPBACK) {
     Fd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_addr.s_addr = htonl(address);
     bind(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
   }
-  ~TSender() { close(Fd); }
+  TSender(TSender&& o) noexcept : Fd(o.Fd) { o.Fd = -1; }
+  TSender(const TSender&) = delete;
+  ~TSender() {
+    if (Fd >= 0) close(Fd);
+  }
   void Send(int port, const std::string& bytes) const {
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -144,10 +148,14 @@ class TSoak {
 
   // Sender A sends a line that never ends, as a flood (`flood`) or a drip of one byte a
   // millisecond, for 3 s; sender B sends a numbered line every 20 ms, timed to its handler,
-  // starting `lateMs` after A.
-  void Hostile(const TMode& mode, bool flood, int lateMs = 0) {
+  // starting `lateMs` after A. `crowd`: A is 498 senders on 127.0.0.2 to 127.0.0.250 taking turns,
+  // and B the preferred sender.
+  void Hostile(const TMode& mode, bool flood, int lateMs = 0, bool crowd = false) {
     Start(mode);
-    TSender a, b;
+    TSender b;
+    std::vector<TSender> as;
+    for (int i = 0; i < (crowd ? 498 : 1); ++i) as.emplace_back(INADDR_LOOPBACK + 1 + i / 2);
+    FUdp->SetFUDPPreferredIP(crowd ? "127.0.0.1" : "");
     sockaddr_in bAddr{};
     socklen_t len = sizeof bAddr;
     getsockname(b.Fd, reinterpret_cast<sockaddr*>(&bAddr), &len);
@@ -161,8 +169,8 @@ class TSoak {
     std::atomic<bool> done{false};
     std::thread attacker([&] {
       const std::string chunk = flood ? std::string(1400, 'A') : std::string("A");
-      while (!done) {
-        a.Send(Port(), chunk);
+      for (size_t i = 0; !done; ++i) {
+        as[i % as.size()].Send(Port(), chunk);
         if (!flood) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
     });
@@ -192,9 +200,10 @@ class TSoak {
         "  %-16s %-13s B: %lld/%d lines, delay median %.2f ms p99 %.2f ms max %.2f ms (join window "
         "10 ms); A: %lld packets, largest packet %zu bytes (bound %zu); RSS %+ld KiB\n",
         mode.Name,
-        lateMs  ? "flood, B late"
-        : flood ? "flood"
-                : "drip",
+        crowd    ? "crowd"
+        : lateMs ? "flood, B late"
+        : flood  ? "flood"
+                 : "drip",
         static_cast<long long>(FTimed), kLines, at(0.5), at(0.99),
         FDelays.empty() ? 0.0 : FDelays.back(), static_cast<long long>(FOther), FMaxPacket,
         TPacketGatherer::MaxPacketBytes, peak - rss0);
@@ -224,12 +233,14 @@ int main(int argc, char** argv) {
   std::printf(
       "   (datagram mode has no lines: there A's flood is of complete packets, faster than any\n"
       "   handler takes them; while A and B both talk, past a backlog of %lld KiB A's surplus is\n"
-      "   dropped, not B's lines. B late: B's first line comes 500 ms into A's flood)\n",
+      "   dropped, not B's lines. B late: B's first line comes 500 ms into A's flood. Crowd: A\n"
+      "   is 498 senders on 127.0.0.2-250 taking turns, B the preferred sender)\n",
       static_cast<long long>(TPacketGatherer::OverloadBytes / 1024));
   for (const TMode& m : kModes) {
     soak.Hostile(m, true);
     if (m.End.empty()) soak.Hostile(m, true, 500);
     soak.Hostile(m, false);
+    soak.Hostile(m, true, 0, /*crowd=*/true);
   }
   return 0;
 }

@@ -1,6 +1,7 @@
 // The packet gatherer fed through a real loopback socket by two senders, in each of its three
-// ways of cutting (whole datagrams, CR LF lines, a terminator): whatever arrives, a packet holds
-// only its own sender's bytes, stays within the packet bound, and whole datagrams arrive as sent.
+// ways of cutting (whole datagrams, CR LF lines, a terminator), with or without one of them
+// preferred: whatever arrives, a packet holds only its own sender's bytes, stays within the
+// packet bound, and whole datagrams arrive as sent.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -26,12 +27,13 @@ struct TSender {
   uint16_t Port = 0;
 };
 
-TSender OpenSender() {
+// On 127.0.0.1 + `host`, so that one of the two can be preferred by its address.
+TSender OpenSender(uint32_t host) {
   TSender s;
   s.Fd = socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK + host);
   bind(s.Fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
   socklen_t len = sizeof a;
   getsockname(s.Fd, reinterpret_cast<sockaddr*>(&a), &len);
@@ -50,8 +52,8 @@ struct TRig {
     To.sin_family = AF_INET;
     To.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     To.sin_port = htons(static_cast<uint16_t>(Receiver.GetLocalSinPort()));
-    Senders[0] = OpenSender();
-    Senders[1] = OpenSender();
+    Senders[0] = OpenSender(0);
+    Senders[1] = OpenSender(1);
   }
 };
 
@@ -74,6 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Each record goes out this many times, so that the queue fills; few enough in all that the
   // kernel's default buffer holds them.
   const size_t copies = queued ? 1 + data[0] / 6 % 8 : 1;
+  // Sender 0 preferred: its datagrams go ahead of sender 1's, so only each sender's own order
+  // is kept.
+  const bool prefer = data[0] / 48 % 2 == 1;
   const RawByteString L = RawByteString::FromBytes(mode == 0 ? "" : mode == 1 ? "\r\n" : ";");
   const char terminator = mode == 2 ? ';' : '\n';
 
@@ -99,6 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   TPacketGatherer gather;
   gather.SetOverloadBytes(0);
+  gather.SetLineReadMs(5);
+  if (prefer) gather.SetPreferred(htonl(INADDR_LOOPBACK));
   std::vector<std::pair<int, std::string>> got;
   for (;;) {
     if (queued) gather.Poll(rig.Receiver);
@@ -106,7 +113,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string packet(gather.Packet());
     if (packet.size() > TPacketGatherer::MaxPacketBytes) Finding("a packet over the bound");
     const uint16_t port = ntohs(gather.Sender().sin_port);
-    const int sender = port == rig.Senders[0].Port ? 0 : port == rig.Senders[1].Port ? 1 : -1;
+    const uint32_t host = ntohl(gather.Sender().sin_addr.s_addr) - INADDR_LOOPBACK;
+    const int sender = host == 0 && port == rig.Senders[0].Port   ? 0
+                       : host == 1 && port == rig.Senders[1].Port ? 1
+                                                                  : -1;
     if (sender < 0) Finding("a packet from a sender that sent nothing");
     for (char c : packet) {
       const bool own = sender == 0 ? (c >= 'a' && c <= 'z') : (c >= 'A' && c <= 'Z');
@@ -117,11 +127,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     got.emplace_back(sender, packet);
   }
   if (mode == 0) {
-    // What the flood rule keeps arrives whole and in order; all else is counted as dropped.
-    size_t at = 0;
-    for (const auto& d : got) {
-      while (at < sent.size() && sent[at] != d) ++at;
-      if (at++ == sent.size()) Finding("whole datagrams did not arrive as sent");
+    // What the flood rule keeps arrives whole and in order (each sender's own order when one
+    // is preferred); all else is counted as dropped.
+    for (int who = 0; who < (prefer ? 2 : 1); ++who) {
+      size_t at = 0;
+      for (const auto& d : got) {
+        if (prefer && d.first != who) continue;
+        while (at < sent.size() && sent[at] != d) ++at;
+        if (at++ == sent.size()) Finding("whole datagrams did not arrive as sent");
+      }
     }
     if (got.size() + gather.Dropped() != sent.size())
       Finding("a datagram neither kept nor dropped");

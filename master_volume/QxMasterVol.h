@@ -97,7 +97,7 @@ class TQxMasterVol : public TComponent {
   const String& UdpRxPort() const { return FUdpRxPort; }
   const String& UdpTxPort() const { return FUdpTxPort; }
   const String& UdpRemoteIP() const { return FUdpRemoteIP; }
-  void SetFUdpRemoteIP(const String& Value) { FUdpRemoteIP = Value; }
+  void SetFUdpRemoteIP(const String& Value);
   TColor VolDotsColor() const { return FVolDotsColor; }
   TColor VolBarsColor() const { return FVolBarsColor; }
   TAlign ScreenVolAlign() const { return FScreenVolAlign; }

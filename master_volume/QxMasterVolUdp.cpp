@@ -1,6 +1,7 @@
-// The link to a TQxUDPS: the QxUDPS and port write methods and the two handlers the component
-// installs on the linked UDP component (AT commands from the configured peer, and the network
-// badge of the overlay).
+// The link to a TQxUDPS: the QxUDPS, peer and port write methods and the two handlers the
+// component installs on the linked UDP component (AT commands from the configured peer, and the
+// network badge of the overlay). The configured peer is the UDP component's preferred sender, so
+// that a crowd of strangers cannot crowd its commands out.
 //
 // The link keeps one rule: a handler this component installs never outlives it, and the handler
 // it saves is never its own. So unlinking (writing none, relinking, destruction) gives the UDP
@@ -53,6 +54,7 @@ void TQxMasterVol::setFUdp(TQxUDPS* Value) {
     Value->SetFOnUDPStatus(myStatus);
   }
   if (!IsInstalled(this)) Installed().push_back(this);
+  Value->SetFUDPPreferredIP(FUdpRemoteIP);
 }
 
 void TQxMasterVol::ReleaseUdpLink() {
@@ -72,6 +74,7 @@ void TQxMasterVol::ReleaseUdpLink() {
   }
   FSavedUdpGetPacket = TOnGetPacketUDP();
   FSavedUdpStatus = TOnUDPStatus();
+  if (!IsDesigning() && udp->UDPPreferredIP() == FUdpRemoteIP) udp->SetFUDPPreferredIP("");
   RemoveFreeNotification(udp);
   FUdp = nullptr;
 }
@@ -171,4 +174,9 @@ void TQxMasterVol::SetFUdpRxPort(const String& Value) {
 void TQxMasterVol::SetFUdpTxPort(const String& Value) {
   FUdpTxPort = Value;
   if (FUdp != nullptr) FUdp->SetFUDPTxPort(Value);
+}
+
+void TQxMasterVol::SetFUdpRemoteIP(const String& Value) {
+  FUdpRemoteIP = Value;
+  if (FUdp != nullptr && !IsDesigning()) FUdp->SetFUDPPreferredIP(Value);
 }

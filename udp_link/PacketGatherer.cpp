@@ -20,37 +20,70 @@ bool SameSender(const sockaddr_in& a, const sockaddr_in& b) {
 
 }  // namespace
 
-void TPacketGatherer::TQueue::Push(std::string_view data, const sockaddr_in& from) {
+void TPacketGatherer::TQueue::Push(std::string_view data, const sockaddr_in& from, bool preferred) {
   // Storage is reused from its start once everything is taken, so it stays within the bounds.
   if (Count() == 0) Clear();
-  if (FBytes.size() - FLive > MaxQueuedBytes / 4) Compact();
-  FItems.push_back({FBytes.size(), data.size(), from});
+  if (FHead >= MaxQueued || FBytes.size() - FLive > MaxQueuedBytes / 4) Compact();
+  const TItem item{FBytes.size(), data.size(), from};
   FBytes.append(data);
   FLive += data.size();
-  FFloodKnown = false;
+  if (preferred) {
+    FItems.insert(FItems.begin() + static_cast<std::ptrdiff_t>(FHead + FFront), item);
+    ++FFront;
+  } else {
+    FItems.push_back(item);
+  }
+  FHeavyKnown = FFloodKnown = false;
 }
 
-void TPacketGatherer::TQueue::PushFair(std::string_view data, const sockaddr_in& from) {
-  if (FFloodKnown && SameSender(from, FFlood)) return;
-  size_t mine = 0, most = 0, heaviest = 0;
-  for (size_t i = FHead; i < FItems.size(); ++i) {
-    const sockaddr_in& s = FItems[i].From;
-    if (SameSender(s, from)) ++mine;
-    size_t n = 0;
-    for (size_t j = FHead; j < FItems.size(); ++j) n += SameSender(FItems[j].From, s);
-    if (n >= most) {
-      most = n;
-      heaviest = i;  // the last of the heaviest sender's: its newest
-    }
+void TPacketGatherer::TQueue::PushFront(std::string_view data, const sockaddr_in& from) {
+  if (Count() == 0) Clear();
+  FItems.insert(FItems.begin() + static_cast<std::ptrdiff_t>(FHead),
+                TItem{FBytes.size(), data.size(), from});
+  FBytes.append(data);
+  FLive += data.size();
+  ++FFront;
+  FHeavyKnown = FFloodKnown = false;
+}
+
+void TPacketGatherer::TQueue::Evict(size_t index) {
+  FLive -= FItems[index].Size;
+  FItems.erase(FItems.begin() + static_cast<std::ptrdiff_t>(index));
+  FHeavyKnown = FFloodKnown = false;
+}
+
+void TPacketGatherer::TQueue::PushFair(std::string_view data, const sockaddr_in& from,
+                                       bool preferred) {
+  const size_t others = FHead + FFront;  // where the others' datagrams begin
+  if (preferred) {
+    if (Count() == FFront) return;  // nothing queued that it may take the place of
+    Evict(FItems.size() - 1);
+    Push(data, from, true);
+    return;
   }
-  if (mine + 1 >= most) {
-    FFloodKnown = mine == most;
+  if (FFloodKnown && SameSender(from, FFlood)) return;
+  if (!FHeavyKnown) {
+    FMost = 0;
+    for (size_t i = others; i < FItems.size(); ++i) {
+      size_t n = 0;
+      for (size_t j = others; j < FItems.size(); ++j)
+        n += SameSender(FItems[j].From, FItems[i].From);
+      if (n >= FMost) {
+        FMost = n;
+        FHeaviest = i;  // the last of the heaviest sender's: its newest
+      }
+    }
+    FHeavyKnown = true;
+  }
+  size_t mine = 0;
+  for (size_t i = others; i < FItems.size(); ++i) mine += SameSender(FItems[i].From, from);
+  if (mine + 1 >= FMost) {
+    FFloodKnown = mine == FMost;
     FFlood = from;
     return;
   }
-  FLive -= FItems[heaviest].Size;
-  FItems.erase(FItems.begin() + static_cast<std::ptrdiff_t>(heaviest));
-  Push(data, from);
+  Evict(FHeaviest);
+  Push(data, from, false);
 }
 
 void TPacketGatherer::TQueue::Compact() {
@@ -64,6 +97,7 @@ void TPacketGatherer::TQueue::Compact() {
   FItems.erase(FItems.begin(), FItems.begin() + static_cast<std::ptrdiff_t>(FHead));
   FHead = 0;
   FBytes.swap(FSpare);
+  FHeavyKnown = false;
 }
 
 void TPacketGatherer::TQueue::Pop(std::string_view& data, sockaddr_in& from) {
@@ -71,12 +105,16 @@ void TPacketGatherer::TQueue::Pop(std::string_view& data, sockaddr_in& from) {
   data = std::string_view(FBytes).substr(item.Offset, item.Size);
   from = item.From;
   FLive -= item.Size;
-  FFloodKnown = false;
+  FPopFront = FFront > 0;
+  if (FPopFront) --FFront;
+  FHeavyKnown = FFloodKnown = false;
 }
 
 void TPacketGatherer::TQueue::Unpop() {
   FLive += FItems[--FHead].Size;
-  FFloodKnown = false;
+  if (FPopFront) ++FFront;
+  FPopFront = false;
+  FHeavyKnown = FFloodKnown = false;
 }
 
 void TPacketGatherer::TQueue::Clear() {
@@ -84,7 +122,30 @@ void TPacketGatherer::TQueue::Clear() {
   FItems.clear();
   FHead = 0;
   FLive = 0;
-  FFloodKnown = false;
+  FFront = 0;
+  FPopFront = false;
+  FHeavyKnown = FFloodKnown = false;
+}
+
+void TPacketGatherer::TQueue::Favour(uint32_t addr) {
+  const auto begin = FItems.begin() + static_cast<std::ptrdiff_t>(FHead);
+  const auto end = std::stable_partition(begin, FItems.end(), [addr](const TItem& item) {
+    return addr != 0 && item.From.sin_addr.s_addr == addr;
+  });
+  FFront = static_cast<size_t>(end - begin);
+  FPopFront = false;
+  FHeavyKnown = FFloodKnown = false;
+}
+
+void TPacketGatherer::SetPreferred(uint32_t addr) {
+  if (addr == FPreferred) return;
+  FPreferred = addr;
+  // Its datagrams already queued go first too, so that they stay ahead of its later ones.
+  FQueue.Favour(addr);
+}
+
+bool TPacketGatherer::Contested() const {
+  return FPreferred != 0 && NowMs() - FMixedAtMs < MixedWindowMs;
 }
 
 bool TPacketGatherer::Poll(TUDPBlockSocket& sock) {
@@ -93,9 +154,10 @@ bool TPacketGatherer::Poll(TUDPBlockSocket& sock) {
   std::string_view data;
   while (!FQueue.Full() && sock.ReceiveNext(0, data)) {
     Heard(sock.RemoteSin());
-    FQueue.Push(data, sock.RemoteSin());
+    FQueue.Push(data, sock.RemoteSin(), IsPreferred(sock.RemoteSin()));
   }
-  if (FQueue.Full() && NowMs() - FMixedAtMs < MixedWindowMs && sock.WaitingBytes() > FOverloadBytes)
+  if (FQueue.Full() && NowMs() - FMixedAtMs < MixedWindowMs &&
+      (FPreferred != 0 || sock.WaitingBytes() > FOverloadBytes))
     Drain(sock);
   return FQueue.Count() > 0;
 }
@@ -110,20 +172,33 @@ void TPacketGatherer::Heard(const sockaddr_in& from) {
 void TPacketGatherer::Drain(TUDPBlockSocket& sock) {
   std::string_view data;
   for (size_t n = 0; n < MaxDrained && sock.ReceiveNext(0, data); ++n) {
-    Heard(sock.RemoteSin());
+    const sockaddr_in& from = sock.RemoteSin();
+    Heard(from);
     if (!FQueue.Full()) {
-      FQueue.Push(data, sock.RemoteSin());
+      FQueue.Push(data, from, IsPreferred(from));
       continue;
     }
-    FQueue.PushFair(data, sock.RemoteSin());
+    FQueue.PushFair(data, from, IsPreferred(from));
     ++FDropped;  // this datagram or the one it replaced
   }
 }
 
+bool TPacketGatherer::Holding() const {
+  return std::any_of(FLines.begin(), FLines.end(), [](const TLine& l) { return !l.Idle(); });
+}
+
+void TPacketGatherer::DropLines() {
+  for (TLine& l : FLines) {
+    l.Held.Clear();
+    l.Discarding = false;
+  }
+  FMayHold = false;
+}
+
 void TPacketGatherer::Reset() {
-  FHeld.Clear();
+  DropLines();
   FQueue.Clear();
-  FHasCarry = FDiscarding = FHeardAny = false;
+  FHasCarry = FHeardAny = false;
   FMixedAtMs = -MixedWindowMs;
   FPacket.clear();
   FPieces = 0;
@@ -131,6 +206,8 @@ void TPacketGatherer::Reset() {
 
 bool TPacketGatherer::NextDatagram(TUDPBlockSocket& sock, int64_t deadlineMs,
                                    std::string_view& data, sockaddr_in& from) {
+  // What came since the queue was filled may hold the preferred sender's datagrams.
+  if (Contested()) Drain(sock);
   FFromQueue = FQueue.Count() > 0;
   if (FFromQueue) {
     FQueue.Pop(data, from);
@@ -146,59 +223,119 @@ void TPacketGatherer::PutBack(std::string_view data, const sockaddr_in& from) {
   if (FFromQueue)
     FQueue.Unpop();
   else
-    FQueue.Push(data, from);  // read from the socket, so the queue is empty
+    FQueue.Push(data, from, IsPreferred(from));  // read from the socket, so the queue is empty
 }
 
-bool TPacketGatherer::TakePiece(std::string_view& piece) {
-  return FLineMode ? FHeld.TakeLine(piece) : FHeld.TakeTerminated(FTerminator, piece);
+TPacketGatherer::TLine* TPacketGatherer::LineOf(const sockaddr_in& from) {
+  for (TLine& l : FLines)
+    if (SameSender(l.From, from)) return &l;
+  return nullptr;
 }
 
-void TPacketGatherer::Accept(std::string_view data, const sockaddr_in& from) {
-  if (FHeld.Empty()) FHeldFrom = from;
-  FHeld.Append(data.data(), data.size());
-  if (!FDiscarding || !SameSender(from, FDiscardFrom)) return;
+TPacketGatherer::TLine& TPacketGatherer::LineFor(const sockaddr_in& from) {
+  if (FLines.capacity() < MaxSenders) FLines.reserve(MaxSenders);
+  TLine *idle = nullptr, *stranger = nullptr, *oldest = nullptr;
+  for (TLine& l : FLines) {
+    if (SameSender(l.From, from)) return l;
+    if (l.Idle()) {
+      if (idle == nullptr) idle = &l;
+      continue;
+    }
+    if (oldest == nullptr || l.HeardMs < oldest->HeardMs) oldest = &l;
+    if (!IsPreferred(l.From) && (stranger == nullptr || l.HeardMs < stranger->HeardMs))
+      stranger = &l;
+  }
+  TLine* line = idle;
+  if (line == nullptr && FLines.size() < MaxSenders) line = &FLines.emplace_back();
+  // Every place taken: the stranger heard least recently gives up its line.
+  if (line == nullptr) line = stranger != nullptr ? stranger : oldest;
+  line->Held.Clear();
+  line->Discarding = false;
+  line->From = from;
+  FMayHold = true;
+  return *line;
+}
+
+bool TPacketGatherer::TakePiece(TLine& line, std::string_view& piece) {
+  const bool got =
+      FLineMode ? line.Held.TakeLine(piece) : line.Held.TakeTerminated(FTerminator, piece);
+  // What is left came with the datagram read last.
+  if (got && !line.Held.Empty()) line.StartedMs = line.HeardMs;
+  return got;
+}
+
+bool TPacketGatherer::DropIfOverlong(TLine& line) {
+  if (line.Held.Size() <= MaxLineBytes) return false;
+  // Nothing of this line may reach a packet: drop it through its end, however it comes.
+  line.Discarding = true;
+  line.Held.Clear();
+  return true;
+}
+
+TPacketGatherer::TLine& TPacketGatherer::Accept(std::string_view data, const sockaddr_in& from) {
+  TLine& line = LineFor(from);
+  const int64_t now = NowMs();
+  if (!line.Held.Empty() && now - line.StartedMs > FReadTimeout) line.Held.Clear();
+  if (line.Held.Empty()) line.StartedMs = now;
+  line.HeardMs = now;
+  line.Held.Append(data.data(), data.size());
+  if (!line.Discarding) return line;
   std::string_view dropped;
-  if (TakePiece(dropped)) {
-    FDiscarding = false;  // the over-long line ended here; what follows is new
+  if (TakePiece(line, dropped)) {
+    line.Discarding = false;  // the over-long line ended here; what follows is new
   } else {
     // Keep only what may be the start of a terminator that the next datagram completes.
-    FHeld.KeepTail(FLineMode ? 0 : FTerminator.size() - 1);
+    line.Held.KeepTail(FLineMode ? 0 : FTerminator.size() - 1);
   }
+  return line;
+}
+
+bool TPacketGatherer::FirstPiece(TUDPBlockSocket& sock, const std::atomic<bool>* stop,
+                                 std::string_view& piece) {
+  // The last packet's sender may still hold complete pieces (a stop cut its packet short).
+  if (TLine* last = LineOf(FPacketFrom); last != nullptr && TakePiece(*last, piece)) return true;
+  // Bounded, so that a flood of unfinished lines leaves the thread its other work.
+  for (size_t n = 0; n < MaxDrained && !(stop && *stop); ++n) {
+    std::string_view data;
+    sockaddr_in from;
+    if (!NextDatagram(sock, NowMs(), data, from)) return false;
+    TLine& line = Accept(data, from);
+    if (TakePiece(line, piece)) {
+      FPacketFrom = from;
+      return true;
+    }
+    DropIfOverlong(line);
+  }
+  return false;
 }
 
 TPacketGatherer::TRead TPacketGatherer::ReadPiece(TUDPBlockSocket& sock, int64_t deadlineMs,
                                                   std::string_view& piece) {
   for (;;) {
-    if (TakePiece(piece)) return TRead::Piece;
-    if (FHeld.Size() > MaxLineBytes) {
-      // Nothing of this line may reach a packet: drop it through its end, however it comes.
-      FDiscarding = true;
-      FDiscardFrom = FHeldFrom;
-      FHeld.Clear();
-      return TRead::Failed;
+    TLine* line = LineOf(FPacketFrom);
+    if (line != nullptr) {
+      if (TakePiece(*line, piece)) return TRead::Piece;
+      if (DropIfOverlong(*line)) return TRead::Failed;
     }
     std::string_view data;
     sockaddr_in from;
     if (!NextDatagram(sock, deadlineMs, data, from)) {
-      FHeld.Clear();  // an unfinished piece is dropped
+      if (line != nullptr) line->Held.Clear();  // its unfinished piece ran out of time
       return TRead::Failed;
     }
-    const bool held = !FHeld.Empty();
-    const sockaddr_in& gathering = FPieces > 0 ? FPacketFrom : FHeldFrom;
-    if ((FPieces > 0 || held) && !SameSender(from, gathering)) {
-      // Another sender: what this one left unfinished is dropped.
-      FHeld.Clear();
-      if (FPieces > 0) {
-        PutBack(data, from);
-        return TRead::OtherSender;
-      }
+    if (!SameSender(from, FPacketFrom)) {
+      // Another sender ends the packet; this one's unfinished piece waits for its end.
+      PutBack(data, from);
+      return TRead::OtherSender;
     }
     Accept(data, from);
   }
 }
 
 bool TPacketGatherer::JoinWait(TUDPBlockSocket& sock, int64_t deadlineMs) {
-  while (FHeld.Empty()) {
+  for (;;) {
+    const TLine* line = LineOf(FPacketFrom);
+    if (line != nullptr && !line->Held.Empty()) return true;
     std::string_view data;
     sockaddr_in from;
     if (!NextDatagram(sock, deadlineMs, data, from)) return false;
@@ -209,24 +346,17 @@ bool TPacketGatherer::JoinWait(TUDPBlockSocket& sock, int64_t deadlineMs) {
     // A datagram may add nothing: the LF of a CR LF already taken, or the rest of a dropped line.
     Accept(data, from);
   }
-  return true;
 }
 
 bool TPacketGatherer::GatherWhole(TUDPBlockSocket& sock, int32_t readTimeout) {
-  FDiscarding = false;
+  // Unfinished lines have no end to wait for once datagrams are whole.
+  if (FMayHold) DropLines();
   if (FHasCarry) {
     FHasCarry = false;
     FPacket.assign(FCarry);
     FPacketFrom = FCarryFrom;
     return true;
   }
-  if (!FHeld.Empty()) {
-    // Bytes held from line reading come first, as they are.
-    FPacket.assign(FHeld.TakeAllView());
-    FPacketFrom = FHeldFrom;
-    return true;
-  }
-  FHeld.ForgetPendingLF();
   std::string_view data;
   if (!NextDatagram(sock, NowMs() + std::max(readTimeout, 0), data, FPacketFrom)) return false;
   FPacket.assign(data);
@@ -239,12 +369,13 @@ bool TPacketGatherer::Gather(TUDPBlockSocket& sock, const RawByteString& L, int3
   FPieces = 0;
   if (L.empty()) return GatherWhole(sock, readTimeout);
   const std::string_view terminator = L.Bytes();
-  FLineMode = terminator == "\r" || terminator == "\r\n";
-  if (!FLineMode && terminator != FTerminator) {
-    FTerminator.assign(terminator);
-    FHeld.RestartScan();
+  const bool lineMode = terminator == "\r" || terminator == "\r\n";
+  FReadTimeout = std::max(lineMode ? FLineReadMs : readTimeout, 0);
+  if (lineMode != FLineMode || (!lineMode && terminator != FTerminator)) {
+    FLineMode = lineMode;
+    FTerminator.assign(lineMode ? std::string_view() : terminator);
+    for (TLine& l : FLines) l.Held.RestartScan();
   }
-  if (FLineMode) FHeld.RestartScan();
 
   const int64_t deadline = NowMs() + BudgetMs;
   std::string_view piece;
@@ -253,23 +384,22 @@ bool TPacketGatherer::Gather(TUDPBlockSocket& sock, const RawByteString& L, int3
     FPacket.assign(FCarry);
     FPacketFrom = FCarryFrom;
   } else {
-    const int64_t firstDeadline = NowMs() + std::min(std::max(readTimeout, 0), BudgetMs);
-    if (ReadPiece(sock, firstDeadline, piece) != TRead::Piece) return false;
-    FPacketFrom = FHeldFrom;
+    if (!FirstPiece(sock, stop, piece)) return false;
     FPacket.assign(piece);
   }
   FPieces = 1;
 
   while (!(stop && *stop)) {
     if (!JoinWait(sock, NowMs() + JoinWindowMs)) break;
-    const int64_t left = deadline - NowMs();
-    if (left <= 0) {
+    TLine& line = *LineOf(FPacketFrom);
+    if (deadline <= NowMs()) {
       // A peer that never lets the packet end: what is complete goes out, the rest is dropped.
-      FHeld.Clear();
+      line.Held.Clear();
       break;
     }
-    if (ReadPiece(sock, NowMs() + std::min<int64_t>(readTimeout, left), piece) != TRead::Piece)
-      break;  // an unfinished piece is dropped, the complete ones are kept
+    const int64_t pieceDeadline = std::min<int64_t>(deadline, line.StartedMs + FReadTimeout);
+    if (ReadPiece(sock, pieceDeadline, piece) != TRead::Piece)
+      break;  // an unfinished piece waits or is dropped, the complete ones are kept
     if (FPacket.size() + terminator.size() + piece.size() > MaxPacketBytes) {
       FCarry.assign(piece);
       FCarryFrom = FPacketFrom;

@@ -1,5 +1,7 @@
 #include <qx/udp_link/QxUDPS.h>
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -30,6 +32,7 @@ QX_DEFINE_CLASS(TQxUDPS, TComponent, [](TPropsBuilder<TQxUDPS>& p) {
                            &TQxUDPS::SetFOnGetPacketUDP);
   p.Event<TOnUDPStatus>("OnUDPStatus", &TQxUDPS::OnUDPStatus, &TQxUDPS::SetFOnUDPStatus);
   p.Integer("UDPRxTimeout", &TQxUDPS::UDPRxTimeout, &TQxUDPS::SetFUDPRxTimeout, 100);
+  p.Text("UDPPreferredIP", &TQxUDPS::UDPPreferredIP, &TQxUDPS::SetFUDPPreferredIP);
   p.Text("Version", &TQxUDPS::Version, nullptr);
 })
 
@@ -39,7 +42,7 @@ TQxUDPS::TQxUDPS(TComponent* AOwner)
       FUDPTxPort("0"),
       FpcIPs(std::make_unique<TStringList>()),
       FClientLink(std::make_shared<TQxUDPSLink>()) {
-  FClientLink->Owner = this;
+  FClientLink->Owner = static_cast<IQxUDPSOwner*>(this);
   GetAdapterList(FpcIPs.get(), true, false);
   RefreshPcIP();
   {
@@ -58,10 +61,7 @@ void TQxUDPS::BeforeDestruction() {
   // A component may die before its form closes, or have no form: its receive thread must not
   // outlive it. One-shot sends still running are cut off; they end by themselves.
   if (FUDPThread != nullptr) StopReceiveThread();
-  {
-    std::lock_guard<std::mutex> g(FClientLink->Lock);
-    FClientLink->Owner = nullptr;
-  }
+  FClientLink->Cut();
   if (!IsDesigning()) RestoreEvents();
   TComponent::BeforeDestruction();
 }
@@ -90,6 +90,7 @@ String TQxUDPS::UDPLineEndTx() const {
 void TQxUDPS::SetFUDPLineEndTx(const String& Value) {
   std::lock_guard<std::mutex> g(FLineEndLock);
   FUDPLineEndTx = Value;
+  ++FPropsVersion;
 }
 
 String TQxUDPS::UDPLineEndRx() const {
@@ -100,10 +101,19 @@ String TQxUDPS::UDPLineEndRx() const {
 void TQxUDPS::SetFUDPLineEndRx(const String& Value) {
   std::lock_guard<std::mutex> g(FLineEndLock);
   FUDPLineEndRx = Value;
+  ++FPropsVersion;
 }
 
-TQxUDPS::TLiveProps TQxUDPS::LiveProps(bool forReading) {
-  TLiveProps p;
+void TQxUDPS::SetFUDPPreferredIP(const String& Value) {
+  FUDPPreferredIP = Value;
+  in_addr a{};
+  FPreferredAddr = inet_pton(AF_INET, Value.c_str(), &a) == 1 ? a.s_addr : 0;
+  ++FPropsVersion;
+}
+
+TQxUDPSLiveProps TQxUDPS::LiveProps() const {
+  TQxUDPSLiveProps p;
+  p.Version = FPropsVersion;
   {
     std::lock_guard<std::mutex> g(FLineEndLock);
     p.LineEndRx = LineEndBytes(FUDPLineEndRx);
@@ -114,12 +124,8 @@ TQxUDPS::TLiveProps TQxUDPS::LiveProps(bool forReading) {
   p.LineEndRx = WireLineEnd(p.LineEndRx, p.UTF8);
   p.LineEndTx = WireLineEnd(p.LineEndTx, p.UTF8);
   p.Broadcast = FUDPBroadcast;
-  int32_t t = FUDPRxTimeout;
-  if (t < 1 && forReading) {
-    FUDPRxTimeout = 1;
-    t = 1;
-  }
-  p.RxTimeout = std::max(t, 1);
+  p.RxTimeout = std::max<int32_t>(FUDPRxTimeout, 1);
+  p.PreferredAddr = FPreferredAddr;
   return p;
 }
 
@@ -133,7 +139,7 @@ void TQxUDPS::SetUDPActive(bool Value) {
   if (Value == FUDPActive) return;
   if (Value) {
     if (FUDPThread != nullptr) return;
-    auto* t = new TUDPThread(true, this);
+    auto* t = new TUDPThread(true, static_cast<IQxUDPSOwner*>(this));
     FUDPThread = t;
     t->OnTerminate = TNotifyEvent(this, &TQxUDPS::KillUDPSrvThread);
     t->F_STOP = false;
@@ -169,12 +175,8 @@ void TQxUDPS::AbandonReceiveThread() {
   // The thread did not end in time. Rather than killing it in the middle of whatever it holds
   // (the queue lock, its socket), cut it off: it can no longer reach this component, ends at its
   // next step, closes its own socket and frees itself; its end reports nothing.
-  TUDPThread* t = FUDPThread;
-  t->OnTerminate = nullptr;
-  {
-    std::lock_guard<std::mutex> g(t->FLink->Lock);
-    t->FLink->Owner = nullptr;
-  }
+  FUDPThread->OnTerminate = nullptr;
+  FUDPThread->Abandon();
   FUDPThread = nullptr;
   FBoundPort = 0;
 }
@@ -195,7 +197,17 @@ void TQxUDPS::DoGetPacketUDP() {
     FOnGetPacketUDP(this, FPacketUDP, FPacketUDPHex, FPeerIP, FPeerPort, FUdpResponse);
 }
 
-void TQxUDPS::Deliver(TExchange& x, bool reply) {
+void TQxUDPS::BindResult(int32_t error, const String& errorDesc, int boundPort) {
+  FUDPError = error;
+  FUDPErrorDesc = errorDesc;
+  FBoundPort = boundPort;
+  FUDPActive = error == 0;
+  DoUDPStatus();
+}
+
+bool TQxUDPS::Deliver(TQxUDPSExchange& x, bool reply) {
+  // The workers go by at least 1 already: raising the property changes nothing they see.
+  if (!reply && FUDPRxTimeout < 1) FUDPRxTimeout = 1;
   if (reply)
     x.Packet.SwapWith(FCLPacketUDP, FCLPacketUDPHex, FCLPeerIP, FCLPeerPort);
   else
@@ -212,18 +224,10 @@ void TQxUDPS::Deliver(TExchange& x, bool reply) {
   x.Response.clear();
   x.Response.swap(slot);
   slot.swap(outer);
-  // The handler may have changed the line ends or UTF8.
-  if (!x.Response.empty()) x.Props = LiveProps();
-}
-
-void TQxUDPSExchange::SendResponse(TUDPBlockSocket& sock, const sockaddr_in& to,
-                                   bool rxLineEnd) const {
-  if (Response.empty()) return;
-  RawByteString R = StringToAnsi(Response);
-  if (Props.UTF8) R = CharsetConversion(R, CP1250, UTF_8);
-  if (R.empty()) return;
-  sock.SetRemoteSin(to);
-  sock.SendString(R + (rxLineEnd ? Props.LineEndRx : Props.LineEndTx));
+  if (FPropsVersion == x.Props.Version) return true;
+  // The handler changed the line ends or UTF8: its response goes by the new ones.
+  x.Props = LiveProps();
+  return false;
 }
 
 void TQxUDPS::DoClientPacketUDP() {
@@ -270,7 +274,7 @@ void TQxUDPS::UDPServerSendTo(const String& ip, const String& port, const RawByt
 }
 
 void TQxUDPS::UDPClientSendTo(const String& sIP, const String& sPort, const String& AData) {
-  auto* t = new TUDPClientThread(true, this);
+  auto* t = new TUDPClientThread(true, FClientLink);
   t->FRemoteIP = sIP;
   t->FRemotePort = sPort;
   t->FData = StringToAnsi(AData);

@@ -23,7 +23,7 @@ using TOnGetPacketUDP = TMethod<TObject*, String, String, String, String, String
 // Sender, Active, Error, ErrorDesc.
 using TOnUDPStatus = TMethod<TObject*, bool, int32_t, String>;
 
-class TQxUDPS : public TComponent {
+class TQxUDPS : public TComponent, private IQxUDPSOwner {
   QX_CLASS(TQxUDPS)
   explicit TQxUDPS(TComponent* AOwner);
 
@@ -45,7 +45,10 @@ class TQxUDPS : public TComponent {
   bool UDPActive() const { return FUDPActive; }
   void SetUDPActive(bool Value);
   bool UTF8() const { return FUTF8; }
-  void SetFUTF8(bool Value) { FUTF8 = Value; }
+  void SetFUTF8(bool Value) {
+    FUTF8 = Value;
+    ++FPropsVersion;
+  }
   const String& UDPRxPort() const { return FUDPRxPort; }
   void SetFUDPRxPort(const String& Value) { FUDPRxPort = Value; }
   const String& UDPTxPort() const { return FUDPTxPort; }
@@ -61,7 +64,10 @@ class TQxUDPS : public TComponent {
   const String& UDPLocalIP() const { return FUDPLocalIP; }
   void SetFUDPLocalIP(const String& Value) { FUDPLocalIP = Value; }
   bool UDPBroadcast() const { return FUDPBroadcast; }
-  void SetFUDPBroadcast(bool Value) { FUDPBroadcast = Value; }
+  void SetFUDPBroadcast(bool Value) {
+    FUDPBroadcast = Value;
+    ++FPropsVersion;
+  }
   String UDPLineEndTx() const;
   void SetFUDPLineEndTx(const String& Value);
   String UDPLineEndRx() const;
@@ -71,7 +77,14 @@ class TQxUDPS : public TComponent {
   const TOnUDPStatus& OnUDPStatus() const { return FOnUDPStatus; }
   void SetFOnUDPStatus(const TOnUDPStatus& Value) { FOnUDPStatus = Value; }
   int32_t UDPRxTimeout() const { return FUDPRxTimeout; }
-  void SetFUDPRxTimeout(int32_t Value) { FUDPRxTimeout = Value; }
+  void SetFUDPRxTimeout(int32_t Value) {
+    FUDPRxTimeout = Value;
+    ++FPropsVersion;
+  }
+  // A dotted IPv4 address whose datagrams are kept first when more senders talk than the
+  // receive thread can take (any port); empty, or anything else, names none.
+  const String& UDPPreferredIP() const { return FUDPPreferredIP; }
+  void SetFUDPPreferredIP(const String& Value);
   const String& Version() const { return FVersion; }
 
   // Last bind outcome, as the status event reports it.
@@ -101,17 +114,15 @@ class TQxUDPS : public TComponent {
   TCloseEvent FSavedOnFormClose;
 
  private:
-  friend class TUDPThread;
-  friend class TUDPClientThread;
-  using TLiveProps = TQxUDPSLiveProps;
-  using TExchange = TQxUDPSExchange;
-  // Snapshot of the properties the workers read while the main thread may write them; a worker
-  // calls it holding its link's lock. The receive thread, about to read data, also raises a
-  // UDPRxTimeout below 1 ms to 1 in the property itself.
-  TLiveProps LiveProps(bool forReading = false);
+  // What the workers ask of the component (IQxUDPSOwner).
+  // A snapshot of the properties the workers go by while the main thread may write them.
+  TQxUDPSLiveProps LiveProps() const override;
+  // Main thread: sets the bind outcome's fields and raises the status.
+  void BindResult(int32_t error, const String& errorDesc, int boundPort) override;
   // Main thread: puts the packet into the receive slots (the reply slots for a one-shot send's
-  // reply), raises the event and takes the handler's response.
-  void Deliver(TExchange& x, bool reply);
+  // reply), raises the event and takes the handler's response. A packet of the receive thread is
+  // the moment it reads data, when a UDPRxTimeout below 1 ms becomes 1 in the property itself.
+  bool Deliver(TQxUDPSExchange& x, bool reply) override;
   void StopReceiveThread();
   void AbandonReceiveThread();
 
@@ -134,6 +145,8 @@ class TQxUDPS : public TComponent {
   String FPeerPort;
   String FUdpResponse;
   std::atomic<int32_t> FUDPRxTimeout{100};
+  String FUDPPreferredIP;
+  std::atomic<uint32_t> FPreferredAddr{0};  // FUDPPreferredIP parsed, for the workers
   String FCLPacketUDP;
   String FCLPacketUDPHex;
   String FCLPeerIP;
@@ -145,7 +158,8 @@ class TQxUDPS : public TComponent {
   std::atomic<bool> FUTF8{false};
   String FVersion;
 
-  mutable std::mutex FLineEndLock;  // the two line-end texts, read by the workers
+  mutable std::mutex FLineEndLock;         // the two line-end texts, read by the workers
+  std::atomic<uint32_t> FPropsVersion{0};  // counts the writes of what LiveProps gives
   std::shared_ptr<TQxUDPSLink> FClientLink;
   std::atomic<int> FBoundPort{0};
   bool FHookInstalled = false;

@@ -1,10 +1,19 @@
 #include <qx/udp_link/UDPClientThread.h>
 
 #include <qx/net/synachar.h>
-#include <qx/udp_link/QxUDPS.h>
 
-TUDPClientThread::TUDPClientThread(bool Suspended, TQxUDPS* Parent)
-    : TThread(true), FQxUDPS(Parent), FLink(Parent->FClientLink) {
+namespace {
+
+// A one-shot send's socket has fixed time-outs of its own: UDPRxTimeout belongs to the receive
+// socket, so a reply's pieces wait this long in every mode, and the wait for the next reply is
+// a second.
+constexpr int32_t ReplyReadMs = 5000;
+constexpr int NextReplyMs = 1000;
+
+}  // namespace
+
+TUDPClientThread::TUDPClientThread(bool Suspended, std::shared_ptr<TQxUDPSLink> Link)
+    : TThread(true), FLink(std::move(Link)) {
   FreeOnTerminate = true;
   ++FLink->Running;
   if (!Suspended) Start();
@@ -15,14 +24,8 @@ void TUDPClientThread::Execute() {
     TQxUDPSLink& L;
     ~Done() { --L.Running; }
   } done{*FLink};
-  TQxUDPS::TLiveProps props;
-  auto refresh = [&]() {
-    std::lock_guard<std::mutex> g(FLink->Lock);
-    if (FLink->Owner == nullptr) return false;
-    props = FLink->Owner->LiveProps();
-    return true;
-  };
-  if (!refresh()) return;
+  TQxUDPSLiveProps props;
+  if (!FLink->Props(props)) return;
   RawByteString payload = props.UTF8 ? CharsetConversion(FData, CP1250, UTF_8) : FData;
 
   TUDPBlockSocket sock;
@@ -44,13 +47,12 @@ void TUDPClientThread::Execute() {
     delivered = link->Owner != nullptr;
     if (delivered) link->Owner->Deliver(x, /*reply=*/true);
   });
-  while (gather.Pending() || sock.CanRead(1000)) {
-    if (!refresh()) return;
-    if (!gather.Gather(sock, props.LineEndRx, 5000, nullptr) || gather.Packet().empty()) continue;
-    const sockaddr_in from = gather.Sender();
-    x.Packet.Fill(gather.Packet(), from, props.UTF8);
+  // A reply whose line has begun may take as long as a read of it would wait for its end.
+  while (gather.Pending() || sock.CanRead(gather.Holding() ? ReplyReadMs : NextReplyMs)) {
+    if (!FLink->Props(props)) return;
+    if (!x.Take(gather, sock, props, ReplyReadMs, nullptr)) continue;
     Synchronize(deliver);
     if (!delivered) return;
-    x.SendResponse(sock, from, /*rxLineEnd=*/false);
+    x.SendResponse(sock, /*rxLineEnd=*/false);
   }
 }

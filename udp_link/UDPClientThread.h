@@ -6,12 +6,12 @@
 #include <qx/framework/threads/Threads.h>
 #include <qx/udp_link/QxUDPSLink.h>
 
-class TQxUDPS;
-
 // One one-shot send: its own socket, the datagram, then the replies for as long as they come.
+// Every step runs on the thread but the reply's event, which runs on the main thread.
 class TUDPClientThread : public TThread {
  public:
-  TUDPClientThread(bool Suspended, TQxUDPS* Parent);
+  // `Link`: the component's tie with its one-shot sends, which it cuts when it dies.
+  TUDPClientThread(bool Suspended, std::shared_ptr<TQxUDPSLink> Link);
 
   String FRemoteIP;
   String FRemotePort;
@@ -21,7 +21,6 @@ class TUDPClientThread : public TThread {
   void Execute() override;
 
  private:
-  TQxUDPS* FQxUDPS;
   std::shared_ptr<TQxUDPSLink> FLink;
 };
 

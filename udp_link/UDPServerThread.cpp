@@ -1,16 +1,14 @@
 #include <qx/udp_link/UDPServerThread.h>
 
-#include <qx/udp_link/QxUDPS.h>
-
 // Created once for the process and never freed: an abandoned worker may still leave it after the
 // library's static objects are gone.
 TCriticalSection* csCriticalSection = new TCriticalSection();
 
-TUDPThread::TUDPThread(bool Suspended, TQxUDPS* Parent)
+TUDPThread::TUDPThread(bool Suspended, IQxUDPSOwner* Parent)
     : TThread(true),
       FUDPSrvSock(std::make_unique<TUDPBlockSocket>()),
-      FQxUDPS(Parent),
       FLink(std::make_shared<TQxUDPSLink>()),
+      FRun(MaxRun),
       FUDPSendList(std::make_unique<TStringList>(/*ownsObjects=*/true)) {
   FreeOnTerminate = true;
   FUDPSrvSock->SetTimeout(20000);
@@ -55,22 +53,16 @@ void TUDPThread::Execute() {
   const int err = sock.LastError();
   // Room for bursts while a handler runs; the kernel may grant less.
   if (err == 0) sock.SetRecvBufferSize(RecvBufferBytes);
-  // The bind's outcome and UDPActive follow on the main thread, as the status is raised: until
-  // then UDPActive reads true there, as the assignment that started the thread left it. The
-  // calls below run there, which alone cuts the link: no lock needed to look at Owner in them.
+  // The outcome reaches the component on the main thread, which sets its own fields and raises
+  // the status: until then UDPActive reads true there, as the assignment that started the thread
+  // left it. Only the main thread cuts the link, so no lock is needed to look at it there.
   const TThreadMethod status =
       TThreadMethod::Callable([link = FLink, err, desc = err == 0 ? String() : sock.LastErrorDesc(),
                                port = err == 0 ? sock.GetLocalSinPort() : 0] {
-        TQxUDPS* c = link->Owner;
-        if (c == nullptr) return;
-        c->FUDPError = err;
-        c->FUDPErrorDesc = desc;
-        c->FBoundPort = port;
-        c->FUDPActive = err == 0;
-        c->DoUDPStatus();
+        if (link->Owner != nullptr) link->Owner->BindResult(err, desc, port);
       });
-  // Built once: the hand-off of a packet allocates nothing.
-  const TThreadMethod packet = TThreadMethod::Callable([this] { DeliverRun(); });
+  // Built once: the hand-off of a run allocates nothing.
+  const TThreadMethod deliver = TThreadMethod::Callable([this] { DeliverRun(); });
   if (!Synced(status) || err != 0) return;
 
   while (!Terminated()) {
@@ -79,69 +71,65 @@ void TUDPThread::Execute() {
     // the stop request end the wait, so an idle thread wakes once a second at most.
     bool ready = FGather.Poll(sock);
     if (!ready && FQueued == 0 && sock.CanRead(IdleWaitMs)) ready = FGather.Poll(sock);
-    FCycleOpen = true;
-    if (ready && !ReceiveStep(packet)) break;
-    if (FCycleOpen && !SendStep()) break;
+    if (ready && !ReceiveStep(deliver)) break;
+    if (!SendStep()) break;
   }
   FGather.Reset();
   sock.CloseSocket();
 }
 
-bool TUDPThread::GatherPacket(const TQxUDPS::TLiveProps& props) {
-  const RawByteString& L = props.LineEndRx;
-  const bool lineMode = L == RawByteString("\r") || L == RawByteString("\r\n");
-  if (!FGather.Gather(*FUDPSrvSock, L, lineMode ? 5000 : props.RxTimeout, &F_STOP)) return false;
-  const std::string_view data = FGather.Packet();
-  if (data.empty()) return false;
-  // Converted before the hand-off, so that the handler's call only trades buffers.
-  FExchange.Packet.Fill(data, FGather.Sender(), props.UTF8);
-  FUDPPeerIP = FExchange.Packet.PeerIP;
-  return true;
-}
-
-bool TUDPThread::ReceiveStep(const TThreadMethod& packet) {
-  TQxUDPS::TLiveProps props;
-  {
-    std::lock_guard<std::mutex> g(FLink->Lock);
-    if (FLink->Owner == nullptr) return false;
-    props = FLink->Owner->LiveProps(/*forReading=*/true);
+bool TUDPThread::FillRun(const TQxUDPSLiveProps& props) {
+  // Every datagram is a packet of its own in datagram mode, so the ones already received need
+  // no waiting to be gathered: one call to the main thread delivers them all, which spares two
+  // thread wake-ups per packet, what limits a flood's rate. A line may be joined with what
+  // comes within the join window, so lines go one at a time.
+  const size_t most = props.LineEndRx.empty() ? MaxRun : 1;
+  FRunSize = FDelivered = 0;
+  for (size_t tries = 0; tries < most && !F_STOP; ++tries) {
+    if (FRunSize > 0 && !FGather.Pending()) break;
+    if (FRun[FRunSize].Take(FGather, *FUDPSrvSock, props, props.RxTimeout, &F_STOP))
+      FUDPPeerIP = FRun[FRunSize++].Packet.PeerIP;
+    else if (!FGather.Pending())
+      break;
   }
-  if (!GatherPacket(props)) return true;
-  FRun = props.LineEndRx.empty();
-  if (!Synced(packet)) return false;
-  if (FCycleOpen) Respond();
-  return true;
+  return FRunSize > 0;
 }
 
-void TUDPThread::Respond() {
-  FExchange.SendResponse(*FUDPSrvSock, FGather.Sender(), /*rxLineEnd=*/true);
-  FExchange.Response.clear();
+bool TUDPThread::ReceiveStep(const TThreadMethod& deliver) {
+  TQxUDPSLiveProps props;
+  if (!FLink->Props(props)) return false;
+  if (!FillRun(props)) return true;
+  for (;;) {
+    const size_t from = FDelivered;
+    if (!Synced(deliver)) return false;
+    for (size_t i = from; i < FDelivered; ++i) FRun[i].SendResponse(*FUDPSrvSock, /*rx=*/true);
+    // What is left of the run when the thread is asked to stop is never delivered.
+    if (FDelivered == FRunSize || F_STOP) return true;
+    // The run stopped short: the send step of the cycle delivered last comes first.
+    if (!SendStep()) return false;
+    TQxUDPSLiveProps now;
+    if (!FLink->Props(now)) return false;
+    if (!FRunCurrent || now.Version != props.Version) {
+      // Cut by properties that are no longer the component's: gathered again by the new ones.
+      for (size_t i = FRunSize; i-- > FDelivered;) FGather.Requeue(FRun[i].Raw, FRun[i].From);
+      return true;
+    }
+  }
 }
 
 void TUDPThread::DeliverRun() {
-  // Every datagram is a packet of its own in datagram mode, so the ones already received need
-  // no waiting to be gathered: delivering them here, cycle after cycle, spares two thread
-  // wake-ups per packet, which is what limits a flood's rate. Each cycle is the thread's own, in
-  // its order: the packet, its response, the send step, then the stop check and the live
-  // properties at the top of the next. A queued send may have to resolve a name, so the run
-  // leaves every send step that has work to the thread.
-  // Slow handlers end the run early, so the loop's other work (painting, timers) waits for
-  // about a millisecond at most.
-  if (FLink->Owner == nullptr) return;
+  // Main thread. Each cycle is the thread's own, in its order: the packet, then (on the thread,
+  // after this call) its response and the send step, then the stop check and the properties of
+  // the next. So the run stops before a cycle whose send step has work, when the thread is asked
+  // to stop, and when a handler changed how packets are cut; slow handlers end it early too, so
+  // that the loop's other work (painting, timers) waits for about a millisecond at most.
   const auto until = std::chrono::steady_clock::now() + MaxRunTime;
-  FLink->Owner->Deliver(FExchange, /*reply=*/false);
-  for (int n = 1; FRun && n < MaxRun && FGather.Pending(); ++n) {
-    if (FLink->Owner == nullptr || FQueued != 0 || std::chrono::steady_clock::now() >= until)
-      return;
-    Respond();
-    // The top of the next cycle.
-    FCycleOpen = false;
-    if (F_STOP || Terminated()) return;
-    TQxUDPS::TLiveProps props = FLink->Owner->LiveProps(/*forReading=*/true);
-    if (!props.LineEndRx.empty()) return;  // lines: the thread gathers them
-    FCycleOpen = true;
-    if (GatherPacket(props)) FLink->Owner->Deliver(FExchange, /*reply=*/false);
-  }
+  do {
+    IQxUDPSOwner* owner = FLink->Owner;
+    if (owner == nullptr) return;
+    FRunCurrent = owner->Deliver(FRun[FDelivered++], /*reply=*/false);
+  } while (FRunCurrent && FDelivered < FRunSize && FQueued == 0 && !F_STOP &&
+           std::chrono::steady_clock::now() < until);
 }
 
 bool TUDPThread::SendStep() {
@@ -158,12 +146,8 @@ bool TUDPThread::SendStep() {
   csCriticalSection->Leave();
   if (!have) return true;
 
-  TQxUDPS::TLiveProps props;
-  {
-    std::lock_guard<std::mutex> g(FLink->Lock);
-    if (FLink->Owner == nullptr) return false;
-    props = FLink->Owner->LiveProps();
-  }
+  TQxUDPSLiveProps props;
+  if (!FLink->Props(props)) return false;
   TUDPBlockSocket& sock = *FUDPSrvSock;
   sock.EnableBroadcast(props.Broadcast);
   sock.Connect(ip, port);

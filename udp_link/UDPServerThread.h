@@ -5,14 +5,13 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <vector>
 
 #include <qx/framework/core/Classes.h>
 #include <qx/framework/threads/Threads.h>
 #include <qx/net/blcksock.h>
 #include <qx/udp_link/PacketGatherer.h>
 #include <qx/udp_link/QxUDPSLink.h>
-
-class TQxUDPS;
 
 // Guards the receive threads' send queues, for every component of the process.
 extern TCriticalSection* csCriticalSection;
@@ -27,10 +26,12 @@ class TmyData : public TObject {
   String mPort;
 };
 
-// The receive thread of an active component: owns the server socket and the send queue.
+// The receive thread of an active component: owns the server socket and the send queue. Every
+// step runs on the thread but the packet event, which runs on the main thread inside one call
+// for a run of packets.
 class TUDPThread : public TThread {
  public:
-  TUDPThread(bool Suspended, TQxUDPS* Parent);
+  TUDPThread(bool Suspended, IQxUDPSOwner* Parent);
 
  protected:
   ~TUDPThread() override;
@@ -45,6 +46,9 @@ class TUDPThread : public TThread {
   void WakeUp() { FUDPSrvSock->WakeUp(); }
   // Ends every wait of the thread's socket, reads of unfinished lines included (any thread).
   void AbortWaits() { FUDPSrvSock->Abort(); }
+  // Main thread: cuts the thread off from its component, which has stopped waiting for it. It
+  // ends at its next step, closes its own socket and frees itself.
+  void Abandon() { FLink->Cut(); }
 
   std::atomic<bool> F_STOP{false};
   String FUDPLocalHostIP;
@@ -54,40 +58,35 @@ class TUDPThread : public TThread {
   void Execute() override;
 
  private:
-  friend class TQxUDPS;
   // Asked of the kernel for the receive socket; it grants at most its rmem_max.
   static constexpr int RecvBufferBytes = 4 << 20;
   // Longest wait of an idle cycle; data, queued sends and the stop request end it at once.
   static constexpr int IdleWaitMs = 1000;
   // Packets one call to the main thread delivers at most, and the time after which it delivers
   // no further one.
-  static constexpr int MaxRun = TPacketGatherer::MaxQueued;
+  static constexpr size_t MaxRun = TPacketGatherer::MaxQueued;
   static constexpr std::chrono::microseconds MaxRunTime{1000};
 
-  // Gathers the next packet by the given properties and converts it for the handler. False when
-  // nothing, or nothing but an empty packet, was gathered.
-  bool GatherPacket(const TQxUDPSLiveProps& props);
-  bool ReceiveStep(const TThreadMethod& packet);
+  // Gathers the next packet into the run, and in datagram mode the ones already received too.
+  // False when nothing was gathered.
+  bool FillRun(const TQxUDPSLiveProps& props);
+  bool ReceiveStep(const TThreadMethod& deliver);
   bool SendStep();
+  // Synchronizes `method`; false when the component is gone.
   bool Synced(const TThreadMethod& method);
-  // Main thread, inside the packet's call: delivers the packet gathered, then, in datagram mode,
-  // goes on with the cycles whose datagrams the thread has received already.
+  // Main thread: delivers the run's next packets in order, cycle after cycle, as long as no
+  // cycle has a send step to do, nothing asks the thread to stop, the properties that cut them
+  // stay as they were, and the loop's other work has waited no longer than MaxRunTime.
   void DeliverRun();
-  // Sends the response of the packet delivered last, if any, to its sender (either thread, the
-  // other one waiting).
-  void Respond();
 
   std::unique_ptr<TUDPBlockSocket> FUDPSrvSock;
-  TQxUDPS* FQxUDPS;
   std::shared_ptr<TQxUDPSLink> FLink;
-  TPacketGatherer FGather;    // the packet being gathered
-  TQxUDPSExchange FExchange;  // the packet gathered last, on its way to the handler and back
-  String FUDPPeerIP;
-  // The packet call may go on past the packet it was made for (datagram mode only).
-  bool FRun = false;
-  // The current cycle's response and send step are still to do (false once the packet call has
-  // done them and stopped at the top of a later cycle).
-  bool FCycleOpen = false;
+  TPacketGatherer FGather;
+  // The packets gathered for the main thread; FRun[FDelivered..FRunSize) are still to deliver.
+  std::vector<TQxUDPSExchange> FRun;
+  size_t FRunSize = 0, FDelivered = 0;
+  bool FRunCurrent = true;  // the properties did not change while the run was delivered
+  String FUDPPeerIP;        // sender of the packet gathered last
   std::unique_ptr<TStringList> FUDPSendList;
   // Entries in FUDPSendList, so that an idle cycle need not take the process-wide lock.
   std::atomic<int> FQueued{0};

@@ -39,11 +39,12 @@ inline void PumpFor(std::chrono::milliseconds d) {
 // A plain datagram socket on 127.0.0.1, the other side of every conversation.
 class Peer {
  public:
-  Peer() {
+  // On 127.0.0.1, or another loopback address (host order) to be a sender of its own.
+  explicit Peer(uint32_t address = INADDR_LOOPBACK) {
     FFd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_addr.s_addr = htonl(address);
     bind(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     socklen_t len = sizeof a;
     getsockname(FFd, reinterpret_cast<sockaddr*>(&a), &len);

@@ -2,6 +2,7 @@
 // ends on a UTF-8 wire.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -190,6 +191,34 @@ TEST_F(Burst, AHandlerThatSwitchesToLinesHasTheRestCutByLines) {
   EXPECT_EQ(rec.Packets[2].Packet, "p2\r\np3");
 }
 
+// A burst of several runs: every packet in arrival order with its own response, each cut and
+// converted by the properties of its moment though a handler changes them mid-run.
+TEST_F(Burst, ABurstOfSeveralRunsKeepsItsOrderAndEachPacketItsProperties) {
+  constexpr int kBurst = 3 * int(TPacketGatherer::MaxQueued) + 5, kSwitch = 100;
+  std::vector<std::pair<const Peer*, std::string>> burst;
+  for (int i = 0; i < kBurst; ++i)
+    burst.push_back({i % 3 ? &peer : &other, std::to_string(i) + "\xC5\x82"});  // ł in UTF-8
+  Respond = [this](const PacketEvent& e) {
+    if (e.Packet == "hold") return String("rhold");
+    if (std::atoi(e.Packet.c_str()) == kSwitch) udp->SetFUTF8(true);
+    return "r" + std::to_string(std::atoi(e.Packet.c_str()));
+  };
+  SendDuringHold(burst);
+  Start();
+  peer.SendTo(port, "hold");
+  ASSERT_TRUE(WaitPackets(kBurst + 1));
+  std::vector<std::string> toPeer{"rhold"}, toOther;
+  for (int i = 0; i < kBurst; ++i) {
+    const PacketEvent& e = rec.Packets[i + 1];
+    const String tail = i <= kSwitch ? AnsiToString(RawByteString("\xC5\x82")) : "\xC5\x82";
+    EXPECT_EQ(e.Packet, std::to_string(i) + tail) << i;
+    EXPECT_EQ(e.PeerPort, IntToStr(burst[i].first->Port())) << i;
+    (i % 3 ? toPeer : toOther).push_back("r" + std::to_string(i));
+  }
+  EXPECT_EQ(Drain(peer, toPeer.size()), toPeer);
+  EXPECT_EQ(Drain(other, toOther.size()), toOther);
+}
+
 // While two senders talk, a backlog over the flood mark is read at once and what does not fit
 // is dropped from the sender that holds most of the queue: the other's datagrams are kept and
 // not left behind the backlog. A sender alone loses nothing to the mark.
@@ -231,4 +260,119 @@ TEST(FloodRule, TheFloodingSenderLosesItsSurplusAndNoOneElseLosesAnything) {
     const size_t sent = (c.OtherFirst ? 1 : 0) + c.Before + c.Others + c.After;
     EXPECT_EQ(g.Dropped(), sent - got.size());
   }
+}
+
+// Strangers on addresses of their own: 127.0.0.2 on, each address with `perAddress` ports.
+std::vector<Peer> Strangers(int count, int perAddress = 1) {
+  std::vector<Peer> out;
+  for (int i = 0; i < count; ++i) out.emplace_back(INADDR_LOOPBACK + 1 + i / perAddress);
+  return out;
+}
+
+// Each sender's unfinished line waits in its own buffer: the peer's line completes whatever
+// strangers send between its fragments, and as many strangers as there are, while it is the
+// preferred sender.
+TEST_F(Gathering, ThePeersSplitLineSurvivesStrangersInBetween) {
+  struct Case {
+    const char *LineEnd, *Between;
+    int Strangers;
+    std::string End;
+  };
+  const Case cases[] = {
+      {"CRLF", "junk\r\n", 1, "\r\n"},
+      {"CRLF", "half a line", 1, "\r\n"},
+      {";", "junk;", 1, ";"},
+      {"CRLF", "half a line", 3 * int(TPacketGatherer::MaxSenders), "\r\n"},
+  };
+  udp->SetFUDPRxTimeout(5000);  // the terminator's wait, generous on a busy machine
+  udp->SetFUDPPreferredIP("127.0.0.1");
+  Start();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.LineEnd) + " " + c.Between + " x" + std::to_string(c.Strangers));
+    udp->SetFUDPLineEndRx(c.LineEnd);
+    auto strangers = Strangers(c.Strangers);
+    rec.Packets.clear();
+    peer.SendTo(port, "AT+SET");
+    for (const Peer& s : strangers) s.SendTo(port, c.Between);
+    peer.SendTo(port, "VOL=40" + c.End);
+    ASSERT_TRUE(Pump([&] {
+      return std::any_of(rec.Packets.begin(), rec.Packets.end(),
+                         [](const PacketEvent& e) { return e.PeerIP == "127.0.0.1"; });
+    }));
+    PumpFor(std::chrono::milliseconds(30));
+    for (const PacketEvent& e : rec.Packets) {
+      if (e.PeerIP == "127.0.0.1")
+        EXPECT_EQ(e.Packet, "AT+SETVOL=40");
+      else
+        EXPECT_EQ(e.Packet, "junk");  // a stranger's own complete line, nothing of the peer's
+    }
+  }
+}
+
+// A crowd of strangers, each sending little, fills the receive queue faster than a slow handler
+// takes it: the preferred sender's paced commands all get through.
+TEST_F(Gathering, ThePreferredSenderKeepsItsPlaceUnderARotatingFlood) {
+  constexpr int kCommands = 200;
+  udp->SetFUDPLineEndRx("CRLF");
+  udp->SetFUDPPreferredIP("127.0.0.1");
+  std::vector<int> got;
+  rec.Respond = [&](const PacketEvent& e) {
+    if (e.PeerIP == "127.0.0.1") {
+      for (size_t at = 0; at <= e.Packet.size();) {  // lines that came together are joined
+        const size_t end = std::min(e.Packet.find("\r\n", at), e.Packet.size());
+        got.push_back(std::atoi(e.Packet.c_str() + at + 1));
+        at = end + 2;
+      }
+    } else {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return String();
+  };
+  Start();
+  auto strangers = Strangers(2 * 249, 2);  // 127.0.0.2 to 127.0.0.250, two ports each
+  std::atomic<bool> done{false};
+  std::thread flood([&] {
+    // About 40,000 datagrams a second, far more than the handler takes, for as long as the peer
+    // sends.
+    for (size_t i = 0; !done; ++i) {
+      strangers[i % strangers.size()].SendTo(port, "AT+SETVOL=0\r\n");
+      if (i % 40 == 39) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  std::thread commands([&] {
+    for (int i = 0; i < kCommands; ++i) {
+      peer.SendTo(port, "#" + std::to_string(i) + "\r\n");
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  const bool all = Pump([&] { return got.size() >= kCommands; }, std::chrono::seconds(20));
+  done = true;
+  commands.join();
+  flood.join();
+  EXPECT_TRUE(all) << got.size() << " of " << kCommands;
+  for (int i = 0; i < static_cast<int>(got.size()); ++i) EXPECT_EQ(got[i], i);
+}
+
+TEST(FloodRule, ThePreferredSendersDatagramsGoAheadOfACrowd) {
+  TUDPBlockSocket sock;
+  sock.CreateSocket();
+  sock.Bind("127.0.0.1", "0");
+  sock.SetRecvBufferSize(256 * 1024);
+  TPacketGatherer g;
+  g.SetPreferred(htonl(INADDR_LOOPBACK));
+  Peer preferred;
+  auto crowd = Strangers(150);
+  std::vector<std::string> mine;
+  for (int i = 0; i < 150; ++i) {
+    crowd[i].SendTo(sock.GetLocalSinPort(), "stranger");
+    if (i % 30 == 29) {
+      mine.push_back("peer" + std::to_string(i));
+      preferred.SendTo(sock.GetLocalSinPort(), mine.back());
+    }
+  }
+  std::vector<std::string> got;
+  while (g.Poll(sock) && g.Gather(sock, RawByteString(), 0, nullptr)) got.emplace_back(g.Packet());
+  ASSERT_GE(got.size(), mine.size());
+  EXPECT_EQ(std::vector<std::string>(got.begin(), got.begin() + mine.size()), mine);
+  EXPECT_EQ(got.size() + g.Dropped(), 150 + mine.size());
 }

@@ -57,6 +57,35 @@ TEST(Lifecycle, OneStatusOnStartAndOneOnStopBeforeTheAssignmentReturns) {
   EXPECT_EQ(r.Statuses.size(), 2u);
 }
 
+// The bind outcome reaches the component on the main thread, which has set its own fields by the
+// time the status event shows them.
+TEST(Lifecycle, TheBindOutcomeIsTheComponentsOwnWhenItsStatusIsRaised) {
+  Peer holder;
+  struct Case {
+    bool Taken;
+    int32_t Error;
+  };
+  for (const Case c : {Case{true, 10048}, Case{false, 0}}) {
+    SCOPED_TRACE(c.Taken);
+    TOwned<TQxUDPS> u(new TQxUDPS(nullptr));
+    u->SetFUDPRxPort(c.Taken ? IntToStr(holder.Port()) : "0");
+    const auto mainThread = std::this_thread::get_id();
+    int raised = 0;
+    u->SetFOnUDPStatus(TOnUDPStatus::Callable([&](TObject*, bool active, int32_t error, String) {
+      ++raised;
+      EXPECT_EQ(std::this_thread::get_id(), mainThread);
+      EXPECT_EQ(error, c.Error);
+      EXPECT_EQ(u->UDPError(), error);
+      EXPECT_EQ(u->UDPActive(), active);
+      EXPECT_EQ(u->BoundPort() > 0, active);
+    }));
+    u->SetUDPActive(true);
+    ASSERT_TRUE(Pump([&] { return raised > 0; }));
+    EXPECT_EQ(u->UDPActive(), !c.Taken);
+    u->SetUDPActive(false);
+  }
+}
+
 TEST(Lifecycle, BindingAHeldPortReportsTwiceAndCanStartAgain) {
   Peer holder;  // holds a port on 127.0.0.1
   TOwned<TQxUDPS> u(new TQxUDPS(nullptr));

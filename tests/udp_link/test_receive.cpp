@@ -171,6 +171,22 @@ TEST_F(Receive, ARxTimeoutBelowOneIsRaisedToOneOnTheNextRead) {
   EXPECT_EQ(udp->UDPRxTimeout(), 1);
 }
 
+TEST_F(Receive, ARxTimeoutBelowOneIsRaisedBeforeTheHandlerOfTheFirstPacket) {
+  udp->SetFUDPRxTimeout(-5);
+  std::vector<int32_t> seen;
+  rec.Respond = [&](const PacketEvent&) {
+    seen.push_back(udp->UDPRxTimeout());
+    return String();
+  };
+  Start();
+  PumpFor(std::chrono::milliseconds(30));
+  EXPECT_EQ(udp->UDPRxTimeout(), -5);  // nothing read yet
+  peer.SendTo(port, "x");
+  peer.SendTo(port, "y");
+  ASSERT_TRUE(WaitPackets(2));
+  EXPECT_EQ(seen, (std::vector<int32_t>{1, 1}));
+}
+
 TEST_F(Receive, AnUnfinishedLineIsDroppedAndCompleteLinesStillArrive) {
   udp->SetFUDPLineEndRx("CRLF");
   Start();
