@@ -231,6 +231,64 @@ def case_reload():
         os.unlink(f.name)
 
 
+def peer_commands(out_path, word):
+    """How many times the configured peer's packets printed by --json hold `word`."""
+    import json
+    n = 0
+    with open(out_path) as f:
+        for line in f:
+            e = json.loads(line)
+            if e.get("event") == "packet" and e.get("peer") == "127.0.0.1":
+                n += e["text"].count(word)
+    return n
+
+
+def case_split_line():
+    """The peer's line in two datagrams, a stranger's datagram between them."""
+    with tempfile.NamedTemporaryFile(suffix=".out") as out:
+        p, peer = start(["--json"], stdout=out)
+        peer.send("AT+SETVOL=20")
+        wait_until(lambda: sink_volume() == 20)
+        stranger = Peer(peer.port, "127.0.0.9")
+        for _ in range(20):
+            peer.send(b"AT+VO")
+            stranger.send(b"junk\r\n")
+            peer.send(b"LUP\r\n")
+            time.sleep(0.02)
+        if not wait_until(lambda: sink_volume() == 60, 5):
+            fail(f"split lines: 20 steps from 20 give 60, not {sink_volume()}")
+        stop(p, "split line")
+        if peer_commands(out.name, "AT+VOLUP") != 20:
+            fail(f"split lines: {peer_commands(out.name, 'AT+VOLUP')} of 20 whole commands")
+
+
+def case_rotating_flood():
+    """Strangers on 127.0.0.2-250, several ports each; the peer's paced commands all apply."""
+    crowd_py = os.path.join(os.path.dirname(os.path.abspath(__file__)), "udp_crowd.py")
+    with tempfile.NamedTemporaryFile(suffix=".out") as out:
+        p, peer = start(["--json"], stdout=out)
+        crowd = [subprocess.Popen([sys.executable, crowd_py, str(peer.port), "AT+SETVOL=1" + "0" * n,
+                                   "--ports", "2", "--seconds", "20"], stdout=subprocess.DEVNULL)
+                 for n in (1, 600)]
+        try:
+            time.sleep(0.5)
+            for i in range(200):
+                peer.send(f"AT+SETVOL={i % 100}")
+                time.sleep(0.01)
+            peer.send("AT+SETVOL=88")
+            ok = wait_until(lambda: sink_volume() == 88, 10)
+        finally:
+            for c in crowd:
+                c.kill()
+                c.wait()
+        if not ok:
+            fail("rotating flood: the last command applies")
+        stop(p, "rotating flood")
+        got = peer_commands(out.name, "AT+SETVOL")
+        if got != 201:
+            fail(f"rotating flood: {got} of 201 commands of the peer reached it")
+
+
 CASES = {name[5:]: f for name, f in sorted(globals().items()) if name.startswith("case_")}
 for name in ONLY:
     if name not in CASES:
