@@ -13,6 +13,7 @@
 #include <qx/framework/app/Application.h>
 #include <qx/framework/ui/FontLeakSuppression.h>
 #include <qx/master_volume/frmVolumeU.h>
+#include "tests/framework/test_app_wait.h"
 #include "tests/master_volume/overlay_step.h"
 
 // Xlib's `Screen` type would clash with the framework's Screen object.
@@ -23,16 +24,6 @@
 #undef Screen
 
 namespace {
-
-bool LoopUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds limit = std::chrono::seconds(15)) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    Application->HandleMessage(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 // The window manager and a second client on the display that plays the desktop's dock.
 class OpenboxDesktop : public ::testing::Test {

@@ -19,6 +19,7 @@
 #include <qx/framework/app/Application.h>
 #include <qx/framework/ui/FontLeakSuppression.h>
 #include <qx/master_volume/frmVolumeU.h>
+#include "tests/framework/test_app_wait.h"
 #include "tests/master_volume/overlay_step.h"
 
 namespace {
@@ -26,16 +27,6 @@ namespace {
 constexpr int32_t kScreenW = 1280, kScreenH = 720, kStripH = 106;
 const TColor kBackground = RGB(0x20, 0x40, 0x60);
 const TColor kPanel = RGB(0x80, 0x20, 0x20);
-
-bool LoopUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds limit = std::chrono::seconds(15)) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    Application->HandleMessage(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 // A layer surface of the test's own (tests/integration/layer_client), gone with this object.
 class TLayerClient {

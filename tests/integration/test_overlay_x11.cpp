@@ -9,6 +9,7 @@
 #include <qx/framework/ui/FontLeakSuppression.h>
 #include <qx/master_volume/frmVolumeU.h>
 #include <qx/platform/windows/WinUser.h>
+#include "tests/framework/test_app_wait.h"
 #include "tests/master_volume/overlay_step.h"
 
 // Xlib's `Screen` type would clash with the framework's Screen object.
@@ -28,16 +29,6 @@
 #include <vector>
 
 namespace {
-
-bool LoopUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    Application->HandleMessage(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 // A second client on the same display: it plays the desktop's dock and other programs' windows
 // and looks at the overlay from outside.
