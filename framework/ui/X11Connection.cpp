@@ -27,6 +27,13 @@ int ReportXError(Display*, XErrorEvent* e) {
   return 0;
 }
 
+// Said once for each connection lost, in place of Xlib's own words, which end the process.
+int ReportServerGone(Display* dpy) {
+  std::fprintf(stderr, "X server %s went away; windows are shown again when it is back\n",
+               DisplayString(dpy));
+  return 0;
+}
+
 }  // namespace
 
 TExpectXErrors::TExpectXErrors(TX11Connection& x, std::initializer_list<unsigned char> codes)
@@ -41,13 +48,26 @@ TExpectXErrors::~TExpectXErrors() {
   FX.Flush();
 }
 
-TX11Connection::TX11Connection(Display* dpy)
-    : Dpy(dpy),
-      ScreenNo(DefaultScreen(dpy)),
-      Root(RootWindow(dpy, ScreenNo)),
-      Vis(DefaultVisual(dpy, ScreenNo)),
-      Depth(DefaultDepth(dpy, ScreenNo)) {
+TX11Connection::TX11Connection(Display* dpy) {
   XSetErrorHandler(ReportXError);
+  XSetIOErrorHandler(ReportServerGone);
+  Attach(dpy);
+}
+
+void TX11Connection::Attach(Display* dpy) {
+  Dpy = dpy;
+  FDisplayName = DisplayString(dpy);
+  ScreenNo = DefaultScreen(dpy);
+  Root = RootWindow(dpy, ScreenNo);
+  Vis = DefaultVisual(dpy, ScreenNo);
+  Depth = DefaultDepth(dpy, ScreenNo);
+  FBroken = false;
+  FDrainQueued = false;
+  FArgbVisual = nullptr;
+  FArgbColormap = 0;
+  FArgbLooked = false;
+  XWayland = false;
+  XSetIOErrorExitHandler(dpy, ServerGone, this);
   int ev, err;
   HasShape = XShapeQueryExtension(Dpy, &ev, &err);
   auto atom = [&](const char* n) { return XInternAtom(Dpy, n, False); };
@@ -84,7 +104,27 @@ TX11Connection::TX11Connection(Display* dpy)
     }
     XRRFreeMonitors(monitors);
   }
-  Application->AddWatch(ConnectionNumber(Dpy), [this] { Drain(); });
+  FWatch = Application->AddWatch(ConnectionNumber(Dpy), [this] { Drain(); });
+}
+
+void TX11Connection::ServerGone(Display*, void* self) {
+  // Reached from inside whichever Xlib call met the loss; returning lets that call return.
+  auto* c = static_cast<TX11Connection*>(self);
+  if (c->FBroken) return;
+  c->FBroken = true;
+  Application->RemoveWatch(c->FWatch);
+  c->FWatch = -1;
+  Application->Queue([c] {
+    if (c->OnLost) c->OnLost();
+  });
+}
+
+void TX11Connection::Reattach(Display* dpy) {
+  if (FWatch >= 0) Application->RemoveWatch(FWatch);
+  FWatch = -1;
+  Handlers.clear();
+  XCloseDisplay(Dpy);
+  Attach(dpy);
 }
 
 void TX11Connection::Flush() {
@@ -110,6 +150,7 @@ void TX11Connection::Drain() {
 }
 
 bool TX11Connection::WindowManagerRunning() {
+  if (FBroken) return false;
   Atom type;
   int format;
   unsigned long n, after;

@@ -24,7 +24,9 @@ struct TAtoms {
 
 class TX11Connection {
  public:
-  // Takes the display over for the rest of the process; its events are served by the loop.
+  // Takes the display over; its events are served by the loop. Should the server go away, the
+  // process goes on: the display answers nothing more (its calls return at once) until
+  // Reattach gives a new one, and OnLost is told from the loop.
   explicit TX11Connection(Display* dpy);
   TX11Connection(const TX11Connection&) = delete;
   TX11Connection& operator=(const TX11Connection&) = delete;
@@ -47,21 +49,32 @@ class TX11Connection {
   XImage* MakeImage(const TBitmap& frame, std::vector<uint8_t>& store);
   // Frees an image made by MakeImage (not its store).
   static void FreeImage(XImage* img);
+  bool Broken() const { return FBroken; }
+  // The display name it was opened with, to look for the server again.
+  const String& DisplayName() const { return FDisplayName; }
+  // Leaves the display of a server that went away for a new one, and closes the old.
+  void Reattach(Display* dpy);
+  std::function<void()> OnLost;
 
-  Display* Dpy;
-  int ScreenNo;
+  Display* Dpy = nullptr;
+  int ScreenNo = 0;
   // The X server of a Wayland compositor, which places the windows it manages itself (floating
   // ones in the middle of the output) and composites every window.
   bool XWayland = false;
-  Window Root;
-  Visual* Vis;
-  int Depth;
+  Window Root = 0;
+  Visual* Vis = nullptr;
+  int Depth = 0;
   bool HasShape = false;
   TAtoms A{};
   // Event handlers by window; a handler may add or remove handlers.
   std::map<Window, std::function<void(XEvent&)>> Handlers;
 
  private:
+  void Attach(Display* dpy);
+  static void ServerGone(Display* dpy, void* self);
+  String FDisplayName;
+  int FWatch = -1;
+  bool FBroken = false;
   bool FDrainQueued = false;
   Visual* FArgbVisual = nullptr;
   Colormap FArgbColormap = 0;

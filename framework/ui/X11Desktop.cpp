@@ -7,6 +7,8 @@
 #include <algorithm>
 
 TRect TX11Backend::PrimaryMonitor() {
+  // While the server is away, its last known monitor.
+  if (Broken()) return FMonitor;
   TRect r{0, 0, DisplayWidth(Dpy, ScreenNo), DisplayHeight(Dpy, ScreenNo)};
   int count = 0;
   if (XRRMonitorInfo* monitors = XRRGetMonitors(Dpy, Root, True, &count)) {
@@ -17,6 +19,7 @@ TRect TX11Backend::PrimaryMonitor() {
       r = {chosen->x, chosen->y, chosen->x + chosen->width, chosen->y + chosen->height};
     XRRFreeMonitors(monitors);
   }
+  FMonitor = r;
   return r;
 }
 
@@ -33,6 +36,7 @@ TPoint TX11Backend::Origin() {
 }
 
 void TX11Backend::KeepAbove() {
+  if (Broken()) return;
   Window rootRet, parent, *children = nullptr;
   unsigned int n = 0;
   if (!XQueryTree(Dpy, Root, &rootRet, &parent, &children, &n)) return;
@@ -64,6 +68,7 @@ void TX11Backend::KeepAbove() {
 }
 
 bool TX11Backend::TaskbarRect(TRect& r) {
+  if (Broken()) return false;
   // The dock windows (panels) of the desktop: from the window manager's client list when there
   // is one, else from the top two levels of the window tree.
   std::vector<Window> candidates;

@@ -57,10 +57,12 @@ void TX11Backend::RunModal(const String& title, const TBitmap& image, const TRec
       modal->Done = true;
     }
   };
-  // Gone with the window however the wait ends.
-  TScopeExit close([this, &modal] {
-    Handlers.erase(modal->Win);
+  // Gone with the window however the wait ends; a server that goes away ends it too, and the
+  // window is gone with the server.
+  TScopeExit close([this, &modal, dpy = Dpy] {
     FreeImage(modal->Image);
+    if (Dpy != dpy) return;
+    Handlers.erase(modal->Win);
     XFreeGC(Dpy, modal->Gc);
     // Another client may have destroyed the window already (that ended the wait).
     TExpectXErrors gone(*this, {BadWindow});
@@ -68,5 +70,5 @@ void TX11Backend::RunModal(const String& title, const TBitmap& image, const TRec
   });
   XMapRaised(Dpy, modal->Win);
   Flush();
-  while (!modal->Done) Application->HandleMessage(std::chrono::milliseconds(200));
+  while (!modal->Done && !Broken()) Application->HandleMessage(std::chrono::milliseconds(200));
 }

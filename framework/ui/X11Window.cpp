@@ -8,9 +8,17 @@
 
 TX11Window::TX11Window(TX11Backend& b, IWindowEvents& events, const TWindowDesc& desc)
     : B(b), FEvents(events), FDesc(desc) {
-  Display* d = B.Dpy;
   const TCreateParams& params = FDesc.Params;
   FBounds = {params.X, params.Y, params.X + params.Width, params.Y + params.Height};
+  FCaption = params.Caption;
+  B.Windows.push_back(this);
+  // Made on the server when it is back, should it be away now.
+  if (!B.Broken()) Create();
+}
+
+void TX11Window::Create() {
+  Display* d = B.Dpy;
+  const TCreateParams& params = FDesc.Params;
   XSetWindowAttributes wa{};
   wa.event_mask = ExposureMask | VisibilityChangeMask | StructureNotifyMask | FocusChangeMask |
                   ButtonPressMask | ButtonReleaseMask | Button1MotionMask | KeyPressMask;
@@ -20,6 +28,8 @@ TX11Window::TX11Window(TX11Backend& b, IWindowEvents& events, const TWindowDesc&
   Visual* visual = B.Vis;
   int depth = B.Depth;
   Colormap colormap = 0;
+  FArgb = false;
+  FOverride = false;
   // Where a compositor blends windows, a fading window is drawn with its alpha in its pixels.
   if (osd && B.Compositing() && B.ArgbVisual(visual, colormap)) {
     FArgb = true;
@@ -35,8 +45,9 @@ TX11Window::TX11Window(TX11Backend& b, IWindowEvents& events, const TWindowDesc&
     mask |= CWOverrideRedirect;
   }
   const TPoint o = B.Origin();
-  FWin = XCreateWindow(d, B.Root, params.X + o.X, params.Y + o.Y, std::max(params.Width, 1),
-                       std::max(params.Height, 1), 0, depth, InputOutput, visual, mask, &wa);
+  FWin =
+      XCreateWindow(d, B.Root, FBounds.Left + o.X, FBounds.Top + o.Y, std::max(FBounds.Width(), 1),
+                    std::max(FBounds.Height(), 1), 0, depth, InputOutput, visual, mask, &wa);
   FGc = XCreateGC(d, FWin, 0, nullptr);
 
   XClassHint cls;
@@ -63,21 +74,43 @@ TX11Window::TX11Window(TX11Backend& b, IWindowEvents& events, const TWindowDesc&
                     reinterpret_cast<unsigned char*>(motif), 5);
   }
   // An owned window belongs to its owner's window; the desktop as owner means none.
-  if (auto* ow = dynamic_cast<TX11Window*>(FDesc.Owner)) XSetTransientForHint(d, FWin, ow->Win());
-  SetCaption(params.Caption);
+  if (auto* ow = dynamic_cast<TX11Window*>(FDesc.Owner); ow != nullptr && ow->Win() != 0)
+    XSetTransientForHint(d, FWin, ow->Win());
+  B.Handlers[FWin] = [this](XEvent& e) { Handle(e); };
+  SetCaption(FCaption);
   SetBounds(FBounds);
   UpdateState();
-  B.Windows.push_back(this);
-  B.Handlers[FWin] = [this](XEvent& e) { Handle(e); };
+}
+
+void TX11Window::Forget() {
+  if (FWin == 0) return;
+  B.Handlers.erase(FWin);
+  TX11Connection::FreeImage(FImage);
+  FImage = nullptr;
+  XFreeGC(B.Dpy, FGc);  // on a server that went away, only Xlib's own memory of it goes
+  FGc = nullptr;
+  FWin = 0;
+  FShaped = false;
+  FShape.clear();
+  FActive = false;
+}
+
+void TX11Window::Recreate() {
+  if (FWin != 0) return;
+  Create();
+  ApplyIcon();
+  ApplyFrame();
+  if (!FArgb) ApplyAlpha();
+  if (FMapped) Map();
   B.Flush();
 }
 
 TX11Window::~TX11Window() {
-  B.Handlers.erase(FWin);
   B.Windows.erase(std::remove(B.Windows.begin(), B.Windows.end(), this), B.Windows.end());
-  TX11Connection::FreeImage(FImage);
-  XFreeGC(B.Dpy, FGc);
-  XDestroyWindow(B.Dpy, FWin);
+  const Window w = FWin;
+  Forget();
+  if (w == 0) return;
+  XDestroyWindow(B.Dpy, w);
   B.Flush();
 }
 
@@ -92,6 +125,7 @@ void TX11Window::UpdateState() {
 void TX11Window::SetBounds(const TRect& r) {
   FBounds = r;
   FReplacements = 0;
+  if (FWin == 0) return;
   const int w = std::max(r.Width(), 1), h = std::max(r.Height(), 1);
   const TPoint o = B.Origin();
   XSizeHints sh{};
@@ -113,19 +147,14 @@ void TX11Window::SetBounds(const TRect& r) {
 void TX11Window::SetVisible(bool visible) {
   if (visible == FMapped) return;
   FMapped = visible;
+  if (FWin == 0) {
+    // Shown when the server is back.
+    FActive = false;
+    if (visible) B.ScheduleRetry();
+    return;
+  }
   if (visible) {
-    if (FTopMost || (FDesc.Params.ExStyle & WS_EX_NOACTIVATE)) {
-      // Shown on top by code, not by the user: the window manager should not move the focus.
-      long zero = 0;
-      XChangeProperty(B.Dpy, FWin, B.A.NET_WM_USER_TIME, XA_CARDINAL, 32, PropModeReplace,
-                      reinterpret_cast<unsigned char*>(&zero), 1);
-    }
-    UpdateState();
-    FReplacements = 0;
-    XMapRaised(B.Dpy, FWin);
-    // Without a window manager the position given at creation is final; keep it current.
-    const TPoint o = B.Origin();
-    XMoveWindow(B.Dpy, FWin, FBounds.Left + o.X, FBounds.Top + o.Y);
+    Map();
   } else {
     XWithdrawWindow(B.Dpy, FWin, B.ScreenNo);
     FActive = false;
@@ -133,7 +162,24 @@ void TX11Window::SetVisible(bool visible) {
   B.Flush();
 }
 
+void TX11Window::Map() {
+  if (FTopMost || (FDesc.Params.ExStyle & WS_EX_NOACTIVATE)) {
+    // Shown on top by code, not by the user: the window manager should not move the focus.
+    long zero = 0;
+    XChangeProperty(B.Dpy, FWin, B.A.NET_WM_USER_TIME, XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&zero), 1);
+  }
+  UpdateState();
+  FReplacements = 0;
+  XMapRaised(B.Dpy, FWin);
+  // Without a window manager the position given at creation is final; keep it current.
+  const TPoint o = B.Origin();
+  XMoveWindow(B.Dpy, FWin, FBounds.Left + o.X, FBounds.Top + o.Y);
+}
+
 void TX11Window::SetCaption(const String& caption) {
+  if (&caption != &FCaption) FCaption = caption;
+  if (FWin == 0) return;
   XChangeProperty(B.Dpy, FWin, B.A.NET_WM_NAME, B.A.UTF8_STRING, 8, PropModeReplace,
                   reinterpret_cast<const unsigned char*>(caption.data()),
                   static_cast<int>(caption.size()));
@@ -143,6 +189,13 @@ void TX11Window::SetCaption(const String& caption) {
 
 void TX11Window::SetIcon(const TBitmap& icon) {
   if (icon.Empty()) return;
+  FIcon = icon;
+  ApplyIcon();
+}
+
+void TX11Window::ApplyIcon() {
+  if (FWin == 0 || FIcon.Empty()) return;
+  const TBitmap& icon = FIcon;
   std::vector<unsigned long> data;
   data.reserve(2 + size_t(icon.Width()) * icon.Height());
   data.push_back(icon.Width());
@@ -230,6 +283,15 @@ void TX11Window::RenderArgb() {
 }
 
 void TX11Window::Present(const TBitmap& frame, bool keyOn, TColor key) {
+  FLastFrame = frame;
+  FLastKeyOn = keyOn;
+  FLastKey = key;
+  ApplyFrame();
+}
+
+void TX11Window::ApplyFrame() {
+  if (FWin == 0) return;
+  const TBitmap& frame = FLastFrame;
   TX11Connection::FreeImage(FImage);
   FImage = nullptr;
   if (frame.Empty()) return;
@@ -240,27 +302,33 @@ void TX11Window::Present(const TBitmap& frame, bool keyOn, TColor key) {
     for (int32_t y = 0; y < FFrameHeight; ++y)
       std::memcpy(FFrame.data() + size_t(y) * FFrameWidth,
                   frame.Data() + size_t(y) * frame.Stride(), size_t(FFrameWidth) * 4);
-    FKeyOn = keyOn;
+    FKeyOn = FLastKeyOn;
+    const TColor key = FLastKey;
     FKeyWord = 0xFF000000u | uint32_t(GetRValue(key)) << 16 | uint32_t(GetGValue(key)) << 8 |
                GetBValue(key);
     RenderArgb();
   } else {
     FImage = B.MakeImage(frame, FPixels);
   }
-  UpdateShape(frame, keyOn, key);
+  UpdateShape(frame, FLastKeyOn, FLastKey);
   if (FMapped) B.PutImage(FWin, FGc, FImage, 0, 0, frame.Width(), frame.Height());
   B.Flush();
 }
 
 void TX11Window::SetAlpha(bool on, uint8_t value) {
+  const bool same = on == FAlphaOn && value == FAlpha;
+  FAlphaOn = on;
+  FAlpha = value;
+  if (FWin == 0 || (FArgb && same)) return;
+  ApplyAlpha();
+}
+
+void TX11Window::ApplyAlpha() {
   if (FArgb) {
-    if (on == FAlphaOn && value == FAlpha) return;
-    FAlphaOn = on;
-    FAlpha = value;
     RenderArgb();
     if (FMapped) B.PutImage(FWin, FGc, FImage, 0, 0, FFrameWidth, FFrameHeight);
-  } else if (on) {
-    unsigned long opacity = 0x01010101ul * value;
+  } else if (FAlphaOn) {
+    unsigned long opacity = 0x01010101ul * FAlpha;
     XChangeProperty(B.Dpy, FWin, B.A.NET_WM_WINDOW_OPACITY, XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&opacity), 1);
   } else {
@@ -272,6 +340,7 @@ void TX11Window::SetAlpha(bool on, uint8_t value) {
 void TX11Window::SetTopMost(bool onTop, bool activate) {
   bool changed = onTop != FTopMost;
   FTopMost = onTop;
+  if (FWin == 0) return;
   if (changed) {
     if (FMapped && B.WindowManagerRunning()) {
       // _NET_WM_STATE: 1 add, 0 remove; source 1: an application.
@@ -286,7 +355,7 @@ void TX11Window::SetTopMost(bool onTop, bool activate) {
 }
 
 void TX11Window::Activate() {
-  if (!FMapped) return;
+  if (!FMapped || FWin == 0) return;
   if (B.WindowManagerRunning()) {
     B.SendWmMessage(FWin, B.A.NET_ACTIVE_WINDOW, 1, CurrentTime);
   } else {

@@ -10,6 +10,8 @@
 // by the X11 back end's files.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -20,7 +22,7 @@ class TX11Window;
 
 class TX11Backend : public TWindowBackend, public TX11Connection {
  public:
-  explicit TX11Backend(Display* dpy) : TX11Connection(dpy) {}
+  explicit TX11Backend(Display* dpy);
   const char* Name() const override { return "x11"; }
   std::unique_ptr<TBackendWindow> CreateWindow(IWindowEvents& events,
                                                const TWindowDesc& desc) override;
@@ -32,18 +34,28 @@ class TX11Backend : public TWindowBackend, public TX11Connection {
   // the primary monitor's corner in X coordinates, asked once and again with each ScreenSize.
   TPoint Origin();
   bool TaskbarRect(TRect& r) override;
-  bool ModalWindows() const override { return true; }
+  // While the server is away, messages go to standard error.
+  bool ModalWindows() const override { return !Broken(); }
   void RunModal(const String& title, const TBitmap& image, const TRect& button) override;
 
   // Keeps the stay-on-top windows above all others when no window manager does it.
   void KeepAbove();
+  // While the server is away and a window waits to be shown, looks for it again now and then,
+  // never waiting on it: the display is opened on a thread of its own.
+  void ScheduleRetry();
 
   std::vector<TX11Window*> Windows;
 
  private:
   TRect PrimaryMonitor();
+  void Lost();
+  void Reopened(Display* dpy);
   TPoint FOrigin{};
   bool FOriginKnown = false;
+  TRect FMonitor{};
+  int64_t FRetry = 0;
+  bool FOpening = false;
+  std::chrono::milliseconds FRetryDelay;
 };
 
 class TX11Window : public TBackendWindow {
@@ -61,11 +73,20 @@ class TX11Window : public TBackendWindow {
   bool Active() const override { return FActive; }
 
   void Handle(XEvent& e);
+  // Drops what the window had on a server that went away, keeping what it shows.
+  void Forget();
+  // Makes the window again on a new server, as it was.
+  void Recreate();
   Window Win() const { return FWin; }
   bool TopMost() const { return FTopMost; }
   bool Mapped() const { return FMapped; }
 
  private:
+  void Create();
+  void Map();
+  void ApplyIcon();
+  void ApplyFrame();
+  void ApplyAlpha();
   void UpdateShape(const TBitmap& frame, bool keyOn, TColor key);
   void UpdateState();
   // The kept frame into the ARGB image: the key see-through, the alpha applied.
@@ -88,6 +109,11 @@ class TX11Window : public TBackendWindow {
   bool FArgb = false;
   bool FOverride = false;
   int FReplacements = 0;
+  // Kept to make the window again on a new server.
+  String FCaption;
+  TBitmap FIcon, FLastFrame;
+  bool FLastKeyOn = false;
+  TColor FLastKey = 0;
   // Kept for the ARGB window, to be drawn again at each alpha.
   std::vector<uint32_t> FFrame;
   int32_t FFrameWidth = 0, FFrameHeight = 0;

@@ -192,13 +192,14 @@ class OverlayOnSway : public ::testing::Test {
   TOwned<TfrmVolume> form;
 };
 
-// First of the tests (plain tests come before parameterised ones), as the restart also takes
-// XWayland away, which the X11 back end of later tests does not outlive.
-TEST_F(OverlayOnSway, ShowsAgainAfterTheCompositorRestarts) {
+// The compositor restarting takes its XWayland with it: the overlay shows again on either.
+class Restart : public OverlayOnSway, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(Restart, ShowsAgainAfterTheCompositorRestarts) {
   const char* stop = std::getenv("QX_SWAY_STOP");
   const char* start = std::getenv("QX_SWAY_START");
   if (stop == nullptr || start == nullptr) GTEST_SKIP() << "with-sway gives no restart";
-  Use("wayland");
+  Use(GetParam());
   Show(alBottom);
   const int top = kScreenH - kStripH;
   ASSERT_EQ(WaitForStrip(0, top, kScreenW), "");
@@ -213,6 +214,8 @@ TEST_F(OverlayOnSway, ShowsAgainAfterTheCompositorRestarts) {
   ASSERT_TRUE(background->Ready);
   EXPECT_EQ(WaitForStrip(0, top, kScreenW), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Sway, Restart, ::testing::Values("wayland", "x11"));
 
 struct TPlacement {
   const char* name;
