@@ -2,11 +2,20 @@
 
 #include <X11/extensions/Xrandr.h>
 #include <X11/extensions/shape.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include <qx/framework/app/Application.h>
 
@@ -29,12 +38,80 @@ int ReportXError(Display*, XErrorEvent* e) {
 
 // Said once for each connection lost, in place of Xlib's own words, which end the process.
 int ReportServerGone(Display* dpy) {
-  std::fprintf(stderr, "X server %s went away; windows are shown again when it is back\n",
-               DisplayString(dpy));
+  std::fprintf(
+      stderr,
+      "lost the X server %s (gone, or not answering); windows are shown again when it is back\n",
+      DisplayString(dpy));
   return 0;
 }
 
+// How often the server is asked whether it answers, and how long it has to answer.
+constexpr auto kStallAsk = std::chrono::milliseconds(500);
+constexpr auto kStallLimit = std::chrono::milliseconds(1000);
+
 }  // namespace
+
+struct TX11Connection::TStallWatch {
+  std::mutex M;
+  std::condition_variable Wake;
+  int Fd = -1;  // the display's connection, to shut; -1 once it is not to be touched
+  bool Stop = false;
+};
+
+void TX11Connection::WatchForStalls() {
+  auto w = std::make_shared<TStallWatch>();
+  w->Fd = ConnectionNumber(Dpy);
+  FStallWatch = w;
+  std::thread([w, name = FDisplayName] {
+    xcb_connection_t* c = xcb_connect(name.c_str(), nullptr);
+    const int fd = xcb_get_file_descriptor(c);
+    while (xcb_connection_has_error(c) == 0) {
+      {
+        std::unique_lock lock(w->M);
+        if (w->Wake.wait_for(lock, kStallAsk, [&] { return w->Stop; })) break;
+      }
+      const unsigned int ask = xcb_get_input_focus(c).sequence;
+      xcb_flush(c);
+      const auto until = std::chrono::steady_clock::now() + kStallLimit;
+      bool answered = false;
+      while (!answered && xcb_connection_has_error(c) == 0) {
+        void* reply = nullptr;
+        xcb_generic_error_t* error = nullptr;
+        if (xcb_poll_for_reply(c, ask, &reply, &error) != 0) {
+          std::free(reply);
+          std::free(error);
+          answered = true;
+          break;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd p{fd, POLLIN, 0};
+        poll(&p, 1, int(std::min<long>(left.count(), 100)));
+      }
+      if (answered) continue;
+      if (xcb_connection_has_error(c) == 0) {
+        // Stopped, not gone: the display's own connection is shut, and the loop sees it go.
+        std::lock_guard lock(w->M);
+        if (w->Fd >= 0) shutdown(w->Fd, SHUT_RDWR);
+        w->Fd = -1;
+      }
+      break;
+    }
+    xcb_disconnect(c);
+  }).detach();
+}
+
+void TX11Connection::StopStallWatch() {
+  if (!FStallWatch) return;
+  {
+    std::lock_guard lock(FStallWatch->M);
+    FStallWatch->Stop = true;
+    FStallWatch->Fd = -1;
+  }
+  FStallWatch->Wake.notify_all();
+  FStallWatch.reset();
+}
 
 TExpectXErrors::TExpectXErrors(TX11Connection& x, std::initializer_list<unsigned char> codes)
     : FX(x), FOuter(ExpectedErrors()) {
@@ -105,6 +182,7 @@ void TX11Connection::Attach(Display* dpy) {
     XRRFreeMonitors(monitors);
   }
   FWatch = Application->AddWatch(ConnectionNumber(Dpy), [this] { Drain(); });
+  WatchForStalls();
 }
 
 void TX11Connection::ServerGone(Display*, void* self) {
@@ -123,6 +201,8 @@ void TX11Connection::Reattach(Display* dpy) {
   if (FWatch >= 0) Application->RemoveWatch(FWatch);
   FWatch = -1;
   Handlers.clear();
+  // Its descriptor is not shut once closed: the number may be another file's by then.
+  StopStallWatch();
   XCloseDisplay(Dpy);
   Attach(dpy);
 }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <initializer_list>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include <qx/framework/ui/Graphics.h>
@@ -72,6 +73,14 @@ class TX11Connection {
  private:
   void Attach(Display* dpy);
   static void ServerGone(Display* dpy, void* self);
+  // A server that stops answering would hold the loop in its next round trip, for as long as
+  // it is stopped. A thread of its own asks it, on a connection of its own, whether it still
+  // answers; when it does not for a while, the display's connection is shut, so that the loop
+  // takes the server as gone and looks for it again.
+  struct TStallWatch;
+  std::shared_ptr<TStallWatch> FStallWatch;
+  void WatchForStalls();
+  void StopStallWatch();
   String FDisplayName;
   int FWatch = -1;
   bool FBroken = false;
