@@ -56,21 +56,24 @@ TWaylandConnection* TWaylandBackend::Conn() {
   return FConn.get();
 }
 
-bool TWaylandBackend::OutputPresent(wl_output*& output) {
-  output = nullptr;
-  TWaylandConnection* c = Conn();
-  if (c == nullptr) return false;
-  if (FOutputName.empty()) return true;
-  TWaylandOutput* o = c->FindOutput(FOutputName);
-  if (o == nullptr) return false;
-  output = o->Output;
-  return true;
+wl_output* TWaylandBackend::PlaceOn(uint32_t& at) {
+  at = 0;
+  TWaylandConnection* c = FOutputName.empty() ? nullptr : Conn();
+  TWaylandOutput* o = c != nullptr ? c->FindOutput(FOutputName) : nullptr;
+  if (o == nullptr) return nullptr;
+  at = o->Name;
+  return o->Output;
+}
+
+void TWaylandBackend::Placed() {
+  FRetryDelay = kFirstRetry;
 }
 
 TPoint TWaylandBackend::ScreenSize() {
   if (TWaylandConnection* c = Conn()) {
+    // While the named output is away, windows are where the compositor chooses.
     TWaylandOutput* o = FOutputName.empty() ? nullptr : c->FindOutput(FOutputName);
-    if (o == nullptr && FOutputName.empty() && !c->Outputs.empty()) o = c->Outputs.front().get();
+    if (o == nullptr && !c->Outputs.empty()) o = c->Outputs.front().get();
     if (o != nullptr && o->Size().X > 0 && o->Size().Y > 0) FLastSize = o->Size();
   }
   return FLastSize;

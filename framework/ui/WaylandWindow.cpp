@@ -74,13 +74,21 @@ void TWaylandWindow::Place() {
 }
 
 void TWaylandWindow::Remap() {
-  if (!FVisible || FSurface != nullptr) return;
-  wl_output* output = nullptr;
-  if (!B.OutputPresent(output)) {
+  if (!FVisible) return;
+  TWaylandConnection* c = B.Conn();
+  if (c == nullptr) {
     B.ScheduleRetry();
     return;
   }
-  TWaylandConnection* c = B.Conn();
+  uint32_t at = 0;
+  wl_output* output = B.PlaceOn(at);
+  if (FSurface != nullptr) {
+    if (at == FOutputAt) return;
+    // Made anew on the other output: the old surface goes with its buffers, and the new one
+    // shows the last frame whole once it is configured.
+    Unmap();
+  }
+  FOutputAt = at;
   FSurface = wl_compositor_create_surface(c->Compositor);
   FLayerIs = Layer();
   const String ns = FDesc.InstanceName.empty() ? String("qx") : FDesc.InstanceName;
@@ -114,13 +122,29 @@ void TWaylandWindow::Configure(uint32_t serial, uint32_t width, uint32_t height)
   FConfWidth = width > 0 ? int32_t(width) : FBounds.Width();
   FConfHeight = height > 0 ? int32_t(height) : FBounds.Height();
   FConfigured = true;
+  B.Placed();
   Render();
 }
 
 void TWaylandWindow::Closed() {
-  // Its output went, or the compositor took it away: drawn again when an output is there.
+  // Its output went, or the compositor took it away. A surface that was placed is made again at
+  // once (from the loop, not inside the compositor's event), on the compositor's choice of the
+  // outputs left; one closed before it was placed, or with no output there, waits for the retry
+  // or for an output to come, so that a compositor refusing it is not asked again and again.
+  const bool placed = FConfigured;
   Unmap();
-  B.ScheduleRetry();
+  TWaylandConnection* c = B.Conn();
+  if (!placed || c == nullptr || c->Outputs.empty()) {
+    B.ScheduleRetry();
+    return;
+  }
+  std::weak_ptr<bool> alive = FAlive;
+  Application->Queue([alive, this] {
+    if (auto a = alive.lock(); a && *a) {
+      Remap();
+      B.Flush();
+    }
+  });
 }
 
 void TWaylandWindow::SetBounds(const TRect& r) {

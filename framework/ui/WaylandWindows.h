@@ -31,11 +31,14 @@ class TWaylandBackend : public TWindowBackend {
   TWaylandConnection* Conn();
   // Sends what is buffered, when there is a connection.
   void Flush();
-  // Whether windows can go on the output asked for (always, when the compositor chooses), and
-  // which one: nullptr for the compositor's choice.
-  bool OutputPresent(wl_output*& output);
+  // The output windows go on now: the named one, or the compositor's choice (nullptr) when
+  // none is named or the named one is not there meanwhile. `at` is its registry name (0 for
+  // the compositor's choice), which tells a window on another output that it should move.
+  wl_output* PlaceOn(uint32_t& at);
   // A shown window lost its surface: look for the compositor again until it is back.
   void ScheduleRetry();
+  // A shown window's surface is placed: the next loss is looked after soon again.
+  void Placed();
 
   // Windows made from now on go on this output (empty: the compositor's choice).
   void SetOutputName(const String& output) { FOutputName = output; }
@@ -68,7 +71,8 @@ class TWaylandWindow : public TBackendWindow {
   bool Active() const override { return false; }
 
   // Makes the surface when the window is shown and has none (after the compositor, or the
-  // output, came back).
+  // output, came back), or makes it anew where its surface lies elsewhere than it should (its
+  // named output went, or came back).
   void Remap();
   // Forgets every object of the connection (before it ends).
   void Unmap();
@@ -98,6 +102,7 @@ class TWaylandWindow : public TBackendWindow {
   wl_surface* FSurface = nullptr;
   zwlr_layer_surface_v1* FLayer = nullptr;
   uint32_t FLayerIs = 0;
+  uint32_t FOutputAt = 0;  // the output the surface was made for (0: the compositor's choice)
   bool FConfigured = false;
   int32_t FConfWidth = 0, FConfHeight = 0;
   bool FRenderPending = false;

@@ -1,8 +1,9 @@
 // A layer surface of the tests' own, filled with one colour: a desktop background or a panel
 // reserving an exclusive zone.
-//   layer_client LAYER EDGES WIDTH HEIGHT ZONE RRGGBB
+//   layer_client LAYER EDGES WIDTH HEIGHT ZONE RRGGBB [OUTPUT]
 // LAYER is background, bottom, top or overlay; EDGES a list of top, bottom, left, right joined
-// by '+'; a size of 0 stretches between opposite edges. Prints "ready WIDTHxHEIGHT" once its
+// by '+'; a size of 0 stretches between opposite edges; OUTPUT names the output (the
+// compositor's choice without it). Prints "ready WIDTHxHEIGHT" once its
 // first frame is committed and seen by the compositor, then stays until standard input closes.
 #include <poll.h>
 #include <sys/mman.h>
@@ -12,8 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "qx-layer-shell-client.h"
+#include "qx-xdg-output-client.h"
 
 namespace {
 
@@ -21,6 +24,10 @@ struct TState {
   wl_compositor* Compositor = nullptr;
   wl_shm* Shm = nullptr;
   zwlr_layer_shell_v1* Shell = nullptr;
+  zxdg_output_manager_v1* XdgOutputs = nullptr;
+  std::vector<wl_output*> Outputs;
+  std::string Wanted;
+  wl_output* Output = nullptr;
   uint32_t Serial = 0, Width = 0, Height = 0;
   bool Configured = false, Closed = false;
 };
@@ -35,6 +42,12 @@ void Global(void* data, wl_registry* r, uint32_t name, const char* iface, uint32
   if (std::strcmp(iface, zwlr_layer_shell_v1_interface.name) == 0)
     s->Shell = static_cast<zwlr_layer_shell_v1*>(
         wl_registry_bind(r, name, &zwlr_layer_shell_v1_interface, 1));
+  if (std::strcmp(iface, zxdg_output_manager_v1_interface.name) == 0)
+    s->XdgOutputs = static_cast<zxdg_output_manager_v1*>(
+        wl_registry_bind(r, name, &zxdg_output_manager_v1_interface, 2));
+  if (std::strcmp(iface, wl_output_interface.name) == 0)
+    s->Outputs.push_back(
+        static_cast<wl_output*>(wl_registry_bind(r, name, &wl_output_interface, 1)));
 }
 void GlobalRemove(void*, wl_registry*, uint32_t) {}
 const wl_registry_listener kRegistry = {Global, GlobalRemove};
@@ -51,6 +64,21 @@ void Closed(void* data, zwlr_layer_surface_v1*) {
 }
 const zwlr_layer_surface_v1_listener kLayer = {Configure, Closed};
 
+// The output's name comes through xdg-output; the output it names is kept.
+struct TNamed {
+  TState* State;
+  wl_output* Output;
+};
+void XdgName(void* data, zxdg_output_v1*, const char* name) {
+  auto* n = static_cast<TNamed*>(data);
+  if (n->State->Wanted == name) n->State->Output = n->Output;
+}
+void XdgPosition(void*, zxdg_output_v1*, int32_t, int32_t) {}
+void XdgSize(void*, zxdg_output_v1*, int32_t, int32_t) {}
+void XdgDone(void*, zxdg_output_v1*) {}
+void XdgDescription(void*, zxdg_output_v1*, const char*) {}
+const zxdg_output_v1_listener kXdgOutput = {XdgPosition, XdgSize, XdgDone, XdgName, XdgDescription};
+
 int Fail(const char* what) {
   std::fprintf(stderr, "layer_client: %s\n", what);
   return 1;
@@ -59,7 +87,8 @@ int Fail(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 7) return Fail("usage: layer_client LAYER EDGES WIDTH HEIGHT ZONE RRGGBB");
+  if (argc != 7 && argc != 8)
+    return Fail("usage: layer_client LAYER EDGES WIDTH HEIGHT ZONE RRGGBB [OUTPUT]");
   const std::string layerName = argv[1], edges = argv[2];
   const uint32_t layers[] = {ZWLR_LAYER_SHELL_V1_LAYER_BACKGROUND, ZWLR_LAYER_SHELL_V1_LAYER_BOTTOM,
                              ZWLR_LAYER_SHELL_V1_LAYER_TOP, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY};
@@ -81,15 +110,28 @@ int main(int argc, char** argv) {
   wl_display* d = wl_display_connect(nullptr);
   if (d == nullptr) return Fail("no compositor at WAYLAND_DISPLAY");
   TState s;
+  if (argc == 8) s.Wanted = argv[7];
   wl_registry* registry = wl_display_get_registry(d);
   wl_registry_add_listener(registry, &kRegistry, &s);
   wl_display_roundtrip(d);
   if (s.Compositor == nullptr || s.Shm == nullptr || s.Shell == nullptr)
     return Fail("the compositor offers no layer shell");
+  if (!s.Wanted.empty()) {
+    if (s.XdgOutputs == nullptr) return Fail("the compositor offers no output names");
+    std::vector<TNamed> named;
+    named.reserve(s.Outputs.size());
+    for (wl_output* o : s.Outputs) {
+      named.push_back({&s, o});
+      zxdg_output_v1_add_listener(zxdg_output_manager_v1_get_xdg_output(s.XdgOutputs, o),
+                                  &kXdgOutput, &named.back());
+    }
+    wl_display_roundtrip(d);
+    if (s.Output == nullptr) return Fail("no output of that name");
+  }
 
   wl_surface* surface = wl_compositor_create_surface(s.Compositor);
   zwlr_layer_surface_v1* ls =
-      zwlr_layer_shell_v1_get_layer_surface(s.Shell, surface, nullptr, layers[layer], "qx-test");
+      zwlr_layer_shell_v1_get_layer_surface(s.Shell, surface, s.Output, layers[layer], "qx-test");
   zwlr_layer_surface_v1_add_listener(ls, &kLayer, &s);
   zwlr_layer_surface_v1_set_anchor(ls, anchor);
   zwlr_layer_surface_v1_set_size(ls, width, height);
