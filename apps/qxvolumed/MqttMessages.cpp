@@ -1,0 +1,79 @@
+#include "MqttMessages.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "apps/common/CommandLine.h"
+#include "apps/common/EventOutput.h"
+
+namespace {
+
+std::string_view Trimmed(std::string_view s) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// "KEY":VALUE pairs joined into one object.
+String Object(std::initializer_list<std::pair<const char*, String>> fields) {
+  String out = "{";
+  for (const auto& [key, value] : fields)
+    out += (out.size() > 1 ? "," : "") + JsonString(key) + ":" + value;
+  return out + "}";
+}
+
+}  // namespace
+
+std::optional<TMqttCommand> ParseVolumeCommand(std::string_view payload) {
+  const std::string_view s = Trimmed(payload);
+  // A number is short; a long payload is no number whatever it holds.
+  if (s.empty() || s.size() > 32) return std::nullopt;
+  double value = 0;
+  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(value)) return std::nullopt;
+  return TMqttCommand{TMqttAction::SetVolume,
+                      static_cast<int32_t>(Round(std::clamp(value, 0.0, 100.0)))};
+}
+
+std::optional<TMqttCommand> ParseMuteCommand(std::string_view payload) {
+  const std::string_view s = Trimmed(payload);
+  if (SameText(s, "ON")) return TMqttCommand{TMqttAction::MuteOn};
+  if (SameText(s, "OFF")) return TMqttCommand{TMqttAction::MuteOff};
+  if (SameText(s, "TOGGLE")) return TMqttCommand{TMqttAction::MuteToggle};
+  return std::nullopt;
+}
+
+std::vector<TMqttMessage> DiscoveryConfigs(const TMqttTarget& t, bool remove) {
+  const String id = "qxvolumed_" + t.Node;
+  const String device = Object({{"identifiers", "[" + JsonString(id) + "]"},
+                                {"name", JsonString(t.Device.empty() ? t.Node : t.Device)},
+                                {"manufacturer", JsonString("Qx developers")},
+                                {"model", JsonString("qxvolumed")},
+                                {"sw_version", JsonString(kQxVersion)}});
+  const String availability = JsonString(t.Prefix + "/availability");
+  const String volume = Object({{"name", JsonString("Volume")},
+                                {"unique_id", JsonString(id + "_volume")},
+                                {"state_topic", JsonString(t.Prefix + "/volume")},
+                                {"command_topic", JsonString(t.Prefix + "/volume/set")},
+                                {"availability_topic", availability},
+                                {"min", "0"},
+                                {"max", "100"},
+                                {"step", "1"},
+                                {"unit_of_measurement", JsonString("%")},
+                                {"mode", JsonString("slider")},
+                                {"icon", JsonString("mdi:volume-high")},
+                                {"device", device}});
+  const String mute = Object({{"name", JsonString("Mute")},
+                              {"unique_id", JsonString(id + "_mute")},
+                              {"state_topic", JsonString(t.Prefix + "/mute")},
+                              {"command_topic", JsonString(t.Prefix + "/mute/set")},
+                              {"availability_topic", availability},
+                              {"payload_on", JsonString("ON")},
+                              {"payload_off", JsonString("OFF")},
+                              {"icon", JsonString("mdi:volume-off")},
+                              {"device", device}});
+  return {{t.HaPrefix + "/number/" + t.Node + "/volume/config", remove ? String() : volume},
+          {t.HaPrefix + "/switch/" + t.Node + "/mute/config", remove ? String() : mute}};
+}
