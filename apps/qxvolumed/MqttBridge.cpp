@@ -248,6 +248,8 @@ TMqttBridge::TMqttBridge(const TMqttTarget& target, TEventPrinter& printer,
     return;
   }
   mosquitto_threaded_set(FLink->M, true);
+  // Every message is small and wanted at once: no waiting to fill a segment.
+  mosquitto_int_option(FLink->M, MOSQ_OPT_TCP_NODELAY, 1);
   const String availability = FLink->Topic("availability");
   mosquitto_will_set(FLink->M, availability.c_str(), 7, "offline", 1, true);
   mosquitto_connect_callback_set(FLink->M, TLink::OnConnect);

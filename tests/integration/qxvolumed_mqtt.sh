@@ -87,7 +87,9 @@ TABLE
 # The broker is down when the daemon starts: the UDP peer is served all the same.
 udp="$(free_port)"
 pactl set-sink-volume @DEFAULT_SINK@ 25% && pactl set-sink-mute @DEFAULT_SINK@ 0
-"$bin" --port "$udp" --no-overlay --json --mqtt "$url" --mqtt-password-file "$dir/pw" \
+# Its password comes as a systemd credential.
+mkdir -m 700 "$dir/cred" && cp -p "$dir/pw" "$dir/cred/mqtt-password"
+CREDENTIALS_DIRECTORY="$dir/cred" "$bin" --port "$udp" --no-overlay --json --mqtt "$url" \
   --mqtt-topic test/a >"$dir/a.out" 2>"$dir/a.err" &
 pids+=($!)
 wait_for "the daemon says the broker is not there" has a.out '"state":"disconnected"'
