@@ -9,6 +9,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -140,5 +144,26 @@ struct TPeer {
   int Fd;
   sockaddr_in To{};
 };
+
+// The daemon's benchmarks' main: re-runs the program under scripts/with-pulse (never the
+// machine's own sound server), then runs `inner` with the daemon's path (argv[1], else the
+// qxvolumed beside the program).
+template <class Inner>
+int RunBesidePrivatePulse(int argc, char** argv, const char* name, Inner inner) {
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return 1;
+  self[n] = 0;
+  std::string dir(self);
+  dir.erase(dir.rfind('/'));
+  const std::string daemonBin = argc > 1 ? argv[1] : dir + "/qxvolumed";
+  if (std::getenv("QX_BENCH_UNDER_PULSE") == nullptr) {
+    setenv("QX_BENCH_UNDER_PULSE", "1", 1);
+    execl(QX_WITH_PULSE, QX_WITH_PULSE, self, daemonBin.c_str(), static_cast<char*>(nullptr));
+    std::fprintf(stderr, "%s: %s: %s\n", name, QX_WITH_PULSE, std::strerror(errno));
+    return 1;
+  }
+  return inner(daemonBin);
+}
 
 }  // namespace

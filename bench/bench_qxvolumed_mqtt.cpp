@@ -243,19 +243,5 @@ int Inner(const std::string& daemonBin) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  char self[4096];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return 1;
-  self[n] = 0;
-  std::string dir(self);
-  dir.erase(dir.rfind('/'));
-  const std::string daemonBin = argc > 1 ? argv[1] : dir + "/qxvolumed";
-  if (std::getenv("QX_BENCH_UNDER_PULSE") == nullptr) {
-    // Never the machine's own sound server: a private one for the run.
-    setenv("QX_BENCH_UNDER_PULSE", "1", 1);
-    execl(QX_WITH_PULSE, QX_WITH_PULSE, self, daemonBin.c_str(), static_cast<char*>(nullptr));
-    std::perror("bench_qxvolumed_mqtt: with-pulse");
-    return 1;
-  }
-  return Inner(daemonBin);
+  return RunBesidePrivatePulse(argc, argv, "bench_qxvolumed_mqtt", Inner);
 }
