@@ -177,13 +177,25 @@ wait_for "UDP answered beside a stalled broker" udp_answers 63 "$udp"
 kill -CONT "$broker"
 wait_for "the latest state once the broker answers" retained_is test/a/volume 63
 
+# Commands that come while the volume component waits on a stalled sound server are obeyed, in
+# order, once it answers.
+pulse="$(cat "$QX_PULSE_PIDFILE")"
+kill -STOP "$pulse"
+pub test/a/volume/set 70 && pub test/a/mute/set ON && pub test/a/volume/set 71
+sleep 0.5
+kill -CONT "$pulse"
+wait_for "commands kept while the component was busy" volume_is 71
+wait_for "... all of them" mute_is yes
+pub test/a/mute/set OFF
+wait_for "unmuted" mute_is no
+
 # A wrong password: one line with the broker's reason; its UDP peer is served.
 udp2="$(free_port)"
 "$bin" --port "$udp2" --no-overlay --mqtt "$url" --mqtt-password-file "$dir/badpw" --mqtt-topic test/b \
   >"$dir/b.out" 2>"$dir/b.err" &
 pids+=($!)
 wait_for "a refused login is said" has b.out "login refused: Connection Refused: not authorised."
-wait_for "UDP served beside a refused login" udp_answers 63 "$udp2"
+wait_for "UDP served beside a refused login" udp_answers 71 "$udp2"
 [ "$(count b.out mqtt:)" = 1 ] || fail "a refused login is one line: $(cat "$dir/b.out")"
 
 # mqtts: the certificate is checked, against --mqtt-cafile or the system's store.
