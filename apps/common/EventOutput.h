@@ -32,8 +32,8 @@ class TEventPrinter {
   void Display(const String& why);
   // Packets ignored from one sender (strangers, non-commands), summed up over `seconds`.
   void Ignored(const String& peer, size_t packets, size_t bytes, double seconds);
-  // The MQTT bridge's connection: `state` "connected" (detail: the broker) or "disconnected"
-  // (detail: the reason).
+  // The MQTT bridge at `broker` (host:port): `state` "connected", "disconnected" (detail: the
+  // reason) or "dropped" (detail: the command that was not obeyed, and why).
   void Mqtt(const char* state, const String& broker, const String& detail);
 
  private:
