@@ -40,6 +40,14 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   RawByteString ConvertWin1250toUTF8(const RawByteString& value);
   RawByteString ConvertUTF8toWin1250(const RawByteString& value);
   void RefreshPcIP();
+  // Takes over the receive thread of `running`, bound socket, send queue and the datagrams
+  // waiting in the socket included, when this component is inactive and names the address and
+  // port that thread is bound to. Nothing is let go in between: no datagram is lost and no
+  // other process can take the port (a form read again takes over from the one it replaces).
+  // From then on the thread delivers to this component, cut by its properties; `running` is
+  // inactive and this one active, neither with a status event. False, changing nothing, when
+  // they differ or `running` has no bound thread.
+  bool TakeOverReceiveThread(TQxUDPS* running);
 
   // Published properties.
   bool UDPActive() const { return FUDPActive; }
@@ -164,5 +172,6 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   std::atomic<int> FBoundPort{0};
   bool FHookInstalled = false;
   bool FStreamedActive = false;  // UDPActive read from a form file, applied in Loaded
+  bool FInOwnDelivery = false;   // a handler of the receive thread's delivery is running
   int32_t FStopWaitCycles = 30000;
 };

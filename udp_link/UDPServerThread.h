@@ -49,6 +49,11 @@ class TUDPThread : public TThread {
   // Main thread: cuts the thread off from its component, which has stopped waiting for it. It
   // ends at its next step, closes its own socket and frees itself.
   void Abandon() { FLink->Cut(); }
+  // Main thread: the thread goes on for another component (TQxUDPS::TakeOverReceiveThread).
+  void Rehome(IQxUDPSOwner* Parent) {
+    std::lock_guard<std::mutex> g(FLink->Lock);
+    FLink->Owner = Parent;
+  }
 
   std::atomic<bool> F_STOP{false};
   String FUDPLocalHostIP;

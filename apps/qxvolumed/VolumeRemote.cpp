@@ -70,7 +70,6 @@ void TVolumeRemote::UdpStatus(TObject*, bool Active, int32_t Error, String Error
     // Said once: the thread that could not bind reports again as it ends.
     if (!BindFailed && OnBindFailure) OnBindFailure(Error, ErrorDesc);
     BindFailed = true;
-    Application->Terminate();
     return;
   }
   if (Printer && !BindFailed)

@@ -45,7 +45,8 @@ class TVolumeRemote : public TForm {
   bool Verbose = false;
   // Called after each audio event, once the overlay's new frame is composed.
   std::function<void()> OnOverlayFrame;
-  // Called once when the UDP component cannot bind: the code and text of its status event.
+  // Called once when the UDP component cannot bind: the code and text of its status event (the
+  // daemon ends when its first form cannot; a form read again leaves the running one serving).
   std::function<void(int32_t error, const String& desc)> OnBindFailure;
   bool BindFailed = false;
 

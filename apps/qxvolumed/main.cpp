@@ -13,6 +13,7 @@
 
 #include <qx/framework/app/Application.h>
 #include <qx/framework/core/FormStream.h>
+#include <qx/framework/core/ScopeExit.h>
 #include <qx/framework/ui/Desktop.h>
 #include <qx/framework/ui/WindowBackend.h>
 #include <qx/master_volume/frmVolumeU.h>
@@ -205,24 +206,45 @@ class TDaemon {
     return "";
   }
 
-  // Hooks the daemon's handlers to the form, applies the command line and binds.
+  // Hooks the daemon's handlers to the form and applies the command line.
+  void Prepare(TVolumeRemote& form) {
+    form.Printer = &Printer;
+    form.AudioListeners = &AudioListeners;
+    form.Verbose = O.Verbose;
+    form.HookEvents();
+    ApplyOverrides(form, O);
+    if (!O.Snapshot.empty()) form.OnOverlayFrame = Snapshots;
+  }
+
+  // The first form: binds, and the daemon ends when it cannot.
   void Serve(TOwned<TVolumeRemote> form) {
     Form = std::move(form);
-    Form->Printer = &Printer;
-    Form->AudioListeners = &AudioListeners;
-    Form->Verbose = O.Verbose;
-    Form->HookEvents();
-    ApplyOverrides(*Form, O);
+    Prepare(*Form);
     Form->OnBindFailure = [this](int32_t code, const String&) {
       BindFailure = BindFailureText(*Form, code);
+      Application->Terminate();
     };
-    if (!O.Snapshot.empty()) Form->OnOverlayFrame = Snapshots;
     Form->Udp->SetUDPActive(true);
   }
 
   // SIGHUP: the form file is read again and replaces the running form; one that no longer reads
-  // is reported and the running form goes on.
+  // or binds is reported and the running form goes on. The loop runs nothing else meanwhile (a
+  // stop waits in a nested wait), so a SIGHUP that comes during a reload waits in its descriptor
+  // and is served once afterwards; should anything still call in, it is done once afterwards
+  // too.
   void Reload() {
+    if (Reloading) {
+      ReloadAgain = true;
+      return;
+    }
+    auto reloading = ScopedFlag(Reloading);
+    do {
+      ReloadAgain = false;
+      ReloadOnce();
+    } while (ReloadAgain && !Application->Terminated());
+  }
+
+  void ReloadOnce() {
     String text = kDefaultForm, error;
     if (!O.Form.empty() && !ReadFormFile(O.Form, text, error)) {
       Fail(0, "SIGHUP: " + error + "; the running form is kept");
@@ -234,11 +256,35 @@ class TDaemon {
       Fail(0, "SIGHUP: " + error + "; the running form is kept");
       return;
     }
-    Form->Udp->SetUDPActive(false);  // its port is the new form's to bind
+    Prepare(*form);
+    // The port is never let go: on the same address and port the running socket and its thread
+    // go on for the new form, datagrams waiting in it included; elsewhere the new form binds
+    // while the running one still serves, and one that cannot bind leaves it serving.
+    if (!form->Udp->TakeOverReceiveThread(Form->Udp)) {
+      if (String failure = BindBeside(*form); !failure.empty()) {
+        Fail(0, "SIGHUP: " + failure + "; the running form is kept");
+        return;
+      }
+      Form->Udp->SetUDPActive(false);
+    }
     Form->OnOverlayFrame = nullptr;
-    Form.reset();
-    Serve(std::move(form));
+    Form = std::move(form);
     Fail(0, "SIGHUP: " + (O.Form.empty() ? String("the built-in form") : O.Form) + " read again");
+  }
+
+  // Binds a new form's UDP component beside the running one; the failure text, empty once it
+  // listens. The running form's packets are still delivered while the bind is awaited.
+  String BindBeside(TVolumeRemote& form) {
+    String failure;
+    form.OnBindFailure = [&failure, &form](int32_t code, const String&) {
+      failure = BindFailureText(form, code);
+    };
+    form.Udp->SetUDPActive(true);
+    while (failure.empty() && form.Udp->UDPActive() && form.Udp->BoundPort() == 0)
+      Application->ServeQueuedCalls(std::chrono::milliseconds(100));
+    form.OnBindFailure = nullptr;
+    if (failure.empty() && !form.Udp->UDPActive()) failure = "the new form stopped listening";
+    return failure;
   }
 
   // Stops serving; the exit status.
@@ -259,6 +305,7 @@ class TDaemon {
   TOwned<TVolumeRemote> Form;
   String BindFailure;
   std::function<void()> Snapshots;
+  bool Reloading = false, ReloadAgain = false;
 };
 
 int Run(TDaemon& daemon, const String& text, const String& fileName) {
