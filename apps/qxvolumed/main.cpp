@@ -229,10 +229,10 @@ class TDaemon {
 
   // SIGHUP: the form file is read again and replaces the running form; one that no longer reads
   // or binds is reported and the running form goes on. The loop runs nothing else meanwhile (a
-  // stop waits in a nested wait), so a SIGHUP that comes during a reload waits in its descriptor
-  // and is served once afterwards; should anything still call in, it is done once afterwards
-  // too.
+  // stop waits in a nested wait), so SIGHUPs that come during a reload are served by one more
+  // reload afterwards; should anything still call in, it is done once afterwards too.
   void Reload() {
+    if (Finishing) return;
     if (Reloading) {
       ReloadAgain = true;
       return;
@@ -256,6 +256,7 @@ class TDaemon {
       Fail(0, "SIGHUP: " + error + "; the running form is kept");
       return;
     }
+    if (Application->Terminated()) return;  // asked to stop while the form was read
     Prepare(*form);
     // The port is never let go: on the same address and port the running socket and its thread
     // go on for the new form, datagrams waiting in it included; elsewhere the new form binds
@@ -289,6 +290,7 @@ class TDaemon {
 
   // Stops serving; the exit status.
   int Finish() {
+    Finishing = true;
     if (Form) {
       Form->Udp->SetUDPActive(false);  // the final status event
       Application->ProcessMessages();  // and the overlay frame it showed
@@ -305,7 +307,7 @@ class TDaemon {
   TOwned<TVolumeRemote> Form;
   String BindFailure;
   std::function<void()> Snapshots;
-  bool Reloading = false, ReloadAgain = false;
+  bool Reloading = false, ReloadAgain = false, Finishing = false;
 };
 
 int Run(TDaemon& daemon, const String& text, const String& fileName) {
@@ -366,7 +368,8 @@ int main(int argc, char** argv) {
   TDaemon daemon(o);
   if (int status = PrepareMqtt(o.Mqtt, daemon.Mqtt); status >= 0) return status;
   // First, so that every thread started later has the signals blocked.
-  WatchStopSignals([&daemon] { daemon.Reload(); });
+  // A stop is heard even while a long form is read again, and then ends the process in time.
+  WatchStopSignals([&daemon] { daemon.Reload(); }, [] { ExitWithin(std::chrono::seconds(3), 0); });
   try {
     return Run(daemon, text, fileName);
   } catch (const std::exception& e) {
