@@ -53,9 +53,10 @@ test-tsan: bootstrap
 	ninja -C $(TSAN_BUILD) -j$(JOBS)
 	cd $(TSAN_BUILD) && ctest $(CTEST_FLAGS) -L unit
 
-# Builds only what it runs: the daemon and the libraries it loads.
+# Builds only what it runs: the daemon and the libraries it loads, and qxudp for the README's
+# try-out.
 run: configure
-	ninja -C $(BUILD) -j$(JOBS) qxvolumed
+	ninja -C $(BUILD) -j$(JOBS) qxvolumed qxudp
 	@bash scripts/run-qxvolumed $(BUILD)/bin/qxvolumed $(RUN_ARGS)
 
 # Programs, the two component packages with their headers, and the user service, under PREFIX
