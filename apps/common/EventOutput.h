@@ -11,6 +11,8 @@
 String Visible(const String& s);
 // A JSON string literal, quotes included.
 String JsonString(const String& s);
+// A port as a JSON number (null for anything that is not one).
+String JsonPort(const String& port);
 // Queues the line and a line feed for standard output.
 void Emit(const String& line);
 
@@ -35,6 +37,9 @@ class TEventPrinter {
   void Display(const String& why);
   // Packets ignored from one sender (strangers, non-commands), summed up over `seconds`.
   void Ignored(const String& peer, size_t packets, size_t bytes, double seconds);
+  // Unfinished lines of one sender that the UDP component dropped, and why.
+  void Dropped(const String& peer, const String& port, size_t lines, size_t bytes,
+               const String& reason);
 
  private:
   struct TAudioState {
