@@ -10,7 +10,8 @@ CTEST_FLAGS ?= --output-on-failure --no-tests=error
 
 .PHONY: all bootstrap configure build test test-asan test-tsan test-fuzz fuzz bench soak run install deb clean
 
-# The main job: the volume remote on 127.0.0.1:2800 (CR LF lines, commands from 127.0.0.1 only).
+# The main job: the volume remote on 127.0.0.1:2800 (each datagram whole, each of its lines a
+# command; commands from 127.0.0.1 only).
 # Options for it: make run RUN_ARGS="--port 2801 --json"
 RUN_ARGS ?=
 PREFIX ?= /usr/local
