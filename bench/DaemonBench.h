@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -159,11 +160,16 @@ int RunBesidePrivatePulse(int argc, char** argv, const char* name, Inner inner) 
   const std::string daemonBin = argc > 1 ? argv[1] : dir + "/qxvolumed";
   if (std::getenv("QX_BENCH_UNDER_PULSE") == nullptr) {
     setenv("QX_BENCH_UNDER_PULSE", "1", 1);
-    execl(QX_WITH_PULSE, QX_WITH_PULSE, self, daemonBin.c_str(), static_cast<char*>(nullptr));
+    // A second daemon to compare with, where given, goes along.
+    execl(QX_WITH_PULSE, QX_WITH_PULSE, self, daemonBin.c_str(), argc > 2 ? argv[2] : nullptr,
+          static_cast<char*>(nullptr));
     std::fprintf(stderr, "%s: %s: %s\n", name, QX_WITH_PULSE, std::strerror(errno));
     return 1;
   }
-  return inner(daemonBin);
+  if constexpr (std::is_invocable_v<Inner, const std::string&, const std::string&>)
+    return inner(daemonBin, argc > 2 ? argv[2] : "");
+  else
+    return inner(daemonBin);
 }
 
 }  // namespace

@@ -8,6 +8,8 @@ set(CPACK_PACKAGE_NAME qx)
 set(CPACK_PACKAGE_VENDOR "Qx developers")
 set(CPACK_PACKAGE_CONTACT "${QX_MAINTAINER}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# MIT; each package also carries it in its machine-readable copyright file (packaging/copyright).
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # The install scripts (.pc files, the service) see /usr as the prefix, not the staging folder.
 set(CPACK_SET_DESTDIR ON)

@@ -14,6 +14,7 @@
 #include <qx/framework/ui/ComCtrls.h>
 #include <qx/platform/audio/mmdevapi.h>
 #include <qx/platform/mixer/mmsystem.h>
+#include <qx/udp_link/PeerAddress.h>
 #include <qx/udp_link/QxUDPS.h>
 
 class TQxMasterVol;
@@ -26,6 +27,12 @@ enum class TQxUdpCommand { None, SetVolume, Mute, VolumeDown, VolumeUp, GetMute,
 // Sender, the query (GetMute or GetVolume), Answer: the application's words for it, empty for no
 // answer. The component itself never answers; it only sends on what the application says.
 using TOnUdpQuery = TMethod<TObject*, TQxUdpCommand, String&>;
+
+// One command text of a packet and the line end that followed it.
+struct TQxUdpCommandLine {
+  String Text;
+  String LineEnd;
+};
 
 // The message the endpoint callback posts to the hidden window; WParam carries the new percent.
 constexpr UINT WM_QXVOLUME_NOTIFY = 1713;
@@ -68,8 +75,14 @@ class TQxMasterVol : public TComponent {
   TQxUdpCommand MatchUdpCommand(const String& text) const;
   // The command texts of a packet: the packet itself, or with UdpAtEachLine its non-empty lines.
   std::vector<String> UdpCommandTexts(const String& PacketUDP) const;
-  // Whether a packet from PeerIP is obeyed: PeerIP is UdpRemoteIP, character for character.
-  bool IsUdpPeer(const String& PeerIP) const { return PeerIP == FUdpRemoteIP; }
+  // The same, each with the line end that followed it (CR LF, CR, LF, or none for the last line
+  // of a packet and for a whole packet): a query's answer ends with it.
+  std::vector<TQxUdpCommandLine> UdpCommandLines(const String& PacketUDP) const;
+  // Whether a packet from PeerIP is obeyed: PeerIP is UdpRemoteIP, character for character, and
+  // names one host (a datagram from 0.0.0.0 is nobody's, whatever UdpRemoteIP holds).
+  bool IsUdpPeer(const String& PeerIP) const {
+    return PeerIP == FUdpRemoteIP && !IsNoHostIPv4(PeerIP);
+  }
 
   // Published properties.
   const String& WindowsVer() const { return FWindowsVer; }
@@ -168,7 +181,7 @@ class TQxMasterVol : public TComponent {
   void ReleaseUdpLink();
   // Obeys one command text from the peer; a query's answer is added to Response. False when the
   // component was freed or unlinked by a handler it called.
-  bool ObeyUdpCommand(const String& text, String& Response);
+  bool ObeyUdpCommand(const String& text, const String& lineEnd, String& Response);
 
   // Where the volume lives, one owner per question:
   //   - FVolume: the component's volume (Volume, what OnAudioChange and the AT queries report);

@@ -32,6 +32,7 @@ QX_DEFINE_CLASS(TQxUDPS, TComponent, [](TPropsBuilder<TQxUDPS>& p) {
   p.Event<TOnGetPacketUDP>("OnGetPacketUDP", &TQxUDPS::OnGetPacketUDP,
                            &TQxUDPS::SetFOnGetPacketUDP);
   p.Event<TOnUDPStatus>("OnUDPStatus", &TQxUDPS::OnUDPStatus, &TQxUDPS::SetFOnUDPStatus);
+  p.Event<TOnLineDropped>("OnLineDropped", &TQxUDPS::OnLineDropped, &TQxUDPS::SetFOnLineDropped);
   p.Integer("UDPRxTimeout", &TQxUDPS::UDPRxTimeout, &TQxUDPS::SetFUDPRxTimeout, 100);
   p.Text("UDPPreferredIP", &TQxUDPS::UDPPreferredIP, &TQxUDPS::SetFUDPPreferredIP);
   p.Text("Version", &TQxUDPS::Version, nullptr);
@@ -301,4 +302,17 @@ RawByteString TQxUDPS::ConvertWin1250toUTF8(const RawByteString& value) {
 
 RawByteString TQxUDPS::ConvertUTF8toWin1250(const RawByteString& value) {
   return CharsetConversion(value, UTF_8, CP1250);
+}
+
+void TQxUDPS::LinesDropped(const std::vector<TPacketGatherer::TDroppedLine>& drops,
+                           int32_t waitMs) {
+  for (const TPacketGatherer::TDroppedLine& d : drops) {
+    if (!FOnLineDropped.Assigned()) return;
+    char ip[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &d.From.sin_addr, ip, sizeof ip);
+    FOnLineDropped(this, ip, IntToStr(ntohs(d.From.sin_port)),
+                   static_cast<int32_t>(std::min<size_t>(d.Lines, INT32_MAX)),
+                   static_cast<int32_t>(std::min<size_t>(d.Bytes, INT32_MAX)),
+                   TPacketGatherer::DropReason(d.Why, waitMs));
+  }
 }

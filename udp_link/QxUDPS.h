@@ -22,6 +22,9 @@
 using TOnGetPacketUDP = TMethod<TObject*, String, String, String, String, String&>;
 // Sender, Active, Error, ErrorDesc.
 using TOnUDPStatus = TMethod<TObject*, bool, int32_t, String>;
+// Sender, PeerIP, PeerPort, Lines, Bytes, Reason ("no line end within 5 s"): unfinished lines of
+// one sender dropped, summed up once a second at most; PeerIP 0.0.0.0 sums up further senders.
+using TOnLineDropped = TMethod<TObject*, String, String, int32_t, int32_t, String>;
 
 class TQxUDPS : public TComponent, private IQxUDPSOwner {
   QX_CLASS(TQxUDPS)
@@ -84,6 +87,8 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   void SetFOnGetPacketUDP(const TOnGetPacketUDP& Value) { FOnGetPacketUDP = Value; }
   const TOnUDPStatus& OnUDPStatus() const { return FOnUDPStatus; }
   void SetFOnUDPStatus(const TOnUDPStatus& Value) { FOnUDPStatus = Value; }
+  const TOnLineDropped& OnLineDropped() const { return FOnLineDropped; }
+  void SetFOnLineDropped(const TOnLineDropped& Value) { FOnLineDropped = Value; }
   int32_t UDPRxTimeout() const { return FUDPRxTimeout; }
   void SetFUDPRxTimeout(int32_t Value) {
     FUDPRxTimeout = Value;
@@ -131,6 +136,9 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   // reply), raises the event and takes the handler's response. A packet of the receive thread is
   // the moment it reads data, when a UDPRxTimeout below 1 ms becomes 1 in the property itself.
   bool Deliver(TQxUDPSExchange& x, bool reply) override;
+  // Main thread: raises OnLineDropped for each sender's dropped lines.
+  void LinesDropped(const std::vector<TPacketGatherer::TDroppedLine>& drops,
+                    int32_t waitMs) override;
   void StopReceiveThread();
   void AbandonReceiveThread();
 
@@ -162,6 +170,7 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   String FCLUdpResponse;
   TOnGetPacketUDP FOnGetPacketUDP;
   TOnUDPStatus FOnUDPStatus;
+  TOnLineDropped FOnLineDropped;
   TUDPThread* FUDPThread = nullptr;
   std::atomic<bool> FUTF8{false};
   String FVersion;

@@ -25,6 +25,13 @@ String Visible(const String& s) {
   return out;
 }
 
+String JsonPort(const String& port) {
+  // Ports are numbers in every event; anything else (never from a socket) is null.
+  const bool digits =
+      !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == String::npos;
+  return digits ? IntToStr(std::stoi(port)) : String("null");
+}
+
 String JsonString(const String& s) {
   String out = "\"";
   for (unsigned char c : s) {
@@ -77,7 +84,7 @@ void TEventPrinter::Packet(const char* kind, const String& text, const String& h
                            const String& peer, const String& port) {
   if (FJson)
     Emit(String("{\"event\":\"") + kind + "\",\"text\":" + JsonString(text) + ",\"hex\":" +
-         JsonString(hex) + ",\"peer\":" + JsonString(peer) + ",\"port\":" + JsonString(port) + "}");
+         JsonString(hex) + ",\"peer\":" + JsonString(peer) + ",\"port\":" + JsonPort(port) + "}");
   else
     Emit(String(kind) + " from " + peer + ":" + port + ": \"" + Visible(text) + "\"  " + hex);
 }
@@ -112,6 +119,21 @@ void TEventPrinter::Ignored(const String& peer, size_t packets, size_t bytes, do
   else
     Emit("ignored: " + std::to_string(packets) + (packets == 1 ? " packet, " : " packets, ") +
          std::to_string(bytes) + " bytes from " + peer + " in " + span + " s");
+}
+
+void TEventPrinter::Dropped(const String& peer, const String& port, size_t lines, size_t bytes,
+                            const String& reason) {
+  // 0.0.0.0 sums up the senders past the most the receive thread tells apart.
+  const bool others = peer == "0.0.0.0";
+  if (FJson)
+    Emit("{\"event\":\"ignored\",\"peer\":" + JsonString(others ? "other senders" : peer) +
+         (others ? String() : ",\"port\":" + JsonPort(port)) +
+         ",\"lines\":" + std::to_string(lines) + ",\"bytes\":" + std::to_string(bytes) +
+         ",\"reason\":" + JsonString(reason) + "}");
+  else
+    Emit("ignored: " + std::to_string(lines) +
+         (lines == 1 ? " unfinished line, " : " unfinished lines, ") + std::to_string(bytes) +
+         " bytes from " + (others ? String("other senders") : peer + ":" + port) + ": " + reason);
 }
 
 void TEventPrinter::Display(const String& why) {

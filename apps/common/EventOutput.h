@@ -11,6 +11,8 @@
 String Visible(const String& s);
 // A JSON string literal, quotes included.
 String JsonString(const String& s);
+// A port as a JSON number (null for anything that is not one).
+String JsonPort(const String& port);
 // Queues the line and a line feed for standard output.
 void Emit(const String& line);
 
@@ -35,6 +37,9 @@ class TEventPrinter {
   // The MQTT bridge at `broker` (host:port): `state` "connected", "disconnected" (detail: the
   // reason) or "dropped" (detail: the command that was not obeyed, and why).
   void Mqtt(const char* state, const String& broker, const String& detail);
+  // Unfinished lines of one sender that the UDP component dropped, and why.
+  void Dropped(const String& peer, const String& port, size_t lines, size_t bytes,
+               const String& reason);
 
  private:
   void PrintAudio(int32_t volume, bool mute);

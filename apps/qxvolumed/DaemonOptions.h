@@ -17,6 +17,7 @@ struct TDaemonOptions {
   std::optional<bool> AlignTop;    // --align top|bottom
   String Form;                     // --form FILE; empty: the built-in form
   String Snapshot;                 // --snapshot DIR
+  int SnapshotKeep = 100;          // --snapshot-keep N: the last N frames stay (0: all)
   String Display = "auto";         // --display auto|wayland|x11|none
   String Output;                   // --output NAME (a Wayland output)
   TAudioChoice Audio = TAudioChoice::Auto;

@@ -113,6 +113,10 @@ void TVolumeRemote::HookEvents() {
         UdpStatus(s, active, error, desc);
       }));
   Volume->setFUdp(Udp);
+  Udp->SetFOnLineDropped(TOnLineDropped::Callable(
+      [this](TObject*, String ip, String port, int32_t lines, int32_t bytes, String reason) {
+        if (Printer) Printer->Dropped(ip, port, lines, bytes, reason);
+      }));
   Volume->SetFOnAudioChange(TOnAudioChange::Callable(
       [this](TObject* s, int32_t volume, bool mute) { VolumeAudioChange(s, volume, mute); }));
   Volume->SetFOnUdpQuery(

@@ -103,25 +103,30 @@ String WithoutActivation(const String& form) {
   return out;
 }
 
-// Writes each overlay frame shown into a folder, numbered in order. A frame is written under a
+// Writes each overlay frame shown into a folder, numbered in order, keeping the last `keep` (all
+// when 0): a daemon that runs for days must not fill the disk. A frame is written under a
 // temporary name and renamed, so the folder only ever holds whole frames; a failure is said once
 // until a frame is written again.
-std::function<void()> SnapshotWriter(const String& dir) {
+std::function<void()> SnapshotWriter(const String& dir, int keep) {
   struct TState {
     int Count = 0;
     bool Failing = false;
   };
   auto state = std::make_shared<TState>();
-  return [dir, state] {
+  auto name = [dir](int n) {
+    char file[32];
+    std::snprintf(file, sizeof file, "/overlay-%05d.png", n);
+    return dir + file;
+  };
+  return [dir, keep, state, name] {
     if (frmVolume == nullptr) return;
-    char name[32];
-    std::snprintf(name, sizeof name, "/overlay-%05d.png", state->Count + 1);
-    const String path = dir + name, partial = dir + "/.partial-overlay.png";
+    const String path = name(state->Count + 1), partial = dir + "/.partial-overlay.png";
     const bool ok = frmVolume->TranslucentFrame().SaveToFile(partial) &&
                     std::rename(partial.c_str(), path.c_str()) == 0;
     if (ok) {
       ++state->Count;
       state->Failing = false;
+      if (keep > 0 && state->Count > keep) std::remove(name(state->Count - keep).c_str());
       return;
     }
     const int err = errno;
@@ -327,7 +332,7 @@ int Run(TDaemon& daemon, const String& text, const String& fileName) {
     struct stat st;
     if (stat(o.Snapshot.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
       return Fail(2, "--snapshot " + o.Snapshot + ": not a folder");
-    daemon.Snapshots = SnapshotWriter(o.Snapshot);
+    daemon.Snapshots = SnapshotWriter(o.Snapshot, o.SnapshotKeep);
   }
 
   String note;

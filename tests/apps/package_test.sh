@@ -28,6 +28,7 @@ libqx-dev | usr/include/qx/Version\.h$                 |
 libqx-dev | usr/lib/(.*/)?pkgconfig/qx-udps\.pc$       |
 libqx-dev | usr/lib/(.*/)?pkgconfig/qx-mastervol\.pc$  |
 libqx-dev | usr/lib/(.*/)?cmake/Qx/QxConfig\.cmake$    |
+libqx-dev | usr/share/doc/qx/examples/udp-echo/        |
 libqx-dev | usr/lib/(.*/)?libqx-udps\.so -> libqx-udps\.so\.1$ |
 libqx-dev | \.so\.1\.0\.0$                             | !
 qxvolumed | usr/bin/qxvolumed$                         |
