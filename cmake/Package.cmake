@@ -53,7 +53,9 @@ qx-udps and qx-mastervol, and the CMake package Qx (Qx::UDPS, Qx::MasterVol).")
 
 set(CPACK_DEBIAN_DAEMON_PACKAGE_NAME qxvolumed)
 set(CPACK_DEBIAN_DAEMON_PACKAGE_SECTION sound)
-set(CPACK_DEBIAN_DAEMON_PACKAGE_DEPENDS "libqx1 (= ${PROJECT_VERSION})")
+# The phone page (--http): libmicrohttpd, libqrencode and libcrypto (JSON is header-only).
+set(CPACK_DEBIAN_DAEMON_PACKAGE_DEPENDS
+    "libqx1 (= ${PROJECT_VERSION}), libmicrohttpd12, libqrencode4, libssl3")
 set(CPACK_DEBIAN_DAEMON_DESCRIPTION
     "Volume remote: the system volume by AT commands over UDP
 qxvolumed sets, steps and mutes the session's volume on AT commands from one

@@ -24,6 +24,12 @@ const char* const kUsage =
     "  --output NAME     the Wayland output the overlay goes on (default: the compositor's)\n"
     "  --audio PATH      auto (the sound server, else the ALSA mixer), pulse or alsa\n"
     "  --snapshot DIR    write each overlay frame shown as a PNG into DIR\n"
+    "  --http [ADDR:]PORT  serve the phone page and its JSON interface on this port (address\n"
+    "                    127.0.0.1 unless given; 0.0.0.0: every interface); prints the page's\n"
+    "                    address with its pairing token, and on a terminal its QR code\n"
+    "  --http-token-file FILE  the pairing token, kept in FILE (made when missing), so that a\n"
+    "                    paired phone stays paired; otherwise a new one each start\n"
+    "  --http-cert FILE  with --http-key FILE: serve the page over HTTPS (PEM files)\n"
     "  --json            print events as one JSON object per line\n"
     "  --verbose         print every packet, also those ignored (otherwise summed up per sender\n"
     "                    once a second)\n"
@@ -79,13 +85,32 @@ int ParseDaemonOptions(int argc, char** argv, TDaemonOptions& o) {
                o.Form = v;
                return v.empty() ? String("--form needs a file") : String();
              })
-      .Value("snapshot", [&](const String& v) {
-        o.Snapshot = v;
-        return v.empty() ? String("--snapshot needs a folder") : String();
-      });
+      .Value("snapshot",
+             [&](const String& v) {
+               o.Snapshot = v;
+               return v.empty() ? String("--snapshot needs a folder") : String();
+             })
+      .Value("http",
+             [&](const String& v) {
+               const size_t colon = v.rfind(':');
+               int port;
+               if (colon != String::npos) o.HttpAddress = v.substr(0, colon);
+               if (!ParsePort(colon == String::npos ? v : v.substr(colon + 1), port) ||
+                   !IsDottedIPv4(o.HttpAddress))
+                 return "--http needs [ADDR:]PORT such as 8080 or 0.0.0.0:8080, not '" + v + "'";
+               o.HttpPort = port;
+               return String();
+             })
+      .Value("http-token-file", o.HttpTokenFile)
+      .Value("http-cert", o.HttpCert)
+      .Value("http-key", o.HttpKey);
   const int status = cl.Parse(argc, argv);
   if (status >= 0) return status;
   if (!cl.Operands().empty())
     return cl.UsageError("unexpected argument '" + cl.Operands()[0] + "'");
+  if (o.HttpCert.empty() != o.HttpKey.empty())
+    return cl.UsageError("--http-cert and --http-key go together");
+  if (!o.HttpPort && !(o.HttpCert.empty() && o.HttpTokenFile.empty()))
+    return cl.UsageError("--http-cert, --http-key and --http-token-file need --http");
   return -1;
 }

@@ -10,6 +10,7 @@
 
 #include <qx/framework/ui/Forms.h>
 #include <qx/master_volume/QxMasterVol.h>
+#include "VolumeListeners.h"
 #include "apps/common/EventOutput.h"
 
 class TVolumeRemote : public TForm {
@@ -40,6 +41,8 @@ class TVolumeRemote : public TForm {
   TEventPrinter* Printer = nullptr;
   // Every packet printed, ignored ones too.
   bool Verbose = false;
+  // Told of every audio event after it is printed.
+  TVolumeListeners AudioListeners;
   // Called after each audio event, once the overlay's new frame is composed.
   std::function<void()> OnOverlayFrame;
   // Called once when the UDP component cannot bind: the code and text of its status event.

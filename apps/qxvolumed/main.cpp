@@ -21,6 +21,8 @@
 #include <qx/platform/mixer/SysVersion.h>
 #include "AudioSetup.h"
 #include "DaemonOptions.h"
+#include "HttpBridge.h"
+#include "HttpPairing.h"
 #include "VolumeRemote.h"
 #include "apps/common/CommandLine.h"
 #include "apps/common/OutputQueue.h"
@@ -215,7 +217,43 @@ class TDaemon {
       BindFailure = BindFailureText(*Form, code);
     };
     if (!O.Snapshot.empty()) Form->OnOverlayFrame = Snapshots;
+    if (Http) {
+      // The bridge goes first when the daemon stops; the form's last events find it gone.
+      Form->AudioListeners.Add([this](int32_t volume, bool mute) {
+        if (Http) Http->Publish(volume, mute);
+      });
+      Http->Attach(Form->Volume);
+    }
     Form->Udp->SetUDPActive(true);
+  }
+
+  // The phone page: binds, then prints its address with the pairing token (and its QR code
+  // on a terminal). Returns the error text.
+  String StartHttp() {
+    THttpOptions h;
+    h.Address = O.HttpAddress;
+    h.Port = static_cast<uint16_t>(*O.HttpPort);
+    h.Token = NewPairingToken();
+    if (!O.HttpTokenFile.empty())
+      if (String error = TokenFromFile(O.HttpTokenFile, h.Token); !error.empty()) return error;
+    if (h.Token.empty()) return "no random numbers for the pairing token";
+    if (!O.HttpCert.empty()) {
+      String error;
+      if (!ReadFormFile(O.HttpCert, h.CertPem, error) || !ReadFormFile(O.HttpKey, h.KeyPem, error))
+        return error;
+    }
+    h.HostNames = PageHostNames(h.Address);
+    Http = std::make_unique<THttpBridge>();
+    if (String error = Http->Start(h); !error.empty()) return error;
+    const String url = PageAddress(!h.CertPem.empty(), h.Address, Http->Port(), h.Token);
+    if (Printer.Json()) {
+      Emit("{\"event\":\"http\",\"url\":" + JsonString(url) + "}");
+      return "";
+    }
+    Emit("http: the page is " + url);
+    if (isatty(STDOUT_FILENO))
+      for (const String& line : QrLines(url)) Emit(line);
+    return "";
   }
 
   // SIGHUP: the form file is read again and replaces the running form; one that no longer reads
@@ -234,6 +272,7 @@ class TDaemon {
     }
     Form->Udp->SetUDPActive(false);  // its port is the new form's to bind
     Form->OnOverlayFrame = nullptr;
+    if (Http) Http->Attach(nullptr);
     Form.reset();
     Serve(std::move(form));
     Fail(0, "SIGHUP: " + (O.Form.empty() ? String("the built-in form") : O.Form) + " read again");
@@ -241,6 +280,7 @@ class TDaemon {
 
   // Stops serving; the exit status.
   int Finish() {
+    Http.reset();  // answers what still waits for the main thread
     if (Form) {
       Form->Udp->SetUDPActive(false);  // the final status event
       Application->ProcessMessages();  // and the overlay frame it showed
@@ -255,6 +295,7 @@ class TDaemon {
   TOwned<TVolumeRemote> Form;
   String BindFailure;
   std::function<void()> Snapshots;
+  std::unique_ptr<THttpBridge> Http;
 };
 
 int Run(TDaemon& daemon, const String& text, const String& fileName) {
@@ -285,6 +326,8 @@ int Run(TDaemon& daemon, const String& text, const String& fileName) {
   TOwned<TVolumeRemote> form;
   error = daemon.Build(text, fileName, form);
   if (!error.empty()) return Fail(2, error);
+  if (o.HttpPort)
+    if (error = daemon.StartHttp(); !error.empty()) return Fail(1, error);
   daemon.Serve(std::move(form));
   if (daemon.BindFailure.empty()) Application->Run();
   ExitWithin(std::chrono::seconds(3), daemon.BindFailure.empty() ? 0 : 1);
