@@ -242,7 +242,7 @@ MHD_Result THttpBridge::TCore::First(MHD_Connection* c, TRequest& req, const Str
   for (const TRoute& r : routes)
     if (path == r.Path) route = &r;
   if (route == nullptr) return Reply(c, 404, ErrorJson("no such page: " + path));
-  if (route->Get != get)
+  if (route->Get ? !get : method != "POST")
     return Reply(c, 405,
                  ErrorJson(method + " is not allowed here; use " + (route->Get ? "GET" : "POST")),
                  "application/json", {{"Allow", route->Get ? "GET, HEAD" : "POST"}});
