@@ -11,9 +11,11 @@ const char* const kHttpPage = R"PAGE(<!doctype html>
 <meta name="color-scheme" content="light dark">
 <title>Volume</title>
 <style>
-:root { --bg: #f3f4f7; --fg: #15171c; --card: #fff; --accent: #0b5fd1; --soft: #5b6270; }
+:root { --bg: #f3f4f7; --fg: #15171c; --card: #fff; --accent: #0b5fd1; --soft: #5b6270;
+  --track: #d5d9e1; }
 @media (prefers-color-scheme: dark) {
-  :root { --bg: #101217; --fg: #eceef3; --card: #1c1f27; --accent: #6aa8ff; --soft: #a9b0bd; }
+  :root { --bg: #101217; --fg: #eceef3; --card: #1c1f27; --accent: #6aa8ff; --soft: #a9b0bd;
+    --track: #3a3f4b; }
 }
 * { box-sizing: border-box; }
 html, body { margin: 0; background: var(--bg); color: var(--fg); overflow-x: hidden;
@@ -26,7 +28,17 @@ label { display: block; font-weight: 600; }
 #level { font-size: 3.2rem; font-weight: 700; text-align: center; margin: 4px 0 8px;
   font-variant-numeric: tabular-nums; }
 #level.muted { color: var(--soft); text-decoration: line-through; }
-input[type=range] { display: block; width: 100%; height: 48px; margin: 0; accent-color: var(--accent); }
+input[type=range] { display: block; width: 100%; height: 48px; margin: 0; background: transparent;
+  -webkit-appearance: none; appearance: none; --pct: 0%; }
+input[type=range]::-webkit-slider-runnable-track { height: 14px; border-radius: 7px;
+  background: linear-gradient(to right, var(--accent) var(--pct), var(--track) var(--pct)); }
+input[type=range]::-webkit-slider-thumb { -webkit-appearance: none; width: 40px; height: 40px;
+  margin-top: -13px; border-radius: 50%; background: var(--accent); border: 4px solid var(--card);
+  box-shadow: 0 0 0 2px var(--accent); }
+input[type=range]::-moz-range-track { height: 14px; border-radius: 7px; background: var(--track); }
+input[type=range]::-moz-range-progress { height: 14px; border-radius: 7px; background: var(--accent); }
+input[type=range]::-moz-range-thumb { width: 32px; height: 32px; border-radius: 50%;
+  background: var(--accent); border: 4px solid var(--card); box-shadow: 0 0 0 2px var(--accent); }
 .row { display: flex; gap: 12px; margin-top: 16px; }
 button { flex: 1; min-width: 48px; min-height: 56px; font: inherit; font-size: 1.5rem; font-weight: 600;
   color: var(--fg); background: transparent; border: 2px solid var(--accent); border-radius: 12px; }
@@ -80,10 +92,14 @@ function show(which) {
   $("remote").hidden = which !== "remote";
   $("unpaired").hidden = which !== "unpaired";
 }
+function setSlider(v) {
+  $("vol").value = v;
+  $("vol").style.setProperty("--pct", v + "%");
+}
 function render(s) {
   $("level").textContent = s.volume + " %";
   $("level").classList.toggle("muted", s.mute);
-  if (!dragging) $("vol").value = s.volume;
+  if (!dragging) setSlider(s.volume);
   $("vol").setAttribute("aria-valuetext", s.volume + " percent" + (s.mute ? ", muted" : ""));
   $("mute").setAttribute("aria-pressed", s.mute ? "true" : "false");
   $("mute").textContent = s.mute ? "Unmute" : "Mute";
@@ -122,6 +138,7 @@ async function sendVolume() {
 }
 $("vol").addEventListener("input", (e) => {
   wanted = Number(e.target.value);
+  $("vol").style.setProperty("--pct", wanted + "%");
   $("level").textContent = wanted + " %";
   sendVolume();
 });

@@ -28,8 +28,13 @@ if CHROMIUM is None:
 try:
     import websocket
 except ImportError:
-    print("SKIP: python3-websocket is not installed")
-    sys.exit(77)
+    # Debian's package, for a python3 that is not Debian's own (a pyenv or venv one).
+    sys.path.append("/usr/lib/python3/dist-packages")
+    try:
+        import websocket
+    except ImportError:
+        print("SKIP: python3-websocket is not installed")
+        sys.exit(77)
 
 SHOT = sys.argv[sys.argv.index("--screenshot") + 1] if "--screenshot" in sys.argv else None
 FAILS = []
@@ -152,6 +157,13 @@ try:
                     " return out; })()")
     check(layout["width"] <= layout["view"] == 360, "no horizontal scroll: %s" % layout)
     check(layout["small"] == [], "touch targets under 44 px: %s" % layout["small"])
+    light = b.eval("getComputedStyle(document.body).backgroundColor")
+    b.call("Emulation.setEmulatedMedia", features=[{"name": "prefers-color-scheme",
+                                                     "value": "dark"}])
+    dark = b.eval("getComputedStyle(document.body).backgroundColor")
+    check(light != dark, "a dark scheme of its own: %s, %s" % (light, dark))
+    b.call("Emulation.setEmulatedMedia", features=[{"name": "prefers-color-scheme",
+                                                     "value": "light"}])
     if SHOT:
         png = b.call("Page.captureScreenshot", format="png")["data"]
         with open(SHOT, "wb") as f:
