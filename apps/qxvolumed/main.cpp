@@ -217,43 +217,58 @@ class TDaemon {
       BindFailure = BindFailureText(*Form, code);
     };
     if (!O.Snapshot.empty()) Form->OnOverlayFrame = Snapshots;
-    if (Http) {
-      // The bridge goes first when the daemon stops; the form's last events find it gone.
-      Form->AudioListeners.Add([this](int32_t volume, bool mute) {
-        if (Http) Http->Publish(volume, mute);
-      });
-      Http->Attach(Form->Volume);
-    }
+    if (Http) HookHttp();
     Form->Udp->SetUDPActive(true);
   }
 
+  void HookHttp() {
+    // The bridge goes first when the daemon stops; the form's last events find it gone.
+    Form->AudioListeners.Add([this](int32_t volume, bool mute) {
+      if (Http) Http->Publish(volume, mute);
+    });
+    Http->Attach(Form->Volume);
+  }
+
   // The phone page: binds, then prints its address with the pairing token (and its QR code
-  // on a terminal). Returns the error text.
-  String StartHttp() {
+  // on a terminal). Returns the exit status after printing the error, or -1 when it serves.
+  int StartHttp() {
+    String file, bind;
+    if (ServeHttp(file, bind)) return -1;
+    return file.empty() ? Fail(1, bind) : Fail(2, file);
+  }
+
+  // `file`: a token, certificate or key file that cannot be used; `bind`: the server that
+  // cannot start.
+  bool ServeHttp(String& file, String& bind) {
     THttpOptions h;
     h.Address = O.HttpAddress;
     h.Port = static_cast<uint16_t>(*O.HttpPort);
     h.Token = NewPairingToken();
-    if (!O.HttpTokenFile.empty())
-      if (String error = TokenFromFile(O.HttpTokenFile, h.Token); !error.empty()) return error;
-    if (h.Token.empty()) return "no random numbers for the pairing token";
-    if (!O.HttpCert.empty()) {
-      String error;
-      if (!ReadFormFile(O.HttpCert, h.CertPem, error) || !ReadFormFile(O.HttpKey, h.KeyPem, error))
-        return error;
+    if (!O.HttpTokenFile.empty() && !(file = TokenFromFile(O.HttpTokenFile, h.Token)).empty())
+      return false;
+    if (h.Token.empty()) {
+      bind = "no random numbers for the pairing token";
+      return false;
     }
+    if (!O.HttpCert.empty() &&
+        (!ReadFormFile(O.HttpCert, h.CertPem, file) || !ReadFormFile(O.HttpKey, h.KeyPem, file)))
+      return false;
     h.HostNames = PageHostNames(h.Address);
     Http = std::make_unique<THttpBridge>();
-    if (String error = Http->Start(h); !error.empty()) return error;
+    if (!(bind = Http->Start(h)).empty()) {
+      Http.reset();
+      return false;
+    }
+    HookHttp();  // the state is known before the address is out
     const String url = PageAddress(!h.CertPem.empty(), h.Address, Http->Port(), h.Token);
     if (Printer.Json()) {
       Emit("{\"event\":\"http\",\"url\":" + JsonString(url) + "}");
-      return "";
+      return true;
     }
     Emit("http: the page is " + url);
     if (isatty(STDOUT_FILENO))
       for (const String& line : QrLines(url)) Emit(line);
-    return "";
+    return true;
   }
 
   // SIGHUP: the form file is read again and replaces the running form; one that no longer reads
@@ -326,9 +341,12 @@ int Run(TDaemon& daemon, const String& text, const String& fileName) {
   TOwned<TVolumeRemote> form;
   error = daemon.Build(text, fileName, form);
   if (!error.empty()) return Fail(2, error);
-  if (o.HttpPort)
-    if (error = daemon.StartHttp(); !error.empty()) return Fail(1, error);
   daemon.Serve(std::move(form));
+  if (o.HttpPort && daemon.BindFailure.empty())
+    if (int status = daemon.StartHttp(); status >= 0) {
+      daemon.Finish();
+      return status;
+    }
   if (daemon.BindFailure.empty()) Application->Run();
   ExitWithin(std::chrono::seconds(3), daemon.BindFailure.empty() ? 0 : 1);
   return daemon.Finish();

@@ -4,8 +4,14 @@ private sound server (checked with pactl), then the server beside clients that m
 hundred idle connections, one that stops halfway through its headers, oversized and malformed
 requests, and wrong tokens from one address. Loopback only.
   with-pulse qxvolumed_http_api.py QXVOLUMED"""
+import http.client
+import os
+import shutil
 import socket
+import ssl
+import subprocess
 import sys
+import tempfile
 import time
 
 from http_daemon import Daemon, EventStream, pactl, sink_mute, sink_volume, wait_until
@@ -119,5 +125,44 @@ check(d.request("GET", "/api/state")[0] == 200, "another address is not slowed d
 
 events.close()
 check(d.stop() == 0, "qxvolumed stops cleanly")
+
+# Pairing: a token file keeps the token across starts (made 0600 when missing); one that is too
+# short is refused as a bad file (2); a taken port is a missing service (1).
+work = tempfile.mkdtemp()
+token_file = os.path.join(work, "token")
+first = Daemon(sys.argv[1], "--http-token-file", token_file)
+first.stop()
+check(oct(os.stat(token_file).st_mode & 0o777) == "0o600", "the token file is private")
+again = Daemon(sys.argv[1], "--http-token-file", token_file)
+check(again.token == first.token == open(token_file).read().strip(), "the token file is kept")
+r = subprocess.run([sys.argv[1], "--no-overlay", "--port", "0", "--http", str(again.port)],
+                   capture_output=True, text=True, timeout=30)
+check(r.returncode == 1 and "address already in use" in r.stderr.lower(),
+      "a taken port: %d %s" % (r.returncode, r.stderr))
+again.stop()
+open(token_file, "w").write("short\n")
+r = subprocess.run([sys.argv[1], "--no-overlay", "--port", "0", "--http", "0",
+                    "--http-token-file", token_file], capture_output=True, text=True, timeout=30)
+check(r.returncode == 2 and token_file in r.stderr, "a short token: %d %s" % (r.returncode,
+                                                                            r.stderr))
+
+# On every interface the printed address is one of the host's own (not sent to: only its Host
+# header is used, over loopback), and HTTPS serves with the given certificate.
+wide = Daemon(sys.argv[1], "--http", "0.0.0.0:0")
+check(not wide.host.startswith("0.0.0.0"), "a LAN address is printed: " + wide.url)
+check(wide.request("GET", "/api/state")[0] == 200, "its Host header is accepted")
+wide.stop()
+subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                "-subj", "/CN=127.0.0.1", "-keyout", work + "/key.pem", "-out", work + "/cert.pem"],
+               capture_output=True, check=True)
+tls = Daemon(sys.argv[1], "--http-cert", work + "/cert.pem", "--http-key", work + "/key.pem")
+check(tls.url.startswith("https://"), "HTTPS is printed: " + tls.url)
+conn = http.client.HTTPSConnection("127.0.0.1", tls.port, timeout=10,
+                                   context=ssl._create_unverified_context())
+conn.request("GET", "/api/state", headers={"Host": tls.host,
+                                           "Authorization": "Bearer " + tls.token})
+check(conn.getresponse().status == 200, "a request over HTTPS")
+tls.stop()
+shutil.rmtree(work)
 print("%d failures" % len(FAILS) if FAILS else "all passed")
 sys.exit(1 if FAILS else 0)
