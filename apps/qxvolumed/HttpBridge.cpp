@@ -102,7 +102,6 @@ struct TRequest {
   MHD_Connection* Connection = nullptr;
   String Path;
   String Body;
-  bool TooLarge = false;
   // Set once the answer is known (at once, or by the main thread before it resumes us).
   bool Done = false;
   unsigned Status = 0;
@@ -208,15 +207,18 @@ MHD_Result THttpBridge::TCore::Handle(MHD_Connection* c, const char* url, const 
     return First(c, *req, method);
   }
   if (*uploadSize != 0) {
-    if (req->Body.size() + *uploadSize > kBodyLimit)
-      req->TooLarge = true;
-    else
-      req->Body.append(upload, *uploadSize);
+    // A body sent without its length that runs over: the connection goes, nothing is read on.
+    if (req->Body.size() + *uploadSize > kBodyLimit) return MHD_NO;
+    req->Body.append(upload, *uploadSize);
     *uploadSize = 0;
     return MHD_YES;
   }
-  if (req->Done) return Reply(c, req->Status, req->Answer);
-  return Command(c, *req);
+  bool done;
+  {
+    std::lock_guard<std::mutex> hold(Lock);  // written by the main thread before it resumed us
+    done = req->Done;
+  }
+  return done ? Reply(c, req->Status, req->Answer) : Command(c, *req);
 }
 
 MHD_Result THttpBridge::TCore::First(MHD_Connection* c, TRequest& req, const String& method) {
@@ -258,7 +260,11 @@ MHD_Result THttpBridge::TCore::First(MHD_Connection* c, TRequest& req, const Str
                  "application/json", {{"WWW-Authenticate", "Bearer"}});
   if (path == "/api/state") return State(c);
   if (path == "/api/events") return Events(c);
-  return MHD_YES;  // a command: its body comes next
+  // A command: its body comes next, unless it says it is too large.
+  const char* length = Header(c, "Content-Length");
+  if (length != nullptr && (std::strlen(length) > 9 || std::atol(length) > long(kBodyLimit)))
+    return Reply(c, 413, ErrorJson("the body is over " + std::to_string(kBodyLimit) + " bytes"));
+  return MHD_YES;
 }
 
 String THttpBridge::TCore::HostProblem(MHD_Connection* c) const {
@@ -395,8 +401,6 @@ void FreeStream(void* cls) {
 }  // namespace
 
 MHD_Result THttpBridge::TCore::Command(MHD_Connection* c, TRequest& req) {
-  if (req.TooLarge)
-    return Reply(c, 413, ErrorJson("the body is over " + std::to_string(kBodyLimit) + " bytes"));
   TCommand command;
   if (String error = ParseCommand(req.Path, req.Body, command); !error.empty())
     return Reply(c, 400, ErrorJson(error));

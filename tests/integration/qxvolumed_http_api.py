@@ -102,6 +102,11 @@ check(huge.recv(100).startswith(b"HTTP/1.1 431"), "an oversized header gets 431"
 bad = socket.create_connection(("127.0.0.1", d.port))
 bad.sendall(b"GARBAGE\x00\x01 / HTTP/9\r\n\r\n")
 check(bad.recv(100).startswith(b"HTTP/1.1 400"), "a malformed request gets 400")
+chunked = socket.create_connection(("127.0.0.1", d.port), timeout=15)
+chunked.sendall(("POST /api/volume HTTP/1.1\r\nHost: %s\r\nAuthorization: Bearer %s\r\n"
+                 "Transfer-Encoding: chunked\r\n\r\n1000\r\n" % (d.host, d.token)).encode()
+                + b" " * 4096 + b"\r\n0\r\n\r\n")
+check(chunked.recv(100) in (b"", b"HTTP/1.1 413"), "an oversized chunked body is refused")
 d.udp("AT+SETVOL=55")
 check(events.next_state() == {"volume": 55, "mute": False}, "the stream follows the peer "
       "beside 100 idle connections")
