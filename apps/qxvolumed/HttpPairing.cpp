@@ -95,7 +95,7 @@ std::vector<String> QrLines(const String& text) {
   std::unique_ptr<QRcode, void (*)(QRcode*)> qr(
       QRcode_encodeString(text.c_str(), 0, QR_ECLEVEL_L, QR_MODE_8, 1), QRcode_free);
   if (!qr) return {};
-  const int n = qr->width, quiet = 2;
+  const int n = qr->width, quiet = 4;  // the standard quiet zone
   auto dark = [&](int x, int y) {
     return x >= 0 && y >= 0 && x < n && y < n && (qr->data[y * n + x] & 1) != 0;
   };

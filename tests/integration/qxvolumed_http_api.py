@@ -7,6 +7,7 @@ requests, and wrong tokens from one address. Loopback only.
 import http.client
 import os
 import shutil
+import signal
 import socket
 import ssl
 import subprocess
@@ -90,6 +91,12 @@ events = EventStream(d)
 check(events.next_state() == {"volume": 40, "mute": False}, "an event on connecting")
 pactl("set-sink-volume", "@DEFAULT_SINK@", "33%")
 check(events.next_state() == {"volume": 33, "mute": False}, "an event for a pactl change")
+
+# SIGHUP replaces the form: the open stream and the commands go on with the new one.
+d.proc.send_signal(signal.SIGHUP)
+check(wait_until(lambda: d.request("POST", "/api/volume", {"volume": 36})[0] == 200),
+      "a command after SIGHUP")
+check(events.next_state() == {"volume": 36, "mute": False}, "the stream goes on after SIGHUP")
 
 # Clients that misbehave, all at once; the page's stream, the peer and the API go on.
 idle = [socket.create_connection(("127.0.0.1", d.port)) for _ in range(100)]
