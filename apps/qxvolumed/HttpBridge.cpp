@@ -48,7 +48,10 @@ String StateJson(int32_t volume, bool mute) {
 }
 
 String ErrorJson(const String& reason) {
-  return nlohmann::json({{"error", reason}}).dump() + "\n";
+  // The reason may quote what a client sent: bytes that are not UTF-8 become U+FFFD.
+  return nlohmann::json({{"error", reason}})
+             .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
+         "\n";
 }
 
 // A command parsed from a request body, run later on the main thread.
@@ -470,7 +473,14 @@ namespace {
 
 MHD_Result OnRequest(void* cls, MHD_Connection* c, const char* url, const char* method, const char*,
                      const char* upload, size_t* uploadSize, void** context) {
-  return static_cast<THttpBridge::TCore*>(cls)->Handle(c, url, method, upload, uploadSize, context);
+  // Nothing a client sends may end the daemon: a request whose handling throws (memory) loses
+  // its connection.
+  try {
+    return static_cast<THttpBridge::TCore*>(cls)->Handle(c, url, method, upload, uploadSize,
+                                                         context);
+  } catch (const std::exception&) {
+    return MHD_NO;
+  }
 }
 
 void OnCompleted(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode) {

@@ -43,6 +43,7 @@ CASES = [
     ("GET", "/api/volume", None, {}, True, 405, (30, False)),
     ("PUT", "/api/mute", '{"mute":true}', {}, True, 405, (30, False)),
     ("GET", "/nothing", None, {}, True, 404, (30, False)),
+    ("GET", "/%FF%FE", None, {}, True, 404, (30, False)),
     ("POST", "/api/volume", {"volume": 40}, {"Host": "evil.example"}, True, 421, (30, False)),
     ("POST", "/api/volume", {"volume": 40}, {"Host": other}, True, 421, (30, False)),
     ("POST", "/api/volume", {"volume": 40}, {"Origin": "http://evil.example"}, True, 403,
