@@ -96,10 +96,17 @@ function setSlider(v) {
   $("vol").value = v;
   $("vol").style.setProperty("--pct", v + "%");
 }
+// While the slider is in use (held, a request on its way, or a key pressed just now), the
+// pushed state does not move it under the user's hand; it catches up once the user stops.
+let latest = null, lastInput = 0, catchUp = 0;
+function sliderInUse() {
+  return dragging || busy || wanted !== null || performance.now() - lastInput < 500;
+}
 function render(s) {
+  latest = s;
   $("level").textContent = s.volume + " %";
   $("level").classList.toggle("muted", s.mute);
-  if (!dragging) setSlider(s.volume);
+  if (!sliderInUse()) setSlider(s.volume);
   $("vol").setAttribute("aria-valuetext", s.volume + " percent" + (s.mute ? ", muted" : ""));
   $("mute").setAttribute("aria-pressed", s.mute ? "true" : "false");
   $("mute").textContent = s.mute ? "Unmute" : "Mute";
@@ -133,11 +140,17 @@ async function sendVolume() {
   wanted = null;
   const s = await call("/api/volume", { volume: v }).catch(() => null);
   busy = false;
-  if (s && wanted === null && !dragging) render(s);
+  if (s) render(s);
   sendVolume();
 }
 $("vol").addEventListener("input", (e) => {
   wanted = Number(e.target.value);
+  lastInput = performance.now();
+  clearTimeout(catchUp);
+  catchUp = setTimeout(function settle() {
+    if (sliderInUse()) catchUp = setTimeout(settle, 200);
+    else if (latest) setSlider(latest.volume);
+  }, 600);
   $("vol").style.setProperty("--pct", wanted + "%");
   $("level").textContent = wanted + " %";
   sendVolume();
