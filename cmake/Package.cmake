@@ -53,9 +53,11 @@ qx-udps and qx-mastervol, and the CMake package Qx (Qx::UDPS, Qx::MasterVol).")
 
 set(CPACK_DEBIAN_DAEMON_PACKAGE_NAME qxvolumed)
 set(CPACK_DEBIAN_DAEMON_PACKAGE_SECTION sound)
-# The phone page (--http): libmicrohttpd, libqrencode and libcrypto (JSON is header-only).
-set(CPACK_DEBIAN_DAEMON_PACKAGE_DEPENDS
-    "libqx1 (= ${PROJECT_VERSION}), libmicrohttpd12, libqrencode4, libssl3")
+# libmosquitto1, and for the phone page libmicrohttpd12, libqrencode4 and libssl3, come from the
+# daemon's shared-library dependencies (JSON is header-only); the broker may be any on the
+# network, so the local one is only suggested.
+set(CPACK_DEBIAN_DAEMON_PACKAGE_DEPENDS "libqx1 (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_DAEMON_PACKAGE_SUGGESTS "mosquitto, mosquitto-clients")
 set(CPACK_DEBIAN_DAEMON_DESCRIPTION
     "Volume remote: the system volume by AT commands over UDP
 qxvolumed sets, steps and mutes the session's volume on AT commands from one

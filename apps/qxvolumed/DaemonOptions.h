@@ -4,6 +4,7 @@
 #include <optional>
 
 #include <qx/framework/core/System.h>
+#include "MqttOptions.h"
 
 enum class TAudioChoice { Auto, Pulse, Alsa };
 
@@ -23,6 +24,7 @@ struct TDaemonOptions {
   bool Json = false;
   bool Verbose = false;
   bool PrintForm = false;
+  TMqttOptions Mqtt;
   // The phone page (--http [ADDR:]PORT); off when HttpPort is unset.
   String HttpAddress = "127.0.0.1";
   std::optional<int> HttpPort;

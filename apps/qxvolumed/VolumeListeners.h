@@ -1,25 +1,39 @@
-// Who hears of every audio change besides the daemon's own printer: the network bridges. Each
-// adds a callable and keeps the id to take it out again; all of it runs on the main thread.
+// The volume component has one OnAudioChange; the daemon's bridges (MQTT, HTTP, ...) each follow
+// it through this list, which the daemon owns so that it outlives a form replaced on SIGHUP.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <utility>
+#include <vector>
 
-class TVolumeListeners {
+// Callables called in the order they were added. Main thread only.
+template <class... Args>
+class TListenerList {
  public:
-  using TListener = std::function<void(int32_t volume, bool mute)>;
+  using TListener = std::function<void(Args...)>;
 
-  int Add(TListener listener) {
-    FListeners.emplace(++FLast, std::move(listener));
+  // Returns the handle that Remove takes (never 0).
+  int Add(TListener fn) {
+    FList.emplace_back(++FLast, std::move(fn));
     return FLast;
   }
-  void Remove(int id) { FListeners.erase(id); }
-  void Notify(int32_t volume, bool mute) const {
-    for (const auto& [id, listener] : FListeners) listener(volume, mute);
+  void Remove(int id) {
+    std::erase_if(FList, [id](const auto& entry) { return entry.first == id; });
+  }
+  // A listener may add or remove listeners while it runs: the call goes to those listed when it
+  // began.
+  void operator()(Args... args) const {
+    const auto list = FList;
+    for (const auto& entry : list) entry.second(args...);
   }
 
  private:
-  std::map<int, TListener> FListeners;
+  std::vector<std::pair<int, TListener>> FList;
   int FLast = 0;
 };
+
+// OnAudioChange as the volume component raises it: volume in percent and mute, every report
+// (a change made by the component comes twice, once made and once confirmed; TAudioSettler
+// gives one report per change).
+using TVolumeListeners = TListenerList<int32_t, bool>;

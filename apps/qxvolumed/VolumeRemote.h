@@ -39,10 +39,10 @@ class TVolumeRemote : public TForm {
   TQxUDPS* Udp = nullptr;
   TQxMasterVol* Volume = nullptr;
   TEventPrinter* Printer = nullptr;
+  // Every OnAudioChange also goes to these (the daemon's bridges).
+  TVolumeListeners* AudioListeners = nullptr;
   // Every packet printed, ignored ones too.
   bool Verbose = false;
-  // Told of every audio event after it is printed.
-  TVolumeListeners AudioListeners;
   // Called after each audio event, once the overlay's new frame is composed.
   std::function<void()> OnOverlayFrame;
   // Called once when the UDP component cannot bind: the code and text of its status event.

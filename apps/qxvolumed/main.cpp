@@ -23,6 +23,7 @@
 #include "DaemonOptions.h"
 #include "HttpBridge.h"
 #include "HttpPairing.h"
+#include "MqttBridge.h"
 #include "VolumeRemote.h"
 #include "apps/common/CommandLine.h"
 #include "apps/common/OutputQueue.h"
@@ -210,6 +211,7 @@ class TDaemon {
   void Serve(TOwned<TVolumeRemote> form) {
     Form = std::move(form);
     Form->Printer = &Printer;
+    Form->AudioListeners = &AudioListeners;
     Form->Verbose = O.Verbose;
     Form->HookEvents();
     ApplyOverrides(*Form, O);
@@ -217,16 +219,8 @@ class TDaemon {
       BindFailure = BindFailureText(*Form, code);
     };
     if (!O.Snapshot.empty()) Form->OnOverlayFrame = Snapshots;
-    if (Http) HookHttp();
+    if (Http) Http->Attach(Form->Volume);
     Form->Udp->SetUDPActive(true);
-  }
-
-  void HookHttp() {
-    // The bridge goes first when the daemon stops; the form's last events find it gone.
-    Form->AudioListeners.Add([this](int32_t volume, bool mute) {
-      if (Http) Http->Publish(volume, mute);
-    });
-    Http->Attach(Form->Volume);
   }
 
   // The phone page: binds, then prints its address with the pairing token (and its QR code
@@ -259,7 +253,11 @@ class TDaemon {
       Http.reset();
       return false;
     }
-    HookHttp();  // the state is known before the address is out
+    // The bridge goes first when the daemon stops; the form's last events find it gone.
+    AudioListeners.Add([this](int32_t volume, bool mute) {
+      if (Http) Http->Publish(volume, mute);
+    });
+    Http->Attach(Form->Volume);  // the state is known before the address is out
     const String url = PageAddress(!h.CertPem.empty(), h.Address, Http->Port(), h.Token);
     if (Printer.Json()) {
       Emit("{\"event\":\"http\",\"url\":" + JsonString(url) + "}");
@@ -307,6 +305,8 @@ class TDaemon {
 
   const TDaemonOptions& O;
   TEventPrinter Printer;
+  TVolumeListeners AudioListeners;
+  std::optional<TMqttTarget> Mqtt;
   TOwned<TVolumeRemote> Form;
   String BindFailure;
   std::function<void()> Snapshots;
@@ -342,6 +342,11 @@ int Run(TDaemon& daemon, const String& text, const String& fileName) {
   error = daemon.Build(text, fileName, form);
   if (!error.empty()) return Fail(2, error);
   daemon.Serve(std::move(form));
+  std::unique_ptr<TMqttBridge> mqtt;
+  if (daemon.Mqtt && daemon.BindFailure.empty())
+    mqtt = std::make_unique<TMqttBridge>(
+        *daemon.Mqtt, daemon.Printer, daemon.AudioListeners,
+        [&daemon] { return daemon.Form ? daemon.Form->Volume : nullptr; });
   if (o.HttpPort && daemon.BindFailure.empty())
     if (int status = daemon.StartHttp(); status >= 0) {
       daemon.Finish();
@@ -349,6 +354,7 @@ int Run(TDaemon& daemon, const String& text, const String& fileName) {
     }
   if (daemon.BindFailure.empty()) Application->Run();
   ExitWithin(std::chrono::seconds(3), daemon.BindFailure.empty() ? 0 : 1);
+  mqtt.reset();  // "offline" on a clean stop
   return daemon.Finish();
 }
 
@@ -368,6 +374,7 @@ int main(int argc, char** argv) {
   text = WithoutActivation(text);
   if (o.PrintForm) return PrintForm(text, fileName, o);
   TDaemon daemon(o);
+  if (int status = PrepareMqtt(o.Mqtt, daemon.Mqtt); status >= 0) return status;
   // First, so that every thread started later has the signals blocked.
   WatchStopSignals([&daemon] { daemon.Reload(); });
   try {
