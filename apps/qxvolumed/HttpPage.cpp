@@ -98,7 +98,7 @@ function setSlider(v) {
 }
 // While the slider is in use (held, a request on its way, or a key pressed just now), the
 // pushed state does not move it under the user's hand; it catches up once the user stops.
-let latest = null, lastInput = 0, catchUp = 0;
+let latest = null, lastInput = -Infinity, catchUp = 0;
 function sliderInUse() {
   return dragging || busy || wanted !== null || performance.now() - lastInput < 500;
 }
