@@ -75,6 +75,8 @@ deb: build
 bench: build
 	@for b in $(BUILD)/bin/bench_*; do echo "== $$b"; \
 	  case $$b in *audio*|*mixer*) scripts/with-pulse $$b || exit 1;; *) $$b || exit 1;; esac; done
+	@echo "== bench/bench_http.py"
+	@scripts/with-pulse python3 bench/bench_http.py $(BUILD)/bin/qxvolumed $(BUILD)/bin/qxvolume
 
 # Long checks (a few minutes): memory under a million datagrams per mode, hostile senders against
 # a second sender's latency, a prompt SIGINT to qxudp under a flood; a private sound server

@@ -55,7 +55,8 @@ qx-udps and qx-mastervol, and the CMake package Qx (Qx::UDPS, Qx::MasterVol).")
 
 set(CPACK_DEBIAN_DAEMON_PACKAGE_NAME qxvolumed)
 set(CPACK_DEBIAN_DAEMON_PACKAGE_SECTION sound)
-# libmosquitto1 comes from the daemon's shared-library dependencies; the broker may be any on the
+# libmosquitto1, and for the phone page libmicrohttpd12, libqrencode4 and libssl3, come from the
+# daemon's shared-library dependencies (JSON is header-only); the broker may be any on the
 # network, so the local one is only suggested.
 set(CPACK_DEBIAN_DAEMON_PACKAGE_DEPENDS "libqx1 (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_DAEMON_PACKAGE_SUGGESTS "mosquitto, mosquitto-clients")

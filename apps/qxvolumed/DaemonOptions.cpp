@@ -43,6 +43,16 @@ const char* const kUsage =
     "                     sender once a second)\n"
     "  --print-form       print the effective form file and exit\n"
     "\n"
+    "The phone page (off unless --http is given):\n"
+    "  --http [ADDR:]PORT serve the phone page and its JSON interface on this port (address\n"
+    "                     127.0.0.1 unless given; 0.0.0.0: every interface); prints the page's\n"
+    "                     address with its pairing token, and on a terminal its QR code\n"
+    "  --http-token-file FILE\n"
+    "                     the pairing token, kept in FILE (made when missing), so that a paired\n"
+    "                     phone stays paired; otherwise a new one each start\n"
+    "  --http-cert FILE   with --http-key FILE: serve the page over HTTPS (PEM files)\n"
+    "  --http-key FILE    the private key of --http-cert\n"
+    "\n"
     "MQTT (off unless --mqtt is given):\n"
     "  --mqtt URL         publish to and take commands from a broker: mqtt://[USER@]HOST[:PORT],\n"
     "                     or mqtts://... (TLS, the certificate checked against the system's\n"
@@ -118,15 +128,35 @@ int ParseDaemonOptions(int argc, char** argv, TDaemonOptions& o) {
                o.Snapshot = v;
                return v.empty() ? String("--snapshot needs a folder") : String();
              })
-      .Value("snapshot-keep", [&](const String& v) {
-        o.SnapshotKeep = StrToIntDef(v, -1);
-        const bool ok = v.find_first_not_of("0123456789") == String::npos && o.SnapshotKeep >= 0;
-        return ok ? String() : String("--snapshot-keep needs a number of frames, 0 for all");
-      });
+      .Value("snapshot-keep",
+             [&](const String& v) {
+               o.SnapshotKeep = StrToIntDef(v, -1);
+               const bool ok =
+                   v.find_first_not_of("0123456789") == String::npos && o.SnapshotKeep >= 0;
+               return ok ? String() : String("--snapshot-keep needs a number of frames, 0 for all");
+             })
+      .Value("http",
+             [&](const String& v) {
+               const size_t colon = v.rfind(':');
+               int port;
+               if (colon != String::npos) o.HttpAddress = v.substr(0, colon);
+               if (!ParsePort(colon == String::npos ? v : v.substr(colon + 1), port) ||
+                   !IsDottedIPv4(o.HttpAddress))
+                 return "--http needs [ADDR:]PORT such as 8080 or 0.0.0.0:8080, not '" + v + "'";
+               o.HttpPort = port;
+               return String();
+             })
+      .Value("http-token-file", o.HttpTokenFile)
+      .Value("http-cert", o.HttpCert)
+      .Value("http-key", o.HttpKey);
   AddMqttOptions(cl, o.Mqtt);
   const int status = cl.Parse(argc, argv);
   if (status >= 0) return status;
   if (!cl.Operands().empty())
     return cl.UsageError("unexpected argument '" + cl.Operands()[0] + "'");
+  if (o.HttpCert.empty() != o.HttpKey.empty())
+    return cl.UsageError("--http-cert and --http-key go together");
+  if (!o.HttpPort && !(o.HttpCert.empty() && o.HttpTokenFile.empty()))
+    return cl.UsageError("--http-cert, --http-key and --http-token-file need --http");
   return -1;
 }

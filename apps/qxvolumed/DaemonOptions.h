@@ -26,6 +26,10 @@ struct TDaemonOptions {
   bool Verbose = false;
   bool PrintForm = false;
   TMqttOptions Mqtt;
+  // The phone page (--http [ADDR:]PORT); off when HttpPort is unset.
+  String HttpAddress = "127.0.0.1";
+  std::optional<int> HttpPort;
+  String HttpTokenFile, HttpCert, HttpKey;
 };
 
 // Reads argv. Returns -1 when the daemon goes on, otherwise the exit status once --help,

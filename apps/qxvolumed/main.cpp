@@ -22,6 +22,8 @@
 #include <qx/platform/mixer/SysVersion.h>
 #include "AudioSetup.h"
 #include "DaemonOptions.h"
+#include "HttpBridge.h"
+#include "HttpPairing.h"
 #include "MqttBridge.h"
 #include "VolumeRemote.h"
 #include "apps/common/CommandLine.h"
@@ -229,7 +231,54 @@ class TDaemon {
       BindFailure = BindFailureText(*Form, code);
       Application->Terminate();
     };
+    if (Http) Http->Attach(Form->Volume);
     Form->Udp->SetUDPActive(true);
+  }
+
+  // The phone page: binds, then prints its address with the pairing token (and its QR code
+  // on a terminal). Returns the exit status after printing the error, or -1 when it serves.
+  int StartHttp() {
+    String file, bind;
+    if (ServeHttp(file, bind)) return -1;
+    return file.empty() ? Fail(1, bind) : Fail(2, file);
+  }
+
+  // `file`: a token, certificate or key file that cannot be used; `bind`: the server that
+  // cannot start.
+  bool ServeHttp(String& file, String& bind) {
+    THttpOptions h;
+    h.Address = O.HttpAddress;
+    h.Port = static_cast<uint16_t>(*O.HttpPort);
+    h.Token = NewPairingToken();
+    if (!O.HttpTokenFile.empty() && !(file = TokenFromFile(O.HttpTokenFile, h.Token)).empty())
+      return false;
+    if (h.Token.empty()) {
+      bind = "no random numbers for the pairing token";
+      return false;
+    }
+    if (!O.HttpCert.empty() &&
+        (!ReadFormFile(O.HttpCert, h.CertPem, file) || !ReadFormFile(O.HttpKey, h.KeyPem, file)))
+      return false;
+    h.HostNames = PageHostNames(h.Address);
+    Http = std::make_unique<THttpBridge>();
+    if (!(bind = Http->Start(h)).empty()) {
+      Http.reset();
+      return false;
+    }
+    // The bridge goes first when the daemon stops; the form's last events find it gone.
+    AudioListeners.Add([this](int32_t volume, bool mute) {
+      if (Http) Http->Publish(volume, mute);
+    });
+    Http->Attach(Form->Volume);  // the state is known before the address is out
+    const String url = PageAddress(!h.CertPem.empty(), h.Address, Http->Port(), h.Token);
+    if (Printer.Json()) {
+      Emit("{\"event\":\"http\",\"url\":" + JsonString(url) + "}");
+      return true;
+    }
+    Emit("http: the page is " + url);
+    if (isatty(STDOUT_FILENO))
+      for (const String& line : QrLines(url)) Emit(line);
+    return true;
   }
 
   // SIGHUP: the form file is read again and replaces the running form; one that no longer reads
@@ -274,7 +323,9 @@ class TDaemon {
       Form->Udp->SetUDPActive(false);
     }
     Form->OnOverlayFrame = nullptr;
+    if (Http) Http->Attach(nullptr);
     Form = std::move(form);
+    if (Http) Http->Attach(Form->Volume);
     Fail(0, "SIGHUP: " + (O.Form.empty() ? String("the built-in form") : O.Form) + " read again");
   }
 
@@ -295,6 +346,7 @@ class TDaemon {
 
   // Stops serving; the exit status.
   int Finish() {
+    Http.reset();  // answers what still waits for the main thread
     Finishing = true;
     if (Form) {
       Form->Udp->SetUDPActive(false);  // the final status event
@@ -313,6 +365,7 @@ class TDaemon {
   String BindFailure;
   std::function<void()> Snapshots;
   bool Reloading = false, ReloadAgain = false, Finishing = false;
+  std::unique_ptr<THttpBridge> Http;
 };
 
 int Run(TDaemon& daemon, const String& text, const String& fileName) {
@@ -349,6 +402,11 @@ int Run(TDaemon& daemon, const String& text, const String& fileName) {
     mqtt = std::make_unique<TMqttBridge>(
         *daemon.Mqtt, daemon.Printer, daemon.AudioListeners,
         [&daemon] { return daemon.Form ? daemon.Form->Volume : nullptr; });
+  if (o.HttpPort && daemon.BindFailure.empty())
+    if (int status = daemon.StartHttp(); status >= 0) {
+      daemon.Finish();
+      return status;
+    }
   if (daemon.BindFailure.empty()) Application->Run();
   ExitWithin(std::chrono::seconds(3), daemon.BindFailure.empty() ? 0 : 1);
   mqtt.reset();  // "offline" on a clean stop

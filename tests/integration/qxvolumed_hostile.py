@@ -15,6 +15,9 @@ import sys
 import tempfile
 import time
 
+from http_daemon import pactl, sink_volume, wait_until  # noqa: F401 (the shared helpers)
+from http_daemon import free_port as shared_free_port
+
 BIN = sys.argv[1]
 ONLY = sys.argv[2:]
 if not os.environ.get("PULSE_SERVER"):
@@ -30,29 +33,7 @@ def fail(what):
 
 
 def free_port():
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
-
-
-def pactl(*args):
-    return subprocess.run(["pactl", *args], capture_output=True, text=True, check=True).stdout
-
-
-def sink_volume():
-    out = pactl("get-sink-volume", "@DEFAULT_SINK@")
-    return int(out.split("/")[1].strip().rstrip("%"))
-
-
-def wait_until(cond, seconds=15.0):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        if cond():
-            return True
-        time.sleep(0.05)
-    return False
+    return shared_free_port(socket.SOCK_DGRAM)
 
 
 class Peer:
