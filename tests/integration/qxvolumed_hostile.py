@@ -292,9 +292,10 @@ def peer_commands(out_path, word):
 
 
 def case_split_line():
-    """The peer's line in two datagrams, a stranger's datagram between them."""
+    """The peer's line in two datagrams, a stranger's datagram between them (lines joined across
+    datagrams: --line-end CRLF)."""
     with tempfile.NamedTemporaryFile(suffix=".out") as out:
-        p, peer = start(["--json"], stdout=out)
+        p, peer = start(["--json", "--line-end", "CRLF"], stdout=out)
         peer.send("AT+SETVOL=20")
         wait_until(lambda: sink_volume() == 20)
         stranger = Peer(peer.port, "127.0.0.9")
