@@ -33,6 +33,9 @@ class TEventPrinter {
   void Audio(int32_t volume, bool mute);
   // Where the overlay goes and why, as the window back end said it ("wayland: ...").
   void Display(const String& why);
+  // The device steered ("" for the default output) and whether it is there; from then on the
+  // status event names it too.
+  void Device(const String& name, bool present, bool capture);
   // Packets ignored from one sender (strangers, non-commands), summed up over `seconds`.
   void Ignored(const String& peer, size_t packets, size_t bytes, double seconds);
 
@@ -46,6 +49,8 @@ class TEventPrinter {
   void PrintAudio(const TAudioState& state);
 
   bool FJson;
+  bool FHasDevice = false;
+  String FDevice;
   std::deque<TAudioState> FPrinted;  // the last few states printed, newest last
   TAudioState FLatest{};
   int64_t FHoldTimer = 0;

@@ -9,6 +9,9 @@ const char* const kUsage =
     "                 [--taskbar top|bottom|left|right:SIZE|none] [--wifi]\n"
     "                 [--bars-color RRGGBB] [--dots-color RRGGBB] (--png FILE | --show)\n"
     "                 [--display auto|wayland|x11] [--output NAME]\n"
+    "       qxoverlay --device NAME ... (the volume and mute read from the device: a sink's or a\n"
+    "                 source's name, @DEFAULT_SOURCE@, empty for the default output; a capture\n"
+    "                 device shows the microphone)\n"
     "Renders the volume overlay as the form shows it on that desktop (transparent where the\n"
     "key colour is) and writes it as PNG; --show shows it on the display for its hold and fade.\n"
     "--display chooses where --show puts it, --output the Wayland output. --help prints this\n"
@@ -50,6 +53,7 @@ int ParseOverlayOptions(int argc, char** argv, TOverlayOptions& out) {
                out.HasVolume = TryStrToInt(v, out.Volume);
                return check(out.HasVolume, "--volume needs a whole number");
              })
+      .Value("device", out.Device)
       .Value("align",
              [&](const String& v) {
                out.Align = SameText(v, "top") ? alTop : alBottom;
@@ -84,7 +88,8 @@ int ParseOverlayOptions(int argc, char** argv, TOverlayOptions& out) {
   if (int status = cl.Parse(argc, argv); status >= 0) return status;
   if (!cl.Operands().empty())
     return cl.UsageError("unexpected argument '" + cl.Operands()[0] + "'");
-  if (!out.HasVolume) return cl.UsageError("--volume is required");
+  if (!out.HasVolume && !out.Device) return cl.UsageError("--volume or --device is required");
+  if (out.HasVolume && out.Device) return cl.UsageError("--volume and --device exclude each other");
   if (out.Png.empty() && !out.Show) return cl.UsageError("give --png FILE or --show");
   return -1;
 }

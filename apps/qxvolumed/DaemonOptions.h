@@ -14,6 +14,7 @@ struct TDaemonOptions {
   std::optional<String> RemoteIP;  // --remote-ip: UdpRemoteIP
   std::optional<String> LineEnd;   // --line-end: UDPLineEndRx
   std::optional<bool> AlignTop;    // --align top|bottom
+  std::optional<String> Device;    // --device NAME: the volume component's AudioDevice
   String Form;                     // --form FILE; empty: the built-in form
   String Snapshot;                 // --snapshot DIR
   String Display = "auto";         // --display auto|wayland|x11|none

@@ -137,6 +137,7 @@ void ApplyOverrides(TVolumeRemote& form, const TDaemonOptions& o) {
   // Through the volume component, which copies it into the UDP component it is linked to.
   if (o.RxPort) form.Volume->SetFUdpRxPort(*o.RxPort);
   if (o.RemoteIP) form.Volume->SetFUdpRemoteIP(*o.RemoteIP);
+  if (o.Device) form.Volume->SetFAudioDevice(*o.Device);
   if (o.AlignTop) {
     TAlign edge = *o.AlignTop ? alTop : alBottom;
     // The write method shows the overlay on the new edge: only when it changes.
@@ -211,6 +212,7 @@ class TDaemon {
     Form->Verbose = O.Verbose;
     Form->HookEvents();
     ApplyOverrides(*Form, O);
+    Form->HookDevice();
     Form->OnBindFailure = [this](int32_t code, const String&) {
       BindFailure = BindFailureText(*Form, code);
     };
@@ -278,7 +280,7 @@ int Run(TDaemon& daemon, const String& text, const String& fileName) {
   }
 
   String note;
-  String error = SetUpAudio(o.Audio, note);
+  String error = SetUpAudio(o.Audio, o.Device.value_or(""), note);
   if (!error.empty()) return Fail(1, error);
   if (!note.empty()) Fail(0, note);
 
