@@ -268,6 +268,7 @@ void TQxMasterVol::VolumeDown() {
 }
 
 void TQxMasterVol::Step(int direction) {
+  if (!DevicePresent()) return;
   if (LegacyPath()) {
     // One percent, kept within 0..100; applied and shown even at either end.
     if (direction > 0 ? FVolume < 100 : FVolume > 0) FVolume += direction;

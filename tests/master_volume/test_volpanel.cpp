@@ -180,8 +180,8 @@ TEST_F(VolPanel, MutedShowsLightRedDotsFigureAndTheCrossedOutSpeaker) {
 
 TEST_F(VolPanel, CaptureDeviceShowsTheMicrophoneStruckThroughWhenMuted) {
   // Frame pixels of the picture panel (the picture stands at 24, 5): the microphone's stand, the
-  // speaker's middle wave (under the speaker's red cross when muted), and the middle of the
-  // microphone's strike-through (inside the speaker's body).
+  // speaker's outer wave, and the middle of the microphone's strike-through (inside the
+  // speaker's body).
   const TColor light = RGB(240, 240, 240);
   struct Case {
     bool capture, mute;
@@ -191,7 +191,7 @@ TEST_F(VolPanel, CaptureDeviceShowsTheMicrophoneStruckThroughWhenMuted) {
       {false, false, "SPEAKER", clFuchsia, light, light},
       {true, false, "MICROPHONE", light, clFuchsia, light},
       {true, true, "MICROPHONEMUTE", light, clFuchsia, clRed},
-      {false, true, "SPEAKERMUTE", clFuchsia, clRed, light},
+      {false, true, "SPEAKERMUTE", clFuchsia, clFuchsia, light},
   };
   MakeForm(1920, "bottom:40");
   for (const Case& c : cases) {
@@ -201,7 +201,7 @@ TEST_F(VolPanel, CaptureDeviceShowsTheMicrophoneStruckThroughWhenMuted) {
     EXPECT_TRUE(shown->Visible()) << c.picture;
     EXPECT_EQ(shown->Picture(), c.picture);
     EXPECT_EQ(form->Frame().Pixel(24 + 48, 5 + 86), c.stand) << c.picture;
-    EXPECT_EQ(form->Frame().Pixel(24 + 78, 5 + 48), c.wave) << c.picture;
+    EXPECT_EQ(form->Frame().Pixel(24 + 90, 5 + 48), c.wave) << c.picture;
     EXPECT_EQ(form->Frame().Pixel(24 + 49, 5 + 50), c.strike) << c.picture;
   }
   // The frame as it is shown: the microphone opaque, the key colour around it see-through.
@@ -209,7 +209,7 @@ TEST_F(VolPanel, CaptureDeviceShowsTheMicrophoneStruckThroughWhenMuted) {
   ShowOverlay(50);
   TBitmap shown = form->TranslucentFrame();
   EXPECT_EQ(shown.Alpha(24 + 48, 5 + 86), 255);
-  EXPECT_EQ(shown.Alpha(24 + 78, 5 + 48), 0);
+  EXPECT_EQ(shown.Alpha(24 + 90, 5 + 48), 0);
 }
 
 TEST_F(VolPanel, ValuesOutsideTheRangeArePaintedUnchanged) {
