@@ -81,6 +81,18 @@ done <<'EOF2'
 --device=@DEFAULT_SOURCE@ set 45|source_volume|qx_mic|45
 --audio=alsa --device=default/Capture set 35|source_volume|qx_mic|35
 EOF2
+# follow --device reports that device's changes, not the default's.
+"$qxvolume" follow --device qx_speakers --json >"$dir/out" 2>&1 &
+follower=$!
+wait_for "follow names its device" out_has '{"event":"device","device":"qx_speakers","present":true,"capture":false}'
+pactl set-sink-volume qx_null 51%
+pactl set-sink-volume qx_speakers 44%
+wait_for "follow reports the device's change" out_has '{"event":"audio","volume":44,"mute":false}'
+kill "$follower"
+wait "$follower"
+out_has '"volume":51' && fail "follow --device reported the default sink"
+pactl set-sink-volume qx_null 50%
+
 # Names that are not there: exit 1 with the reason.
 for args in "--device=qx_nothing get" "--audio=alsa --device=hw:99/PCM get"; do
   # shellcheck disable=SC2086
