@@ -40,24 +40,29 @@ void RimmedArc(TCanvas* c, int32_t cx, int32_t cy, int32_t r, TPoint from, TPoin
   }
 }
 
-TBitmap Speaker() {
+// A 96-pixel picture on a see-through ground, drawn by draw.
+template <class Draw>
+TBitmap Picture(Draw draw) {
   TBitmap b(96, 96);
   b.ClearTransparent();
-  TCanvas* c = b.Canvas();
-  DrawSpeakerBody(c);
-  // Three waves opening to the right, from 50 degrees above the axis to 50 below it.
-  for (int32_t r : {14, 26, 38}) RimmedArc(c, 52, 48, r, {100, 96}, {100, 0}, clSpeaker, 5);
+  draw(b.Canvas());
   return b;
 }
 
+TBitmap Speaker() {
+  return Picture([](TCanvas* c) {
+    DrawSpeakerBody(c);
+    // Three waves opening to the right, from 50 degrees above the axis to 50 below it.
+    for (int32_t r : {14, 26, 38}) RimmedArc(c, 52, 48, r, {100, 96}, {100, 0}, clSpeaker, 5);
+  });
+}
+
 TBitmap SpeakerMute() {
-  TBitmap b(96, 96);
-  b.ClearTransparent();
-  TCanvas* c = b.Canvas();
-  DrawSpeakerBody(c);
-  RimmedLine(c, {62, 32}, {88, 64}, clRed, 7);
-  RimmedLine(c, {62, 64}, {88, 32}, clRed, 7);
-  return b;
+  return Picture([](TCanvas* c) {
+    DrawSpeakerBody(c);
+    RimmedLine(c, {62, 32}, {88, 64}, clRed, 7);
+    RimmedLine(c, {62, 64}, {88, 32}, clRed, 7);
+  });
 }
 
 // A capsule on a stand: the body in the speaker's colours, the holder and the stand rimmed.
@@ -81,19 +86,14 @@ void DrawMicrophone(TCanvas* c) {
 }
 
 TBitmap Microphone() {
-  TBitmap b(96, 96);
-  b.ClearTransparent();
-  DrawMicrophone(b.Canvas());
-  return b;
+  return Picture(DrawMicrophone);
 }
 
 TBitmap MicrophoneMute() {
-  TBitmap b(96, 96);
-  b.ClearTransparent();
-  TCanvas* c = b.Canvas();
-  DrawMicrophone(c);
-  RimmedLine(c, {18, 12}, {80, 88}, clRed, 7);
-  return b;
+  return Picture([](TCanvas* c) {
+    DrawMicrophone(c);
+    RimmedLine(c, {18, 12}, {80, 88}, clRed, 7);
+  });
 }
 
 TBitmap WiFi() {

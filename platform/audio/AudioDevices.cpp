@@ -3,6 +3,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <cmath>
+#include <type_traits>
 
 namespace {
 
@@ -19,36 +20,30 @@ int32_t PercentOf(const pa_cvolume& v) {
       std::lround(100.0 * pa_cvolume_max(&v) / static_cast<double>(PA_VOLUME_NORM)));
 }
 
+bool IsMonitor(const pa_sink_info*) {
+  return false;
+}
+bool IsMonitor(const pa_source_info* i) {
+  return i->monitor_of_sink != PA_INVALID_INDEX;
+}
+
+// A sink's or a source's list entry, until the end of the list.
 template <class Info>
-void Add(TQuery& q, const Info* i, bool source) {
+void OnDevice(pa_context*, const Info* i, int eol, void* data) {
+  auto& q = *static_cast<TQuery*>(data);
+  if (eol != 0) {
+    q.Failed = q.Failed || eol < 0;
+    --q.Pending;
+    return;
+  }
   TAudioDeviceInfo d;
   d.Name = i->name != nullptr ? i->name : "";
   d.Description = i->description != nullptr ? i->description : "";
-  d.Source = source;
+  d.Source = std::is_same_v<Info, pa_source_info>;
+  d.Monitor = IsMonitor(i);
   d.Volume = PercentOf(i->volume);
   d.Mute = i->mute != 0;
   q.Devices->push_back(std::move(d));
-}
-
-void OnSink(pa_context*, const pa_sink_info* i, int eol, void* data) {
-  auto& q = *static_cast<TQuery*>(data);
-  if (eol != 0) {
-    q.Failed = q.Failed || eol < 0;
-    --q.Pending;
-    return;
-  }
-  Add(q, i, false);
-}
-
-void OnSource(pa_context*, const pa_source_info* i, int eol, void* data) {
-  auto& q = *static_cast<TQuery*>(data);
-  if (eol != 0) {
-    q.Failed = q.Failed || eol < 0;
-    --q.Pending;
-    return;
-  }
-  Add(q, i, true);
-  q.Devices->back().Monitor = i->monitor_of_sink != PA_INVALID_INDEX;
 }
 
 void OnServer(pa_context*, const pa_server_info* i, void* data) {
@@ -84,8 +79,8 @@ bool ListAudioDevices(std::vector<TAudioDeviceInfo>& devices, String& error,
         asked = true;
         q.Pending = 3;
         pa_operation_unref(pa_context_get_server_info(c, OnServer, &q));
-        pa_operation_unref(pa_context_get_sink_info_list(c, OnSink, &q));
-        pa_operation_unref(pa_context_get_source_info_list(c, OnSource, &q));
+        pa_operation_unref(pa_context_get_sink_info_list(c, OnDevice<pa_sink_info>, &q));
+        pa_operation_unref(pa_context_get_source_info_list(c, OnDevice<pa_source_info>, &q));
       }
       if (asked && q.Pending == 0) {
         ok = !q.Failed;
