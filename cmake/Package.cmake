@@ -53,7 +53,10 @@ qx-udps and qx-mastervol, and the CMake package Qx (Qx::UDPS, Qx::MasterVol).")
 
 set(CPACK_DEBIAN_DAEMON_PACKAGE_NAME qxvolumed)
 set(CPACK_DEBIAN_DAEMON_PACKAGE_SECTION sound)
+# libmosquitto1 comes from the daemon's shared-library dependencies; the broker may be any on the
+# network, so the local one is only suggested.
 set(CPACK_DEBIAN_DAEMON_PACKAGE_DEPENDS "libqx1 (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_DAEMON_PACKAGE_SUGGESTS "mosquitto, mosquitto-clients")
 set(CPACK_DEBIAN_DAEMON_DESCRIPTION
     "Volume remote: the system volume by AT commands over UDP
 qxvolumed sets, steps and mutes the session's volume on AT commands from one

@@ -1,9 +1,6 @@
 #include "EventOutput.h"
 
-#include <chrono>
 #include <cstdio>
-
-#include <qx/framework/app/Application.h>
 
 #include "OutputQueue.h"
 
@@ -101,51 +98,24 @@ void TEventPrinter::Packet(const char* kind, const String& text, const String& h
     Emit(String(kind) + " from " + peer + ":" + port + ": \"" + Visible(text) + "\"  " + hex);
 }
 
-namespace {
-
-// How long a replayed state may follow the one it repeats, and how long a held one waits.
-constexpr int64_t kReplayWindowMs = 1000;
-constexpr auto kHold = std::chrono::milliseconds(300);
-constexpr size_t kRecentStates = 16;
-
-int64_t SteadyMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-}  // namespace
-
-TEventPrinter::~TEventPrinter() {
-  if (FHoldTimer != 0) Application->CancelTimer(FHoldTimer);
-}
-
 void TEventPrinter::Audio(int32_t volume, bool mute) {
-  const int64_t now = SteadyMs();
-  FLatest = {volume, mute, now};
-  if (!FPrinted.empty() && FPrinted.back() == FLatest) return;
-  bool replayed = false;
-  for (const TAudioState& s : FPrinted)
-    replayed = replayed || (s == FLatest && now - s.At < kReplayWindowMs);
-  if (!replayed) {
-    PrintAudio(FLatest);
-    return;
-  }
-  if (FHoldTimer == 0)
-    FHoldTimer = Application->StartTimer(kHold, [this] {
-      FHoldTimer = 0;
-      if (FPrinted.empty() || !(FPrinted.back() == FLatest)) PrintAudio(FLatest);
-    });
+  FAudio.Report(volume, mute);
 }
 
-void TEventPrinter::PrintAudio(const TAudioState& state) {
-  FPrinted.push_back({state.Volume, state.Mute, SteadyMs()});
-  if (FPrinted.size() > kRecentStates) FPrinted.pop_front();
+void TEventPrinter::PrintAudio(int32_t volume, bool mute) {
   if (FJson)
-    Emit("{\"event\":\"audio\",\"volume\":" + IntToStr(state.Volume) +
-         ",\"mute\":" + (state.Mute ? "true" : "false") + "}");
+    Emit("{\"event\":\"audio\",\"volume\":" + IntToStr(volume) +
+         ",\"mute\":" + (mute ? "true" : "false") + "}");
   else
-    Emit("audio: volume " + IntToStr(state.Volume) + (state.Mute ? " (muted)" : ""));
+    Emit("audio: volume " + IntToStr(volume) + (mute ? " (muted)" : ""));
+}
+
+void TEventPrinter::Mqtt(const char* state, const String& broker, const String& detail) {
+  if (FJson)
+    Emit(String("{\"event\":\"mqtt\",\"state\":\"") + state +
+         "\",\"broker\":" + JsonString(broker) + ",\"detail\":" + JsonString(detail) + "}");
+  else
+    Emit(String("mqtt: ") + state + " " + broker + (detail.empty() ? String() : ": " + detail));
 }
 
 void TEventPrinter::Ignored(const String& peer, size_t packets, size_t bytes, double seconds) {

@@ -33,6 +33,16 @@ const char* const kUsage =
     "  --verbose         print every packet, also those ignored (otherwise summed up per sender\n"
     "                    once a second)\n"
     "  --print-form      print the effective form file and exit\n"
+    "MQTT (off unless --mqtt is given):\n"
+    "  --mqtt URL        publish to and take commands from a broker: mqtt://[USER@]HOST[:PORT]\n"
+    "                    or mqtts://... (TLS, the certificate checked against the system's store)\n"
+    "  --mqtt-password-file FILE  the password, one line in a file only its owner can read\n"
+    "                    (default: the systemd credential mqtt-password, if there is one)\n"
+    "  --mqtt-cafile FILE  the certificate authority of an mqtts:// broker\n"
+    "  --mqtt-topic PREFIX  the topics' prefix (default: qxvolumed/HOSTNAME)\n"
+    "  --ha-prefix PREFIX  Home Assistant's discovery prefix (default: homeassistant)\n"
+    "  --no-ha-discovery  publish no Home Assistant discovery configs\n"
+    "  --ha-remove       clear the Home Assistant discovery configs and exit\n"
     "  --help            this text\n"
     "  --version         the version\n"
     "\n"
@@ -89,6 +99,7 @@ int ParseDaemonOptions(int argc, char** argv, TDaemonOptions& o) {
         o.Snapshot = v;
         return v.empty() ? String("--snapshot needs a folder") : String();
       });
+  AddMqttOptions(cl, o.Mqtt);
   const int status = cl.Parse(argc, argv);
   if (status >= 0) return status;
   if (!cl.Operands().empty())

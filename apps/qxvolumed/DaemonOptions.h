@@ -4,6 +4,7 @@
 #include <optional>
 
 #include <qx/framework/core/System.h>
+#include "MqttOptions.h"
 
 enum class TAudioChoice { Auto, Pulse, Alsa };
 
@@ -24,6 +25,7 @@ struct TDaemonOptions {
   bool Json = false;
   bool Verbose = false;
   bool PrintForm = false;
+  TMqttOptions Mqtt;
 };
 
 // Reads argv. Returns -1 when the daemon goes on, otherwise the exit status once --help,

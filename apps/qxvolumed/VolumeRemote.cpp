@@ -79,6 +79,7 @@ void TVolumeRemote::UdpStatus(TObject*, bool Active, int32_t Error, String Error
 
 void TVolumeRemote::VolumeAudioChange(TObject*, int32_t MasterVolume, bool Mute) {
   if (Printer) Printer->Audio(MasterVolume, Mute);
+  if (AudioListeners) (*AudioListeners)(MasterVolume, Mute);
   // The overlay asked for its repaint; the frame is composed when the loop comes round.
   if (OnOverlayFrame) Application->Queue([frame = OnOverlayFrame] { frame(); });
 }

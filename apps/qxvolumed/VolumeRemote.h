@@ -10,6 +10,7 @@
 
 #include <qx/framework/ui/Forms.h>
 #include <qx/master_volume/QxMasterVol.h>
+#include "VolumeListeners.h"
 #include "apps/common/EventOutput.h"
 
 class TVolumeRemote : public TForm {
@@ -40,6 +41,8 @@ class TVolumeRemote : public TForm {
   TQxUDPS* Udp = nullptr;
   TQxMasterVol* Volume = nullptr;
   TEventPrinter* Printer = nullptr;
+  // Every OnAudioChange also goes to these (the daemon's bridges).
+  TVolumeListeners* AudioListeners = nullptr;
   // Every packet printed, ignored ones too.
   bool Verbose = false;
   // Called after each audio event, once the overlay's new frame is composed.

@@ -21,6 +21,7 @@
 #include <qx/platform/mixer/SysVersion.h>
 #include "AudioSetup.h"
 #include "DaemonOptions.h"
+#include "MqttBridge.h"
 #include "VolumeRemote.h"
 #include "apps/common/CommandLine.h"
 #include "apps/common/OutputQueue.h"
@@ -209,6 +210,7 @@ class TDaemon {
   void Serve(TOwned<TVolumeRemote> form) {
     Form = std::move(form);
     Form->Printer = &Printer;
+    Form->AudioListeners = &AudioListeners;
     Form->Verbose = O.Verbose;
     Form->HookEvents();
     ApplyOverrides(*Form, O);
@@ -254,6 +256,8 @@ class TDaemon {
 
   const TDaemonOptions& O;
   TEventPrinter Printer;
+  TVolumeListeners AudioListeners;
+  std::optional<TMqttTarget> Mqtt;
   TOwned<TVolumeRemote> Form;
   String BindFailure;
   std::function<void()> Snapshots;
@@ -288,8 +292,14 @@ int Run(TDaemon& daemon, const String& text, const String& fileName) {
   error = daemon.Build(text, fileName, form);
   if (!error.empty()) return Fail(2, error);
   daemon.Serve(std::move(form));
+  std::unique_ptr<TMqttBridge> mqtt;
+  if (daemon.Mqtt && daemon.BindFailure.empty())
+    mqtt = std::make_unique<TMqttBridge>(
+        *daemon.Mqtt, daemon.Printer, daemon.AudioListeners,
+        [&daemon] { return daemon.Form ? daemon.Form->Volume : nullptr; });
   if (daemon.BindFailure.empty()) Application->Run();
   ExitWithin(std::chrono::seconds(3), daemon.BindFailure.empty() ? 0 : 1);
+  mqtt.reset();  // "offline" on a clean stop
   return daemon.Finish();
 }
 
@@ -309,6 +319,7 @@ int main(int argc, char** argv) {
   text = WithoutActivation(text);
   if (o.PrintForm) return PrintForm(text, fileName, o);
   TDaemon daemon(o);
+  if (int status = PrepareMqtt(o.Mqtt, daemon.Mqtt); status >= 0) return status;
   // First, so that every thread started later has the signals blocked.
   WatchStopSignals([&daemon] { daemon.Reload(); });
   try {
