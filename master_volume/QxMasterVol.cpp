@@ -50,9 +50,18 @@ void TQxMasterVol::WndProc(TMessage& Message) {
     ShowFrmVolume();
     return;
   }
+  if (Message.Msg == WM_QXDEVICE_CHANGE) {
+    DeviceChanged();
+    return;
+  }
   // The mixer's message carries no level: the read answers from the mixer's known state.
   if (Message.Msg == MM_MIXM_CONTROL_CHANGE && FMixerWatch != nullptr &&
       Message.WParam == reinterpret_cast<WPARAM>(FMixerWatch)) {
+    // A named mixer device may also have come or gone.
+    if (!FAudioDevice.empty() && DevicePresentNow() != FDevicePresent) {
+      DeviceChanged();
+      return;
+    }
     FVolume = GetActualVolume();
     ShowFrmVolume();
     return;
@@ -95,6 +104,8 @@ QX_DEFINE_CLASS(TQxMasterVol, TComponent, [](TPropsBuilder<TQxMasterVol>& p) {
   p.Text("UdpAtCmdGetVol", &C::UdpAtCmdGetVol, &C::SetFUdpAtCmdGetVol);
   p.Boolean("UdpAtEachLine", &C::UdpAtEachLine, &C::SetFUdpAtEachLine, false);
   p.template Event<TOnUdpQuery>("OnUdpQuery", &C::OnUdpQuery, &C::SetFOnUdpQuery);
+  p.Text("AudioDevice", &C::AudioDevice, &C::SetFAudioDevice);
+  p.template Event<TOnDeviceChange>("OnDeviceChange", &C::OnDeviceChange, &C::SetFOnDeviceChange);
 })
 
 TQxMasterVol::TQxMasterVol(TComponent* AOwner) : TComponent(AOwner) {
@@ -131,11 +142,8 @@ void TQxMasterVol::BeforeDestruction() {
   if (AFWindow.load() == FWindow) AFWindow.store(live.empty() ? nullptr : live.back());
   UnhookTrackBar();
   ReleaseUdpLink();
-  // Unregistered while the endpoint is still held, so that no registration outlives it.
-  if (FEndPointVolume && MyEndpointVolumeCallback)
-    FEndPointVolume->UnregisterControlChangeNotify(MyEndpointVolumeCallback.Get());
-  FEndPointVolume.Reset();
-  MyEndpointVolumeCallback.Reset();
+  UnwatchDevice();
+  ReleaseEndpoint();
   if (frmVolume != nullptr) frmVolume->RemoveFreeNotification(this);
   TComponent::BeforeDestruction();
 }
@@ -143,6 +151,7 @@ void TQxMasterVol::BeforeDestruction() {
 void TQxMasterVol::Loaded() {
   const bool wasLoading = IsLoading();
   TComponent::Loaded();
+  if (FDeviceDue) BindDevice();
   if (!IsDesigning() && wasLoading && FVolumeTrackBar != nullptr) {
     FVolume = GetActualVolume();
     MoveTrackBar(FVolume);
@@ -173,6 +182,7 @@ bool TQxMasterVol::LegacyPath() const {
 }
 
 bool TQxMasterVol::OpenEndpoint() {
+  if (!FAudioDevice.empty()) return OpenNamedEndpoint();
   TComPtr<IMMDeviceEnumerator> enumerator;
   if (FAILED(CoCreateInstance(CLSID_MMDeviceEnumerator, nullptr, CLSCTX_INPROC_SERVER,
                               IID_IMMDeviceEnumerator, enumerator.PutVoid())) ||
@@ -181,6 +191,10 @@ bool TQxMasterVol::OpenEndpoint() {
   TComPtr<IMMDevice> device;
   if (FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.Put())) || !device)
     return false;
+  return ActivateEndpoint(device.Get());
+}
+
+bool TQxMasterVol::ActivateEndpoint(IMMDevice* device) {
   TComPtr<IAudioEndpointVolume> volume;
   if (FAILED(device->Activate(IID_IAudioEndpointVolume, CLSCTX_INPROC_SERVER, nullptr,
                               volume.PutVoid())) ||
@@ -192,8 +206,16 @@ bool TQxMasterVol::OpenEndpoint() {
   return true;
 }
 
+void TQxMasterVol::ReleaseEndpoint() {
+  // Unregistered while the endpoint is still held, so that no registration outlives it.
+  if (FEndPointVolume && MyEndpointVolumeCallback)
+    FEndPointVolume->UnregisterControlChangeNotify(MyEndpointVolumeCallback.Get());
+  FEndPointVolume.Reset();
+  MyEndpointVolumeCallback.Reset();
+}
+
 void TQxMasterVol::WatchMixer() {
-  if (mixerOpen(&FMixerWatch, 0, reinterpret_cast<DWORD_PTR>(FWindow), 0, CALLBACK_WINDOW) !=
+  if (mixerOpen(&FMixerWatch, FMixerId, reinterpret_cast<DWORD_PTR>(FWindow), 0, CALLBACK_WINDOW) !=
       MMSYSERR_NOERROR)
     FMixerWatch = nullptr;
 }
@@ -216,6 +238,7 @@ int32_t TQxMasterVol::GetActualVolume() {
 }
 
 void TQxMasterVol::SetVolume(int32_t Value) {
+  if (!DevicePresent()) return;  // a named device that is gone: nothing to steer
   FVolume = Value > 100 ? 100 : Value;
   SetVolume();
 }
@@ -245,6 +268,7 @@ void TQxMasterVol::VolumeDown() {
 }
 
 void TQxMasterVol::Step(int direction) {
+  if (!DevicePresent()) return;
   if (LegacyPath()) {
     // One percent, kept within 0..100; applied and shown even at either end.
     if (direction > 0 ? FVolume < 100 : FVolume > 0) FVolume += direction;
@@ -331,8 +355,10 @@ void TQxMasterVol::MyOnVolumeTrackBar(TObject*) {
 
 void TQxMasterVol::ShowFrmVolume() {
   TfrmVolume* form = frmVolume;
-  if (!FShowScreenVol || form == nullptr) return;
+  // A named device that is gone has no level to show.
+  if (!FShowScreenVol || form == nullptr || !DevicePresent()) return;
   const bool mute = GetMute();
+  form->ShowCapture(CaptureDevice());
   // An owner that is not a form has no focus to get back.
   form->ShowLevel(FVolume, mute, FScreenVolAlign, dynamic_cast<TCustomForm*>(FParent));
   if (FVolumeTrackBar != nullptr) MoveTrackBar(FVolume);

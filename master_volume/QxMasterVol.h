@@ -36,6 +36,11 @@ struct TQxUdpCommandLine {
 
 // The message the endpoint callback posts to the hidden window; WParam carries the new percent.
 constexpr UINT WM_QXVOLUME_NOTIFY = 1713;
+// Posted to a component's hidden window when the device its AudioDevice names comes or goes.
+constexpr UINT WM_QXDEVICE_CHANGE = 1714;
+
+// Sender, the AudioDevice named, Present: whether it is there to steer now.
+using TOnDeviceChange = TMethod<TObject*, String, bool>;
 
 // The hidden window that endpoint notifications are posted to: the most recently constructed
 // component's that is still alive, or none. Read on the notification thread.
@@ -120,6 +125,18 @@ class TQxMasterVol : public TComponent {
   const TOnAudioChange& OnAudioChange() const { return FOnAudioChange; }
   void SetFOnAudioChange(const TOnAudioChange& Value) { FOnAudioChange = Value; }
   const String& Version() const { return FVersion; }
+  // The device steered: empty for the default output (followed when it changes); on the sound
+  // server a sink's or a source's name, or "@DEFAULT_SOURCE@"; on the legacy mixer path
+  // "DEVICE/CONTROL" (see SetFAudioDevice in QxMasterVolDevice.cpp). A named device that is not
+  // there is not steered: calls change nothing until it appears, and OnDeviceChange says so.
+  const String& AudioDevice() const { return FAudioDevice; }
+  void SetFAudioDevice(const String& Value);
+  const TOnDeviceChange& OnDeviceChange() const { return FOnDeviceChange; }
+  void SetFOnDeviceChange(const TOnDeviceChange& Value) { FOnDeviceChange = Value; }
+  // Whether the device steered is there now (always true for the default output).
+  bool DevicePresent() const { return FAudioDevice.empty() || FDevicePresent; }
+  // Whether the device steered records (a microphone) rather than plays.
+  bool CaptureDevice();
 
   // Write methods of the published properties.
   void SetFUdpRxPort(const String& Value);
@@ -142,6 +159,7 @@ class TQxMasterVol : public TComponent {
   // Shows the overlay with Volume and the mute state, moves the track bar, raises OnAudioChange.
   void ShowFrmVolume();
   virtual void DoOnMyAudioChangeNotify(TObject* Sender, int32_t MasterVolume, bool Mute);
+  virtual void DoDeviceChange(const String& Device, bool Present);
 
   // The version name from the run-time version numbers.
   String GetWindowsVersion();
@@ -169,6 +187,18 @@ class TQxMasterVol : public TComponent {
 
  private:
   bool OpenEndpoint();
+  // The volume interface of a device: activated and registered for change notifications.
+  bool ActivateEndpoint(IMMDevice* device);
+  // Unregisters and drops the volume interface.
+  void ReleaseEndpoint();
+  // The named device's side (QxMasterVolDevice.cpp): opening it, watching it come and go.
+  bool OpenNamedEndpoint();
+  void BindDevice();
+  void WatchDevice();
+  void UnwatchDevice();
+  bool DevicePresentNow();
+  // The device came or went (its notification, or the mixer's change message).
+  void DeviceChanged();
   // Opens FMixerWatch; the legacy path's counterpart of the endpoint's change registration.
   void WatchMixer();
   // One step of VolumeUp (+1) or VolumeDown (-1).
@@ -228,4 +258,13 @@ class TQxMasterVol : public TComponent {
   // On the legacy path, a mixer handle whose change messages (MM_MIXM_CONTROL_CHANGE) come to
   // the hidden window, as the endpoint's notifications do.
   HMIXER FMixerWatch = nullptr;
+
+  String FAudioDevice;
+  TOnDeviceChange FOnDeviceChange;
+  bool FDevicePresent = false;
+  bool FDeviceDue = false;  // AudioDevice read while loading; bound in Loaded
+  // The named device's watch (an IMMNotificationClient posting WM_QXDEVICE_CHANGE).
+  TComPtr<IMMNotificationClient> FDeviceWatch;
+  // The legacy mixer path's device: 0 for the first card, else the named one's identifier.
+  UINT FMixerId = 0;
 };

@@ -73,9 +73,10 @@ String TQxMasterVol::GetWindowsVersion() {
 }
 
 bool TQxMasterVol::GetWinXPMasterVolume(uint16_t& value) {
-  if (mixerGetNumDevs() < 1) return false;
+  // A named mixer device is counted apart from the first card's; its open says whether it is there.
+  if (FMixerId == 0 && mixerGetNumDevs() < 1) return false;
   HMIXER mixer = nullptr;
-  if (mixerOpen(&mixer, 0, 0, 0, 0) != MMSYSERR_NOERROR) return false;
+  if (mixerOpen(&mixer, FMixerId, 0, 0, 0) != MMSYSERR_NOERROR) return false;
   MIXERLINEW line;
   if (FindSpeakersLine(mixer, line) != MMSYSERR_NOERROR) {
     mixerClose(mixer);
@@ -102,7 +103,7 @@ bool TQxMasterVol::GetWinXPMasterVolume(uint16_t& value) {
 
 uint32_t TQxMasterVol::SetWinXPMasterVolume(uint16_t value) {
   HMIXER mixer = nullptr;
-  MMRESULT result = mixerOpen(&mixer, 0, 0, 0, 0);
+  MMRESULT result = mixerOpen(&mixer, FMixerId, 0, 0, 0);
   if (result != MMSYSERR_NOERROR) return result;
   MIXERLINEW line;
   MIXERCONTROLW control;

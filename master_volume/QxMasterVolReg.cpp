@@ -1,10 +1,29 @@
-// Design-time support of the volume package: its palette registration and its resources for a
-// designer host. The volume component has no property editor of its own.
+#include <qx/master_volume/QxMasterVolReg.h>
+
 #include <cmath>
 
-#include <qx/framework/design/DesignIntf.h>
 #include <qx/framework/design/Package.h>
 #include <qx/master_volume/QxMasterVol.h>
+#include <qx/platform/audio/AudioDevices.h>
+#include <qx/platform/mixer/MixerControls.h>
+
+TPropertyAttributes TAudioDeviceProperty::GetAttributes() {
+  return AttrSet({paValueList, paMultiSelect, paRevertable});
+}
+
+void TAudioDeviceProperty::GetValues(const TGetStrProc& Proc) {
+  auto* volume = dynamic_cast<TQxMasterVol*>(GetComponent(0));
+  if (volume != nullptr && volume->WindowsVer() == "Windows XP") {
+    for (const TMixerControlInfo& c : ListMixerControls()) Proc(c.Name);
+    return;
+  }
+  std::vector<TAudioDeviceInfo> devices;
+  String error;
+  if (!ListAudioDevices(devices, error)) return;  // no server: nothing to offer
+  Proc("@DEFAULT_SOURCE@");
+  for (const TAudioDeviceInfo& d : devices)
+    if (!d.Monitor) Proc(d.Name);
+}
 
 namespace {
 
@@ -29,6 +48,8 @@ const std::vector<uint8_t>& PaletteDib() {
 
 QX_PACKAGE_EXPORT void Register() {
   RegisterComponents("Velmor", {TQxMasterVol::StaticClassInfo()});
+  RegisterPropertyEditor(TypeInfo<String>(), TQxMasterVol::StaticClassInfo(), "AudioDevice",
+                         EditorClassOf<TAudioDeviceProperty>());
 }
 
 QX_PACKAGE_EXPORT const TQxPackageInfo* QxPackageInfo() {

@@ -40,6 +40,9 @@ class TfrmVolume : public TForm {
   // repainted. Stores both in Fvol and FMute. focusBack, when given and visible, gets the input
   // focus back before the overlay is put on top (the window that was being typed into).
   void ShowLevel(int32_t volume, bool mute, TAlign edge, TCustomForm* focusBack = nullptr);
+  // The pictures of a capture device (a microphone, struck through when muted) instead of the
+  // speaker's, from the next paint on.
+  void ShowCapture(bool capture);
 
   TPanel* Panel1 = nullptr;
   TTimer* Timer1 = nullptr;

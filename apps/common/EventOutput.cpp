@@ -71,13 +71,29 @@ void TEventPrinter::Status(bool active, int32_t error, const String& desc, const
   if (FJson)
     Emit(String("{\"event\":\"status\",\"active\":") + (active ? "true" : "false") +
          ",\"error\":" + IntToStr(error) + ",\"desc\":" + JsonString(desc) +
-         (bound ? ",\"ip\":" + JsonString(ip) + ",\"port\":" + IntToStr(port) : String()) + "}");
+         (bound ? ",\"ip\":" + JsonString(ip) + ",\"port\":" + IntToStr(port) : String()) +
+         (FHasDevice ? ",\"device\":" + JsonString(FDevice) : String()) + "}");
   else if (error != 0)
     Emit(String("status: ") + (active ? "active" : "inactive") + " (error " + IntToStr(error) +
          ": " + desc + ")");
   else
     Emit(String("status: ") + (active ? "active" : "inactive") +
-         (bound ? " on " + ip + ":" + IntToStr(port) : String()));
+         (bound ? " on " + ip + ":" + IntToStr(port) : String()) +
+         (FHasDevice ? ", device " + (FDevice.empty() ? String("default output") : FDevice)
+                     : String()));
+}
+
+void TEventPrinter::Device(const String& name, bool present, bool capture) {
+  FHasDevice = true;
+  FDevice = name;
+  if (FJson)
+    Emit("{\"event\":\"device\",\"device\":" + JsonString(name) + ",\"present\":" +
+         (present ? "true" : "false") + ",\"capture\":" + (capture ? "true" : "false") + "}");
+  else
+    Emit("device: " + (name.empty()
+                           ? String("the default output (followed when it changes)")
+                           : "\"" + Visible(name) + "\"" + (capture ? " (capture)" : String()) +
+                                 (present ? " present" : " not there")));
 }
 
 void TEventPrinter::Packet(const char* kind, const String& text, const String& hex,

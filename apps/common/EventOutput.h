@@ -32,6 +32,9 @@ class TEventPrinter {
   void Audio(int32_t volume, bool mute);
   // Where the overlay goes and why, as the window back end said it ("wayland: ...").
   void Display(const String& why);
+  // The device steered ("" for the default output) and whether it is there; from then on the
+  // status event names it too.
+  void Device(const String& name, bool present, bool capture);
   // Packets ignored from one sender (strangers, non-commands), summed up over `seconds`.
   void Ignored(const String& peer, size_t packets, size_t bytes, double seconds);
   // The MQTT bridge at `broker` (host:port): `state` "connected", "disconnected" (detail: the
@@ -45,5 +48,7 @@ class TEventPrinter {
   void PrintAudio(int32_t volume, bool mute);
 
   bool FJson;
+  bool FHasDevice = false;
+  String FDevice;
   TAudioSettler FAudio;
 };

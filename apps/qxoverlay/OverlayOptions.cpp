@@ -7,11 +7,15 @@ namespace {
 const char* const kUsage =
     "Usage: qxoverlay --volume N [OPTION]... --png FILE\n"
     "  or:  qxoverlay --volume N [OPTION]... --show\n"
+    "  or:  qxoverlay --device NAME [OPTION]... (--png FILE | --show)\n"
     "Renders the volume overlay as the form shows it on that desktop (transparent where the\n"
     "key colour is) and writes it as PNG; --show shows it on the display for its hold and fade.\n"
     "\n"
     "Options:\n"
     "  --volume N                 the volume shown, in percent\n"
+    "  --device NAME              or the volume and mute read from a device: a sink's or a\n"
+    "                             source's name, @DEFAULT_SOURCE@, empty for the default output\n"
+    "                             (a capture device shows the microphone)\n"
     "  --mute                     shown muted\n"
     "  --wifi                     with the network badge\n"
     "  --align top|bottom         the screen edge\n"
@@ -63,6 +67,7 @@ int ParseOverlayOptions(int argc, char** argv, TOverlayOptions& out) {
                out.HasVolume = TryStrToInt(v, out.Volume);
                return check(out.HasVolume, "--volume needs a whole number");
              })
+      .Value("device", out.Device)
       .Value("align",
              [&](const String& v) {
                out.Align = SameText(v, "top") ? alTop : alBottom;
@@ -97,7 +102,8 @@ int ParseOverlayOptions(int argc, char** argv, TOverlayOptions& out) {
   if (int status = cl.Parse(argc, argv); status >= 0) return status;
   if (!cl.Operands().empty())
     return cl.UsageError("unexpected argument '" + cl.Operands()[0] + "'");
-  if (!out.HasVolume) return cl.UsageError("--volume is required");
+  if (!out.HasVolume && !out.Device) return cl.UsageError("--volume or --device is required");
+  if (out.HasVolume && out.Device) return cl.UsageError("--volume and --device exclude each other");
   if (out.Png.empty() && !out.Show) return cl.UsageError("give --png FILE or --show");
   return -1;
 }

@@ -9,6 +9,7 @@
 struct TOverlayOptions {
   int32_t Volume = 0;
   bool HasVolume = false;
+  std::optional<String> Device;  // --device: the volume and mute read from this device
   bool Mute = false;
   TAlign Align = alBottom;
   TVirtualDesktop Desktop;

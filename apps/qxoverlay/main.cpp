@@ -6,6 +6,7 @@
 #include <qx/framework/app/Application.h>
 #include <qx/framework/ui/FontLeakSuppression.h>
 #include <qx/framework/ui/WindowBackend.h>
+#include <qx/master_volume/QxMasterVol.h>
 #include <qx/master_volume/frmVolumeU.h>
 #include "OverlayOptions.h"
 
@@ -16,7 +17,19 @@ void ShowOverlay(TfrmVolume* form, const TOverlayOptions& o) {
   form->ShowLevel(o.Volume, o.Mute, o.Align);
 }
 
-int Run(const TOverlayOptions& o) {
+// The volume component reads the device's level and mute, and says whether it records.
+String ReadDevice(TOverlayOptions& o, TOwned<TComponent>& root, bool& capture) {
+  root.reset(new TComponent(nullptr));
+  auto* v = new TQxMasterVol(root.get());
+  v->SetFAudioDevice(*o.Device);
+  if (!v->DevicePresent()) return "no device " + *o.Device;
+  o.Volume = v->Volume();
+  o.Mute = v->GetMute();
+  capture = v->CaptureDevice();
+  return "";
+}
+
+int Run(TOverlayOptions& o) {
   if (!o.Show || o.DesktopGiven) {
     if (o.Show) {
       std::fprintf(stderr,
@@ -37,8 +50,18 @@ int Run(const TOverlayOptions& o) {
     }
   }
 
-  auto* form = new TfrmVolume(Application);  // owned by the application
+  TOwned<TComponent> root;
+  bool capture = false;
+  if (o.Device) {
+    if (String e = ReadDevice(o, root, capture); !e.empty()) {
+      std::fprintf(stderr, "qxoverlay: %s\n", e.c_str());
+      return 1;
+    }
+  }
+  // The volume component made the process's one form already when it read the device.
+  auto* form = frmVolume != nullptr ? frmVolume : new TfrmVolume(Application);
   frmVolume = form;
+  form->ShowCapture(capture);
   form->SetScaled(false);
   form->SetTransparentColorValue(clFuchsia);
   form->SetTransparentColor(true);

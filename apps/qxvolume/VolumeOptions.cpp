@@ -13,11 +13,17 @@ const char* const kUsage =
     "  up [N] | down [N]     N percent up or down (without N: one step of the component, 2 %)\n"
     "  mute on|off|toggle    mute, unmute or toggle\n"
     "  follow                print every change made by any program until interrupted\n"
+    "  devices               list the sinks and sources (name, description, * for the default,\n"
+    "                        volume, mute); with --audio alsa the ALSA mixers' controls\n"
     "Options:\n"
     "  --json                one JSON object per line: {\"event\":\"audio\",\"volume\":40,"
     "\"mute\":false}\n"
     "  --audio auto|pulse|alsa   the sound server (pulse) or the ALSA mixer (alsa, no mute);\n"
     "                        auto takes the sound server when one answers\n"
+    "  --device NAME         steer this device: a sink's or a source's name as \"devices\" lists\n"
+    "                        it, @DEFAULT_SOURCE@ for the microphone, or with --audio alsa\n"
+    "                        DEVICE/CONTROL (hw:1/PCM, default/Capture); default: the default\n"
+    "                        output\n"
     "  --overlay             show the volume overlay on the display\n"
     "  --display KIND        where the overlay goes: auto, wayland, x11 or none\n"
     "  --output NAME         the Wayland output the overlay goes on\n"
@@ -44,6 +50,11 @@ int ParseVolumeOptions(int argc, char** argv, TVolumeOptions& out) {
                out.Audio = v;
                return OneOf("--audio", v, {"auto", "pulse", "alsa"});
              })
+      .Value("device",
+             [&](const String& v) {
+               out.Device = v;
+               return v.empty() ? String("--device needs a name") : String();
+             })
       .DisplayOptions(out.Display, out.Output)
       .Value("snapshot", [&](const String& v) {
         out.Snapshot = v;
@@ -52,10 +63,11 @@ int ParseVolumeOptions(int argc, char** argv, TVolumeOptions& out) {
   if (int status = cl.Parse(argc, argv); status >= 0) return status;
   const std::vector<String>& words = cl.Operands();
   if (words.empty())
-    return cl.UsageError("a command is needed: get, set, up, down, mute or follow");
+    return cl.UsageError("a command is needed: get, set, up, down, mute, follow or devices");
   out.Command = words[0];
   const String& c = out.Command;
-  if (c != "get" && c != "set" && c != "up" && c != "down" && c != "mute" && c != "follow")
+  if (c != "get" && c != "set" && c != "up" && c != "down" && c != "mute" && c != "follow" &&
+      c != "devices")
     return cl.UsageError("unknown command '" + c + "'");
   const bool step = c == "up" || c == "down";
   const size_t least = (c == "set" || c == "mute") ? 2 : 1;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include <qx/framework/app/Application.h>
 #include <qx/framework/ui/Desktop.h>
@@ -15,6 +16,8 @@
 #include <qx/framework/ui/WindowBackend.h>
 #include <qx/master_volume/QxMasterVol.h>
 #include <qx/master_volume/frmVolumeU.h>
+#include <qx/platform/audio/AudioDevices.h>
+#include <qx/platform/mixer/MixerControls.h>
 #include <qx/platform/mixer/SysVersion.h>
 #include "VolumeOptions.h"
 #include "apps/common/EventOutput.h"
@@ -26,6 +29,7 @@ namespace {
 // The component with the inner steps the program needs.
 class TShellVolume : public TQxMasterVol {
  public:
+  using TQxMasterVol::CaptureDevice;
   using TQxMasterVol::EndpointOpen;
   using TQxMasterVol::GetActualVolume;
   using TQxMasterVol::GetWinXPMasterVolume;
@@ -70,13 +74,51 @@ int32_t Percent(TShellVolume* v) {
   return v->GetActualVolume();
 }
 
-// Both paths report other programs' changes through OnAudioChange.
+// Both paths report other programs' changes through OnAudioChange; a named device's coming and
+// going through OnDeviceChange.
 int Follow(TShellVolume* v, TEventPrinter& out) {
-  out.Audio(Percent(v), v->GetMute());
+  if (!v->AudioDevice().empty())
+    out.Device(v->AudioDevice(), v->DevicePresent(), v->CaptureDevice());
+  if (v->DevicePresent()) out.Audio(Percent(v), v->GetMute());
   v->SetFOnAudioChange(TOnAudioChange::Callable(
       [&](TObject*, int32_t volume, bool mute) { out.Audio(volume, mute); }));
+  v->SetFOnDeviceChange(TOnDeviceChange::Callable([&](TObject*, const String& name, bool present) {
+    out.Device(name, present, v->CaptureDevice());
+  }));
   Application->Run();
   v->SetFOnAudioChange(TOnAudioChange());
+  v->SetFOnDeviceChange(TOnDeviceChange());
+  return 0;
+}
+
+String Flag(bool on, const char* word) {
+  return on ? String(word) : String(std::strlen(word), ' ');
+}
+
+// The sinks and sources, or with --audio alsa the mixers' controls, one per line.
+int ListDevices(const TVolumeOptions& o) {
+  if (o.Audio == "alsa") {
+    for (const TMixerControlInfo& c : ListMixerControls())
+      if (o.Json)
+        Emit("{\"name\":" + JsonString(c.Name) + ",\"card\":" + JsonString(c.CardName) +
+             ",\"capture\":" + (c.Capture ? "true" : "false") + "}");
+      else
+        Emit(c.Name + "  " + Flag(c.Capture, "capture") + "  " + c.CardName);
+    return 0;
+  }
+  std::vector<TAudioDeviceInfo> devices;
+  String error;
+  if (!ListAudioDevices(devices, error)) return Fail(error);
+  for (const TAudioDeviceInfo& d : devices) {
+    const char* kind = d.Source ? (d.Monitor ? "monitor" : "source") : "sink";
+    if (o.Json)
+      Emit("{\"name\":" + JsonString(d.Name) + ",\"description\":" + JsonString(d.Description) +
+           ",\"kind\":\"" + kind + "\",\"default\":" + (d.Default ? "true" : "false") +
+           ",\"volume\":" + IntToStr(d.Volume) + ",\"mute\":" + (d.Mute ? "true" : "false") + "}");
+    else
+      Emit(String(d.Default ? "* " : "  ") + kind + String(8 - std::strlen(kind), ' ') + d.Name +
+           "  " + IntToStr(d.Volume) + "%  " + Flag(d.Mute, "muted") + "  " + d.Description);
+  }
   return 0;
 }
 
@@ -86,6 +128,7 @@ void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
 int Run(const TVolumeOptions& o) {
   snd_lib_error_set_handler(&QuietAlsa);
+  if (o.Command == "devices") return ListDevices(o);
   if (o.Audio == "pulse") SetWin32Version(10, 0);
   if (o.Audio == "alsa") SetWin32Version(5, 1);
   if (String e = ChooseDesktop(o); !e.empty()) return Fail(e);
@@ -95,7 +138,18 @@ int Run(const TVolumeOptions& o) {
 
   TOwned<TComponent> root(new TComponent(nullptr));
   auto* v = new TShellVolume(root.get());
-  if (v->LegacyPath()) {
+  if (!o.Device.empty()) {
+    v->SetFAudioDevice(o.Device);
+    if (!v->DevicePresent()) {
+      std::vector<TAudioDeviceInfo> devices;
+      String error;
+      if (!v->LegacyPath() && !ListAudioDevices(devices, error)) return Fail(error);
+      // follow waits for the device to appear.
+      if (o.Command != "follow")
+        return Fail("no device " + o.Device + " (qxvolume devices" +
+                    (v->LegacyPath() ? String(" --audio alsa") : String()) + " lists them)");
+    }
+  } else if (v->LegacyPath()) {
     uint16_t value;
     if (!v->GetWinXPMasterVolume(value))
       return Fail("no ALSA mixer with a speakers volume control" +

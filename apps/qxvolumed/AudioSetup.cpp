@@ -24,14 +24,14 @@ bool MixerAnswers() {
 
 }  // namespace
 
-String SetUpAudio(TAudioChoice choice, String& note) {
+String SetUpAudio(TAudioChoice choice, const String& device, String& note) {
   if (choice != TAudioChoice::Alsa && SoundServerAnswers(kProbeTimeout)) {
     SetWin32Version(10, 0);
     return "";
   }
   if (choice == TAudioChoice::Pulse)
     return "--audio pulse: no sound server answers (is PulseAudio or PipeWire running?)";
-  if (MixerAnswers()) {
+  if (MixerAnswers() || (choice == TAudioChoice::Alsa && !device.empty())) {
     SetWin32Version(5, 1);
     return "";
   }

@@ -7,4 +7,5 @@
 // Fixes the run-time version numbers the component chooses its path by. Returns the error text
 // when the forced path is not there (the daemon then exits 1); empty otherwise. `note` gets a
 // line for standard error when auto finds nothing.
-String SetUpAudio(TAudioChoice choice, String& note);
+// A named device (--device) need not be there yet: it is steered once it appears.
+String SetUpAudio(TAudioChoice choice, const String& device, String& note);

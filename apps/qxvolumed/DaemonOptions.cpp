@@ -36,6 +36,11 @@ const char* const kUsage =
     "  --display KIND     where the overlay goes: auto, wayland, x11 or none\n"
     "  --output NAME      the Wayland output the overlay goes on (default: the compositor's)\n"
     "  --audio PATH       auto (the sound server, else the ALSA mixer), pulse or alsa\n"
+    "  --device NAME      the device steered: a sink's or a source's name (qxvolume devices\n"
+    "                     lists them), @DEFAULT_SOURCE@ for the microphone, or on the ALSA path\n"
+    "                     DEVICE/CONTROL such as hw:1/PCM; empty: the default output. One\n"
+    "                     daemon steers one device; run a second one on another port for\n"
+    "                     another (qxvolumed@NAME.service)\n"
     "  --snapshot DIR     write each overlay frame shown as a PNG into DIR, keeping the last 100\n"
     "  --snapshot-keep N  how many frames --snapshot keeps (0: every one)\n"
     "  --json             print events as one JSON object per line\n"
@@ -103,6 +108,7 @@ int ParseDaemonOptions(int argc, char** argv, TDaemonOptions& o) {
              })
       .Value("port", PortValue("--port", o.RxPort))
       .Value("line-end", o.LineEnd)
+      .Value("device", o.Device)
       .Value("align",
              [&](const String& v) {
                if (!(SameText(v, "top") || SameText(v, "bottom")))

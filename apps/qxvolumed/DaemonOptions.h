@@ -15,6 +15,7 @@ struct TDaemonOptions {
   std::optional<String> RemoteIP;  // --remote-ip: UdpRemoteIP
   std::optional<String> LineEnd;   // --line-end: UDPLineEndRx
   std::optional<bool> AlignTop;    // --align top|bottom
+  std::optional<String> Device;    // --device NAME: the volume component's AudioDevice
   String Form;                     // --form FILE; empty: the built-in form
   String Snapshot;                 // --snapshot DIR
   int SnapshotKeep = 100;          // --snapshot-keep N: the last N frames stay (0: all)

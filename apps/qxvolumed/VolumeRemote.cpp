@@ -100,6 +100,15 @@ String TVolumeRemote::FindParts() {
   return "";
 }
 
+void TVolumeRemote::HookDevice() {
+  if (Printer)
+    Printer->Device(Volume->AudioDevice(), Volume->DevicePresent(), Volume->CaptureDevice());
+  Volume->SetFOnDeviceChange(
+      TOnDeviceChange::Callable([this](TObject*, const String& device, bool present) {
+        if (Printer) Printer->Device(device, present, Volume->CaptureDevice());
+      }));
+}
+
 void TVolumeRemote::HookEvents() {
   // Free callables, not the form's published methods: a printed form then names none of the
   // daemon's handlers and stays a plain form.

@@ -35,6 +35,8 @@ class TVolumeRemote : public TForm {
   // Makes the link lead into this form's handlers whatever the form file bound: unlinks (which
   // gives the UDP component its own handlers back), installs the handlers, links again.
   void HookEvents();
+  // Prints which device the volume component steers, then each coming and going of it.
+  void HookDevice();
 
   TQxUDPS* Udp = nullptr;
   TQxMasterVol* Volume = nullptr;

@@ -146,6 +146,7 @@ void ApplyOverrides(TVolumeRemote& form, const TDaemonOptions& o) {
   // Through the volume component, which copies it into the UDP component it is linked to.
   if (o.RxPort) form.Volume->SetFUdpRxPort(*o.RxPort);
   if (o.RemoteIP) form.Volume->SetFUdpRemoteIP(*o.RemoteIP);
+  if (o.Device) form.Volume->SetFAudioDevice(*o.Device);
   if (o.AlignTop) {
     TAlign edge = *o.AlignTop ? alTop : alBottom;
     // The write method shows the overlay on the new edge: only when it changes.
@@ -220,6 +221,7 @@ class TDaemon {
     form.Verbose = O.Verbose;
     form.HookEvents();
     ApplyOverrides(form, O);
+    form.HookDevice();
     if (!O.Snapshot.empty()) form.OnOverlayFrame = Snapshots;
   }
 
@@ -389,7 +391,7 @@ int Run(TDaemon& daemon, const String& text, const String& fileName) {
   }
 
   String note;
-  String error = SetUpAudio(o.Audio, note);
+  String error = SetUpAudio(o.Audio, o.Device.value_or(""), note);
   if (!error.empty()) return Fail(1, error);
   if (!note.empty()) Fail(0, note);
 

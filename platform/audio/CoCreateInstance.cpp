@@ -8,13 +8,17 @@ namespace {
 
 constexpr HRESULT CLASS_E_NOAGGREGATION = static_cast<HRESULT>(0x80040110u);
 
-HRESULT OpenBackend(std::shared_ptr<TEndpointBackend>& backend) {
+HRESULT OpenBackend(std::shared_ptr<TEndpointBackend>& backend, TEndpointOpener& opener) {
   if (std::shared_ptr<TVirtualEndpoint> v = InstalledVirtualEndpoint()) {
     if (!v->ServerPresent()) return AUDCLNT_E_SERVICE_NOT_RUNNING;
     backend = std::move(v);
+    opener = nullptr;  // the virtual endpoint is the default output and no other device
     return S_OK;
   }
-  return TPulseEndpoint::Open(backend);
+  opener = [](const String& id, std::shared_ptr<TEndpointBackend>& named) {
+    return TPulseEndpoint::Open(id, named);
+  };
+  return TPulseEndpoint::Open("", backend);
 }
 
 }  // namespace
@@ -25,8 +29,9 @@ HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD, REFIID rii
   if (pUnkOuter != nullptr) return CLASS_E_NOAGGREGATION;
   if (!(rclsid == CLSID_MMDeviceEnumerator)) return REGDB_E_CLASSNOTREG;
   std::shared_ptr<TEndpointBackend> backend;
-  if (const HRESULT hr = OpenBackend(backend); FAILED(hr)) return hr;
+  TEndpointOpener opener = nullptr;
+  if (const HRESULT hr = OpenBackend(backend, opener); FAILED(hr)) return hr;
   TComPtr<IMMDeviceEnumerator> enumerator =
-      TComPtr<IMMDeviceEnumerator>::Attach(NewEndpointEnumerator(std::move(backend)));
+      TComPtr<IMMDeviceEnumerator>::Attach(NewEndpointEnumerator(std::move(backend), opener));
   return enumerator->QueryInterface(riid, ppv);
 }

@@ -1,6 +1,7 @@
 // What stands behind the endpoint interfaces: a sound server's default sink or a virtual endpoint
 // a test installs. The interface objects (EndpointObjects.h) check arguments and forward here; a
-// backend answers for whatever device is the default at the moment of the call.
+// backend answers for whatever device is the default at the moment of the call, or for the one
+// device it was opened for by name.
 #pragma once
 
 #include <algorithm>
@@ -20,7 +21,8 @@ class TEndpointBackend {
   TEndpointBackend& operator=(const TEndpointBackend&) = delete;
   virtual ~TEndpointBackend() = default;
 
-  // S_OK when there is a default render device to open, a failure HRESULT otherwise.
+  // S_OK when the device this backend stands for is there (the default output, or the device it
+  // was opened for by name), a failure HRESULT otherwise.
   virtual HRESULT DefaultDevice() = 0;
   virtual HRESULT GetLevel(float& level) = 0;
   virtual HRESULT SetLevel(float level) = 0;  // level is already within 0..1
@@ -29,6 +31,8 @@ class TEndpointBackend {
   virtual HRESULT GetMute(bool& mute) = 0;
   virtual HRESULT SetMute(bool mute) = 0;
   virtual HRESULT GetChannelCount(UINT& count) = 0;
+  // eCapture for a recording device (a microphone), eRender otherwise.
+  virtual EDataFlow DataFlow() const { return eRender; }
   // Registration calls; a backend may refuse them (a server that is gone).
   virtual HRESULT Register(IAudioEndpointVolumeCallback* callback) {
     return FCallbacks.Register(callback);

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include <qx/platform/audio/DeviceNotifications.h>
+
 namespace {
 
 using TBackendPtr = std::shared_ptr<TEndpointBackend>;
@@ -52,9 +54,28 @@ class TEndpointVolume : public TInterfacedObjectOf<IAudioEndpointVolume> {
   TBackendPtr FBackend;
 };
 
+class TEndpointFlow : public TInterfacedObjectOf<IMMEndpoint> {
+ public:
+  explicit TEndpointFlow(TBackendPtr backend) : FBackend(std::move(backend)) {}
+  HRESULT GetDataFlow(EDataFlow* pDataFlow) override {
+    if (pDataFlow == nullptr) return E_POINTER;
+    *pDataFlow = FBackend->DataFlow();
+    return S_OK;
+  }
+
+ private:
+  TBackendPtr FBackend;
+};
+
 class TEndpointDevice : public TInterfacedObjectOf<IMMDevice> {
  public:
   explicit TEndpointDevice(TBackendPtr backend) : FBackend(std::move(backend)) {}
+
+  HRESULT QueryInterface(REFIID riid, void** ppvObject) override {
+    if (ppvObject != nullptr && riid == IID_IMMEndpoint)
+      return (new TEndpointFlow(FBackend))->QueryInterface(riid, ppvObject);
+    return TInterfacedObjectOf<IMMDevice>::QueryInterface(riid, ppvObject);
+  }
 
   HRESULT Activate(REFIID iid, DWORD, void* pActivationParams, void** ppInterface) override {
     if (ppInterface == nullptr) return E_POINTER;
@@ -64,27 +85,10 @@ class TEndpointDevice : public TInterfacedObjectOf<IMMDevice> {
     auto* volume = new TEndpointVolume(FBackend);
     return volume->QueryInterface(iid, ppInterface);
   }
-
- private:
-  TBackendPtr FBackend;
-};
-
-class TEndpointEnumerator : public TInterfacedObjectOf<IMMDeviceEnumerator> {
- public:
-  explicit TEndpointEnumerator(TBackendPtr backend) : FBackend(std::move(backend)) {}
-
-  HRESULT GetDefaultAudioEndpoint(EDataFlow dataFlow, ERole role, IMMDevice** ppEndpoint) override {
-    if (ppEndpoint == nullptr) return E_POINTER;
-    *ppEndpoint = nullptr;
-    if (dataFlow != eRender && dataFlow != eCapture) return E_INVALIDARG;
-    if (role != eConsole && role != eMultimedia && role != eCommunications) return E_INVALIDARG;
-    // Only output devices stand behind these endpoints.
-    if (dataFlow == eCapture) return E_NOTFOUND;
-    const HRESULT hr = FBackend->DefaultDevice();
-    if (FAILED(hr)) return hr;
-    auto* device = new TEndpointDevice(FBackend);
-    device->AddRef();
-    *ppEndpoint = device;
+  HRESULT GetState(DWORD* pdwState) override {
+    if (pdwState == nullptr) return E_POINTER;
+    *pdwState =
+        SUCCEEDED(FBackend->DefaultDevice()) ? DEVICE_STATE_ACTIVE : DEVICE_STATE_NOTPRESENT;
     return S_OK;
   }
 
@@ -92,10 +96,65 @@ class TEndpointEnumerator : public TInterfacedObjectOf<IMMDeviceEnumerator> {
   TBackendPtr FBackend;
 };
 
+class TEndpointEnumerator : public TInterfacedObjectOf<IMMDeviceEnumerator> {
+ public:
+  TEndpointEnumerator(TBackendPtr backend, TEndpointOpener opener)
+      : FBackend(std::move(backend)), FOpener(opener) {}
+
+  HRESULT GetDefaultAudioEndpoint(EDataFlow dataFlow, ERole role, IMMDevice** ppEndpoint) override {
+    if (ppEndpoint == nullptr) return E_POINTER;
+    *ppEndpoint = nullptr;
+    if (dataFlow != eRender && dataFlow != eCapture) return E_INVALIDARG;
+    if (role != eConsole && role != eMultimedia && role != eCommunications) return E_INVALIDARG;
+    TBackendPtr backend = FBackend;
+    if (dataFlow == eCapture) {
+      if (FAILED(Open(kDefaultSource, backend))) return E_NOTFOUND;
+      if (FAILED(backend->DefaultDevice())) return E_NOTFOUND;
+    } else if (const HRESULT hr = backend->DefaultDevice(); FAILED(hr)) {
+      return hr;
+    }
+    *ppEndpoint = NewDevice(std::move(backend));
+    return S_OK;
+  }
+
+  HRESULT GetDevice(LPCWSTR pwstrId, IMMDevice** ppDevice) override {
+    if (ppDevice == nullptr) return E_POINTER;
+    *ppDevice = nullptr;
+    if (pwstrId == nullptr || *pwstrId == 0) return E_INVALIDARG;
+    TBackendPtr backend;
+    if (const HRESULT hr = Open(pwstrId, backend); FAILED(hr)) return hr;
+    *ppDevice = NewDevice(std::move(backend));
+    return S_OK;
+  }
+
+  HRESULT RegisterEndpointNotificationCallback(IMMNotificationClient* pClient) override {
+    return DeviceNotifications().Register(pClient);
+  }
+  HRESULT UnregisterEndpointNotificationCallback(IMMNotificationClient* pClient) override {
+    return DeviceNotifications().Unregister(pClient);
+  }
+
+ private:
+  static constexpr const char* kDefaultSource = "@DEFAULT_SOURCE@";
+
+  HRESULT Open(const String& id, TBackendPtr& backend) {
+    return FOpener != nullptr ? FOpener(id, backend) : E_NOTFOUND;
+  }
+  static IMMDevice* NewDevice(TBackendPtr backend) {
+    auto* device = new TEndpointDevice(std::move(backend));
+    device->AddRef();
+    return device;
+  }
+
+  TBackendPtr FBackend;
+  TEndpointOpener FOpener;
+};
+
 }  // namespace
 
-IMMDeviceEnumerator* NewEndpointEnumerator(std::shared_ptr<TEndpointBackend> backend) {
-  auto* e = new TEndpointEnumerator(std::move(backend));
+IMMDeviceEnumerator* NewEndpointEnumerator(std::shared_ptr<TEndpointBackend> backend,
+                                           TEndpointOpener opener) {
+  auto* e = new TEndpointEnumerator(std::move(backend), opener);
   e->AddRef();
   return e;
 }

@@ -6,5 +6,12 @@
 
 #include <qx/platform/audio/EndpointBackend.h>
 
-// A new enumerator over backend, with one reference owned by the caller.
-IMMDeviceEnumerator* NewEndpointEnumerator(std::shared_ptr<TEndpointBackend> backend);
+#include <qx/framework/core/System.h>
+
+// Opens the backend behind a device identifier (GetDevice); fails only when nothing can stand
+// behind any device of that name.
+using TEndpointOpener = HRESULT (*)(const String& id, std::shared_ptr<TEndpointBackend>& backend);
+
+// A new enumerator over backend (the default output), with one reference owned by the caller.
+IMMDeviceEnumerator* NewEndpointEnumerator(std::shared_ptr<TEndpointBackend> backend,
+                                           TEndpointOpener opener);

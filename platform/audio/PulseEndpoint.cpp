@@ -1,8 +1,11 @@
 #include <qx/platform/audio/PulseEndpoint.h>
 
 #include <functional>
+#include <map>
 #include <utility>
 #include <vector>
+
+#include <qx/platform/audio/DeviceNotifications.h>
 
 namespace {
 
@@ -37,14 +40,14 @@ bool SameVolume(const pa_cvolume& a, const pa_cvolume& b) {
 
 // Whether going from one known state to the next is news: another device, level or mute.
 bool TPulseEndpoint::Differs(const TSinkState& a, const TSinkState& b) {
-  return a.Name != b.Name || a.Index != b.Index || !SameVolume(a.Volume, b.Volume) ||
-         a.Mute != b.Mute;
+  return a.Name != b.Name || a.Index != b.Index || a.Source != b.Source ||
+         !SameVolume(a.Volume, b.Volume) || a.Mute != b.Mute;
 }
 
 namespace {
 
 std::mutex gOpenLock;
-std::shared_ptr<TPulseEndpoint> gShared;
+std::map<std::string, std::shared_ptr<TPulseEndpoint>> gShared;
 
 }  // namespace
 
@@ -55,18 +58,21 @@ struct TPulseEndpoint::TCallHolder {
   bool IsMute;
 };
 
-HRESULT TPulseEndpoint::Open(std::shared_ptr<TEndpointBackend>& backend) {
+HRESULT TPulseEndpoint::Open(const std::string& device,
+                             std::shared_ptr<TEndpointBackend>& backend) {
+  const std::string key = device == "@DEFAULT_SINK@" ? std::string() : device;
   std::lock_guard lock(gOpenLock);
-  if (!gShared) {
-    auto endpoint = std::make_shared<TPulseEndpoint>();
+  std::shared_ptr<TPulseEndpoint>& shared = gShared[key];
+  if (!shared) {
+    auto endpoint = std::make_shared<TPulseEndpoint>(key);
     if (!endpoint->Start()) return AUDCLNT_E_SERVICE_NOT_RUNNING;
-    gShared = std::move(endpoint);
+    shared = std::move(endpoint);
   }
-  backend = gShared;
+  backend = shared;
   return S_OK;
 }
 
-TPulseEndpoint::TPulseEndpoint() = default;
+TPulseEndpoint::TPulseEndpoint(std::string device) : FTarget(std::move(device)) {}
 
 TPulseEndpoint::~TPulseEndpoint() {
   if (FLoop == nullptr) return;
@@ -163,8 +169,8 @@ void TPulseEndpoint::OnContextState(pa_context* c, void* selfPtr) {
         self->ForgetWrites();
       }
       pa_context_set_subscribe_callback(c, OnSubscription, self);
-      const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
-                                                            PA_SUBSCRIPTION_MASK_SERVER);
+      const auto mask = static_cast<pa_subscription_mask_t>(
+          PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER);
       pa_operation_unref(pa_context_subscribe(c, mask, nullptr, nullptr));
       pa_operation_unref(pa_context_get_server_info(c, OnServerInfo, self));
       break;
@@ -179,6 +185,7 @@ void TPulseEndpoint::OnContextState(pa_context* c, void* selfPtr) {
       }
       self->FDrainedCv.notify_all();
       self->FEverReady ? self->ScheduleRetry() : self->MarkStarted();
+      self->ReportPresence();
       break;
     }
     default:
@@ -197,48 +204,124 @@ void TPulseEndpoint::OnSubscription(pa_context* c, pa_subscription_event_type_t 
     pa_operation_unref(pa_context_get_server_info(c, OnServerInfo, self));
     return;
   }
-  if (facility != PA_SUBSCRIPTION_EVENT_SINK) return;
+  if (facility != PA_SUBSCRIPTION_EVENT_SINK && facility != PA_SUBSCRIPTION_EVENT_SOURCE) return;
+  const bool source = facility == PA_SUBSCRIPTION_EVENT_SOURCE;
+  bool known;
   {
     std::lock_guard lock(self->FLock);
-    if (!self->FSink.Known || self->FSink.Index != idx) return;
-    if (type == PA_SUBSCRIPTION_EVENT_REMOVE) {
-      // Calls fail until the server names the next default sink.
+    known = self->FSink.Known;
+    if (known && (self->FSink.Index != idx || self->FSink.Source != source)) return;
+    if (known && type == PA_SUBSCRIPTION_EVENT_REMOVE) {
+      // Calls fail until the server names the next default, or the name comes back.
       self->FSink.Known = false;
-      return;
     }
   }
-  if (type == PA_SUBSCRIPTION_EVENT_CHANGE)
-    pa_operation_unref(pa_context_get_sink_info_by_index(c, idx, OnSinkInfo, self));
+  if (known && type == PA_SUBSCRIPTION_EVENT_REMOVE) {
+    self->ReportPresence();
+    return;
+  }
+  if (known && type == PA_SUBSCRIPTION_EVENT_CHANGE) self->QueryIndex(source, idx);
+  // A named device may be the one that just appeared.
+  if (!known && type == PA_SUBSCRIPTION_EVENT_NEW && self->Named()) self->LookUp(source);
+}
+
+void TPulseEndpoint::LookUp(bool source) {
+  if (source)
+    pa_operation_unref(
+        pa_context_get_source_info_by_name(FContext, FDefaultName.c_str(), OnSourceInfo, this));
+  else
+    pa_operation_unref(
+        pa_context_get_sink_info_by_name(FContext, FDefaultName.c_str(), OnSinkInfo, this));
+}
+
+void TPulseEndpoint::QueryIndex(bool source, uint32_t index) {
+  if (source)
+    pa_operation_unref(pa_context_get_source_info_by_index(FContext, index, OnSourceInfo, this));
+  else
+    pa_operation_unref(pa_context_get_sink_info_by_index(FContext, index, OnSinkInfo, this));
+}
+
+void TPulseEndpoint::ReportPresence() {
+  if (FTarget.empty()) return;  // the default output has no name to be told by
+  bool present;
+  {
+    std::lock_guard lock(FLock);
+    present = FConnected && FSink.Known;
+  }
+  if (present == FPresenceTold) return;
+  FPresenceTold = present;
+  DeviceNotifications().StateChanged(FTarget,
+                                     present ? DEVICE_STATE_ACTIVE : DEVICE_STATE_NOTPRESENT);
 }
 
 void TPulseEndpoint::OnServerInfo(pa_context* c, const pa_server_info* info, void* selfPtr) {
   auto* self = static_cast<TPulseEndpoint*>(selfPtr);
   if (c != self->FContext || info == nullptr) return;
-  self->FDefaultName = info->default_sink_name != nullptr ? info->default_sink_name : "";
+  const bool wantsSource = self->FTarget == kDefaultSource;
+  const char* wanted = self->Named() ? self->FTarget.c_str()
+                       : wantsSource ? info->default_source_name
+                                     : info->default_sink_name;
+  self->FDefaultName = wanted != nullptr ? wanted : "";
   if (self->FDefaultName.empty()) {
     {
       std::lock_guard lock(self->FLock);
       self->FSink.Known = false;
     }
     self->MarkStarted();
+    self->ReportPresence();
     return;
   }
   {
     std::lock_guard lock(self->FLock);
     if (self->FSink.Known && self->FSink.Name == self->FDefaultName) return;
   }
-  pa_operation_unref(
-      pa_context_get_sink_info_by_name(c, self->FDefaultName.c_str(), OnSinkInfo, self));
+  // A name is looked for among the sinks first, then among the sources.
+  self->LookUp(wantsSource);
 }
 
 void TPulseEndpoint::OnSinkInfo(pa_context* c, const pa_sink_info* info, int eol, void* selfPtr) {
   auto* self = static_cast<TPulseEndpoint*>(selfPtr);
   if (c != self->FContext) return;
   if (info == nullptr) {
-    if (eol < 0) self->MarkStarted();  // the default sink vanished before we asked
+    if (eol >= 0) return;
+    if (self->Named()) {
+      self->LookUp(true);  // no sink of that name: perhaps a source
+      return;
+    }
+    self->MarkStarted();  // the default sink vanished before we asked
+    self->ReportPresence();
     return;
   }
-  if (self->FDefaultName != info->name) return;  // an answer about a sink no longer the default
+  TSinkState found;
+  found.Index = info->index;
+  found.Name = info->name;
+  found.Volume = info->volume;
+  found.Mute = info->mute != 0;
+  self->OnDeviceInfo(found);
+}
+
+void TPulseEndpoint::OnSourceInfo(pa_context* c, const pa_source_info* info, int eol,
+                                  void* selfPtr) {
+  auto* self = static_cast<TPulseEndpoint*>(selfPtr);
+  if (c != self->FContext) return;
+  if (info == nullptr) {
+    if (eol >= 0) return;
+    self->MarkStarted();  // no such device now; one may appear later
+    self->ReportPresence();
+    return;
+  }
+  TSinkState found;
+  found.Index = info->index;
+  found.Name = info->name;
+  found.Source = true;
+  found.Volume = info->volume;
+  found.Mute = info->mute != 0;
+  self->OnDeviceInfo(found);
+}
+
+void TPulseEndpoint::OnDeviceInfo(const TSinkState& info) {
+  TPulseEndpoint* self = this;
+  if (self->FDefaultName != info.Name) return;  // an answer about a device no longer wanted
 
   bool notify;
   TSinkState next;
@@ -248,20 +331,23 @@ void TPulseEndpoint::OnSinkInfo(pa_context* c, const pa_sink_info* info, int eol
     // A write still waiting or on its way wins over an answer sent before the server had it:
     // such an answer is a step on the way to what was asked for, not news; the answer after
     // the last write says where the server really ended.
-    const bool keepOwnWrite = self->WritesPending() && s.Known && s.Index == info->index;
+    const bool keepOwnWrite =
+        self->WritesPending() && s.Known && s.Index == info.Index && s.Source == info.Source;
     next = s;
     next.Known = true;
-    next.Index = info->index;
-    next.Name = info->name;
+    next.Index = info.Index;
+    next.Name = info.Name;
+    next.Source = info.Source;
     if (!keepOwnWrite) {
-      next.Volume = info->volume;
-      next.Mute = info->mute != 0;
+      next.Volume = info.Volume;
+      next.Mute = info.Mute;
     }
     notify = self->FEverKnown && Differs(s, next);
     self->FEverKnown = true;
     s = next;
   }
   self->MarkStarted();
+  self->ReportPresence();
   if (notify) self->Notify(next);
 }
 
@@ -280,15 +366,16 @@ void TPulseEndpoint::OnCallSuccess(pa_context* c, int success, void* holder) {
   const bool isMute = h->IsMute;
   if (!current) return;
   uint32_t index;
+  bool source;
   {
     std::lock_guard lock(self->FLock);
     (isMute ? self->FMuteWrite : self->FLevelWrite).OnItsWay = false;
     index = self->FSink.Index;
+    source = self->FSink.Source;
   }
-  // Refused (the sink went away, a value the server does not take): the known state is wrong
+  // Refused (the device went away, a value the server does not take): the known state is wrong
   // until the server says what it has.
-  if (success == 0 && index != PA_INVALID_INDEX)
-    pa_operation_unref(pa_context_get_sink_info_by_index(c, index, OnSinkInfo, self));
+  if (success == 0 && index != PA_INVALID_INDEX) self->QueryIndex(source, index);
   self->Send(isMute);
   self->FDrainedCv.notify_all();
 }
@@ -360,6 +447,12 @@ HRESULT TPulseEndpoint::GetChannelCount(UINT& count) {
   return S_OK;
 }
 
+EDataFlow TPulseEndpoint::DataFlow() const {
+  std::lock_guard lock(FLock);
+  if (FTarget == kDefaultSource) return eCapture;
+  return FSink.Source ? eCapture : eRender;  // a named device gone keeps what it was
+}
+
 HRESULT TPulseEndpoint::SetLevel(float level) {
   return Write(false, [&](TSinkState& s) { ApplyLevel(s.Volume, level); });
 }
@@ -425,10 +518,17 @@ void TPulseEndpoint::Send(bool isMute) {
     now = FSink;
   }
   auto* holder = new TCallHolder{this, FGeneration, isMute};
-  pa_operation* op = isMute ? pa_context_set_sink_mute_by_index(
-                                  FContext, now.Index, now.Mute ? 1 : 0, OnCallSuccess, holder)
-                            : pa_context_set_sink_volume_by_index(FContext, now.Index, &now.Volume,
-                                                                  OnCallSuccess, holder);
+  pa_operation* op;
+  if (now.Source)
+    op = isMute ? pa_context_set_source_mute_by_index(FContext, now.Index, now.Mute ? 1 : 0,
+                                                      OnCallSuccess, holder)
+                : pa_context_set_source_volume_by_index(FContext, now.Index, &now.Volume,
+                                                        OnCallSuccess, holder);
+  else
+    op = isMute ? pa_context_set_sink_mute_by_index(FContext, now.Index, now.Mute ? 1 : 0,
+                                                    OnCallSuccess, holder)
+                : pa_context_set_sink_volume_by_index(FContext, now.Index, &now.Volume,
+                                                      OnCallSuccess, holder);
   if (op != nullptr) {
     pa_operation_set_state_callback(op, OnCallState, holder);
     pa_operation_unref(op);

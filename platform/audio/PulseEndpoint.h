@@ -1,8 +1,11 @@
-// The default render endpoint over the sound server: the server's default sink, reached through
-// libpulse's threaded main loop, whose thread is also the notification thread.
+// An endpoint over the sound server, reached through libpulse's threaded main loop, whose thread
+// is also the notification thread. It stands for the server's default sink (followed when the
+// default changes), for the default source ("@DEFAULT_SOURCE@"), or for the sink or source of one
+// name: a named device that goes away makes calls fail until a device of that name appears, and
+// each coming and going is told to the IMMNotificationClient registrations (DeviceNotifications).
 //
-// One connection serves the whole process; it is opened by the first CoCreateInstance that finds
-// a server and kept for the life of the process. Times:
+// One connection per device serves the whole process; it is opened by the first call that asks
+// for that device and finds a server, and kept for the life of the process. Times:
 //   - opening waits at most ConnectTimeout for the server and the default sink; never autospawns;
 //   - a write never waits for the server: it changes the known state at once, notifies the change
 //     (on the notification thread, before the write returns) and goes out when the server took the
@@ -37,10 +40,11 @@ class TPulseEndpoint : public TEndpointBackend {
   static constexpr std::chrono::milliseconds DrainTimeout{1000};
   static constexpr std::chrono::milliseconds RetryInterval{500};
 
-  // The process's connection, opened on first use; a failure HRESULT when no server answers.
-  static HRESULT Open(std::shared_ptr<TEndpointBackend>& backend);
+  // The process's connection for a device ("" or "@DEFAULT_SINK@": the default sink), opened on
+  // first use; a failure HRESULT when no server answers. A named device need not be there.
+  static HRESULT Open(const std::string& device, std::shared_ptr<TEndpointBackend>& backend);
 
-  TPulseEndpoint();
+  explicit TPulseEndpoint(std::string device);
   ~TPulseEndpoint() override;
 
   HRESULT DefaultDevice() override;
@@ -50,6 +54,7 @@ class TPulseEndpoint : public TEndpointBackend {
   HRESULT GetMute(bool& mute) override;
   HRESULT SetMute(bool mute) override;
   HRESULT GetChannelCount(UINT& count) override;
+  EDataFlow DataFlow() const override;
 
  private:
   struct TCallHolder;
@@ -62,6 +67,7 @@ class TPulseEndpoint : public TEndpointBackend {
     bool Known = false;
     uint32_t Index = PA_INVALID_INDEX;
     std::string Name;
+    bool Source = false;  // a capture device
     pa_cvolume Volume{};
     bool Mute = false;
   };
@@ -82,6 +88,15 @@ class TPulseEndpoint : public TEndpointBackend {
                              void* self);
   static void OnServerInfo(pa_context* c, const pa_server_info* info, void* self);
   static void OnSinkInfo(pa_context* c, const pa_sink_info* info, int eol, void* self);
+  static void OnSourceInfo(pa_context* c, const pa_source_info* info, int eol, void* self);
+  // A sink's or a source's report (main loop's thread).
+  void OnDeviceInfo(const TSinkState& found);
+  // Asks the server for the wanted device by name; by index for the one known.
+  void LookUp(bool source);
+  void QueryIndex(bool source, uint32_t index);
+  // Tells the registrations when the device came or went since last told (main loop's thread).
+  void ReportPresence();
+  bool Named() const { return !FTarget.empty() && FTarget != kDefaultSource; }
   static void OnRetry(pa_mainloop_api* api, pa_time_event* e, const struct timeval* tv, void* self);
   static void OnCallSuccess(pa_context* c, int success, void* holder);
   static void OnCallState(pa_operation* o, void* holder);
@@ -92,11 +107,16 @@ class TPulseEndpoint : public TEndpointBackend {
   // Tells the registered callbacks of a new known state (main loop's thread, no lock).
   void Notify(const TSinkState& state);
 
+  static constexpr const char* kDefaultSource = "@DEFAULT_SOURCE@";
+  // "" for the default sink, kDefaultSource, or a device's name.
+  const std::string FTarget;
+  bool FPresenceTold = false;  // main loop thread only, like FDefaultName
+
   pa_threaded_mainloop* FLoop = nullptr;
   pa_context* FContext = nullptr;        // guarded by the main loop's lock
   pa_time_event* FRetry = nullptr;       // guarded by the main loop's lock
   pa_defer_event* FReportDue = nullptr;  // guarded by the main loop's lock
-  std::string FDefaultName;              // the server's default sink; main loop thread only
+  std::string FDefaultName;              // the device wanted now; main loop thread only
   bool FEverReady = false;               // main loop thread only
   uint32_t FGeneration = 0;              // connection count; main loop's lock
 

@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr const char* kDevice = "default";
+constexpr const char* kDefaultDevice = "default";
 constexpr const char* kSpeakersElements[] = {"Master", "Speaker", "PCM", "Headphone"};
 // The first answer waits this long for the mixer (a program's start); none after it waits.
 constexpr std::chrono::milliseconds kFirstStateTimeout{2000};
@@ -36,13 +36,41 @@ bool IsPlayback(snd_mixer_elem_t* e) {
          snd_mixer_selem_has_common_volume(e) || snd_mixer_selem_has_common_switch(e);
 }
 
-bool HasVolume(snd_mixer_elem_t* e) {
-  return snd_mixer_selem_has_playback_volume(e) || snd_mixer_selem_has_common_volume(e);
+// A control steered on its capture side: one with a capture volume and no playback volume.
+bool IsCapture(snd_mixer_elem_t* e) {
+  return !snd_mixer_selem_has_playback_volume(e) && !snd_mixer_selem_has_common_volume(e) &&
+         snd_mixer_selem_has_capture_volume(e);
 }
 
-snd_mixer_elem_t* FindSpeakers(snd_mixer_t* mixer) {
+bool HasVolume(snd_mixer_elem_t* e) {
+  return snd_mixer_selem_has_playback_volume(e) || snd_mixer_selem_has_common_volume(e) ||
+         snd_mixer_selem_has_capture_volume(e);
+}
+
+int VolumeRange(snd_mixer_elem_t* e, long& min, long& max) {
+  return IsCapture(e) ? snd_mixer_selem_get_capture_volume_range(e, &min, &max)
+                      : snd_mixer_selem_get_playback_volume_range(e, &min, &max);
+}
+
+bool HasChannel(snd_mixer_elem_t* e, snd_mixer_selem_channel_id_t c) {
+  return IsCapture(e) ? snd_mixer_selem_has_capture_channel(e, c)
+                      : snd_mixer_selem_has_playback_channel(e, c);
+}
+
+// The control a mixer device is steered by: the one named (NAME or NAME,INDEX), or the first
+// playback control of kSpeakersElements.
+snd_mixer_elem_t* FindSpeakers(snd_mixer_t* mixer, const String& control) {
   snd_mixer_selem_id_t* id;
   snd_mixer_selem_id_alloca(&id);
+  if (!control.empty()) {
+    const size_t comma = control.rfind(',');
+    int32_t index = 0;
+    const bool indexed = comma != String::npos && TryStrToInt(control.substr(comma + 1), index);
+    snd_mixer_selem_id_set_index(id, indexed ? static_cast<unsigned>(index) : 0);
+    snd_mixer_selem_id_set_name(id, (indexed ? control.substr(0, comma) : control).c_str());
+    snd_mixer_elem_t* e = snd_mixer_find_selem(mixer, id);
+    return e && (IsPlayback(e) || IsCapture(e)) ? e : nullptr;
+  }
   for (const char* name : kSpeakersElements) {
     snd_mixer_selem_id_set_index(id, 0);
     snd_mixer_selem_id_set_name(id, name);
@@ -72,20 +100,22 @@ bool ReadSpeakers(snd_mixer_elem_t* e, TAlsaState& s) {
   s.Line.Name = snd_mixer_selem_get_name(e);
   s.Line.Channels = 0;
   for (int c = 0; c <= SND_MIXER_SCHN_LAST; ++c)
-    if (snd_mixer_selem_has_playback_channel(e, snd_mixer_selem_channel_id_t(c))) ++s.Line.Channels;
+    if (HasChannel(e, snd_mixer_selem_channel_id_t(c))) ++s.Line.Channels;
   s.Line.Channels = std::max<DWORD>(s.Line.Channels, 1);
   s.Line.HasVolume = HasVolume(e);
   if (!s.Line.HasVolume) return true;
   long min = 0, max = 0;
-  if (snd_mixer_selem_get_playback_volume_range(e, &min, &max) < 0) return false;
+  if (VolumeRange(e, min, max) < 0) return false;
   s.Line.Steps = static_cast<DWORD>(std::clamp<long>(max - min, 0, kMixerScaleMax));
   bool any = false;
   long loudest = min;
   for (int c = 0; c <= SND_MIXER_SCHN_LAST; ++c) {
     const auto channel = snd_mixer_selem_channel_id_t(c);
     long v = 0;
-    if (!snd_mixer_selem_has_playback_channel(e, channel)) continue;
-    if (snd_mixer_selem_get_playback_volume(e, channel, &v) < 0) return false;
+    if (!HasChannel(e, channel)) continue;
+    const int got = IsCapture(e) ? snd_mixer_selem_get_capture_volume(e, channel, &v)
+                                 : snd_mixer_selem_get_playback_volume(e, channel, &v);
+    if (got < 0) return false;
     loudest = any ? std::max(loudest, v) : v;
     any = true;
   }
@@ -96,8 +126,10 @@ bool ReadSpeakers(snd_mixer_elem_t* e, TAlsaState& s) {
 
 bool WriteSpeakers(snd_mixer_elem_t* e, DWORD value) {
   long min = 0, max = 0;
-  if (snd_mixer_selem_get_playback_volume_range(e, &min, &max) < 0) return false;
-  return snd_mixer_selem_set_playback_volume_all(e, ScaleFromMixer(value, min, max)) >= 0;
+  if (VolumeRange(e, min, max) < 0) return false;
+  const long v = ScaleFromMixer(value, min, max);
+  return (IsCapture(e) ? snd_mixer_selem_set_capture_volume_all(e, v)
+                       : snd_mixer_selem_set_playback_volume_all(e, v)) >= 0;
 }
 
 // The mixer seen from one thread of its own, which alone calls ALSA: through the sound server's
@@ -107,7 +139,10 @@ bool WriteSpeakers(snd_mixer_elem_t* e, DWORD value) {
 // follows the mixer's own change events (poll on its descriptors) and tells the watchers.
 class TAlsaService {
  public:
-  TAlsaService() : FWake(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+  TAlsaService(String device, String control)
+      : FWake(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+        FDevice(std::move(device)),
+        FControl(std::move(control)) {}
   ~TAlsaService() {
     if (FWake >= 0) close(FWake);
   }
@@ -210,12 +245,12 @@ class TAlsaService {
     snd_mixer_t* raw = nullptr;
     if (snd_mixer_open(&raw, 0) < 0) return false;
     TMixerPtr mixer(raw);
-    if (snd_mixer_attach(mixer.get(), kDevice) < 0 ||
+    if (snd_mixer_attach(mixer.get(), FDevice.c_str()) < 0 ||
         snd_mixer_selem_register(mixer.get(), nullptr, nullptr) < 0 ||
         snd_mixer_load(mixer.get()) < 0)
       return false;
     FMixer = std::move(mixer);
-    FSpeakers = FindSpeakers(FMixer.get());
+    FSpeakers = FindSpeakers(FMixer.get(), FControl);
     if (FSpeakers != nullptr) {
       snd_mixer_elem_set_callback_private(FSpeakers, this);
       snd_mixer_elem_set_callback(FSpeakers, OnElement);
@@ -327,6 +362,8 @@ class TAlsaService {
   }
 
   const int FWake;
+  const String FDevice;   // as snd_mixer_attach takes it
+  const String FControl;  // empty: the first of kSpeakersElements
 
   // The worker's own.
   TMixerPtr FMixer;
@@ -355,8 +392,9 @@ class TAlsaService {
 // thread ends, or is left behind should the mixer still hold it.
 class TAlsaServiceHolder {
  public:
-  TAlsaServiceHolder()
-      : FService(std::make_shared<TAlsaService>()), FThread(TAlsaService::Run, FService) {}
+  TAlsaServiceHolder(String device, String control)
+      : FService(std::make_shared<TAlsaService>(std::move(device), std::move(control))),
+        FThread(TAlsaService::Run, FService) {}
   ~TAlsaServiceHolder() {
     if (FService->Stop(kDrainTimeout))
       FThread.join();
@@ -372,8 +410,24 @@ class TAlsaServiceHolder {
 
 // A handle left open past the end of the process's statics keeps the service it names.
 const std::shared_ptr<TAlsaService>& Service() {
-  static TAlsaServiceHolder holder;
+  static TAlsaServiceHolder holder(kDefaultDevice, "");
   return holder.Service();
+}
+
+// The service of one "DEVICE/CONTROL", started on first use and kept for the process.
+std::shared_ptr<TAlsaService> NamedService(const String& name) {
+  static std::mutex lock;
+  static std::map<String, std::unique_ptr<TAlsaServiceHolder>> holders;
+  std::lock_guard guard(lock);
+  std::unique_ptr<TAlsaServiceHolder>& h = holders[name];
+  if (!h) {
+    const size_t slash = name.rfind('/');
+    String device = slash == String::npos ? name : name.substr(0, slash);
+    const String control = slash == String::npos ? String() : name.substr(slash + 1);
+    if (device.empty()) device = kDefaultDevice;
+    h = std::make_unique<TAlsaServiceHolder>(device, control);
+  }
+  return h->Service();
 }
 
 class TAlsaMixer : public TMixerDevice {
@@ -425,6 +479,12 @@ class TAlsaSource : public TMixerSource {
     if (id != 0) return MMSYSERR_BADDEVICEID;
     if (!Service()->State().Present) return MMSYSERR_NODRIVER;
     device = std::make_unique<TAlsaMixer>(Service());
+    return MMSYSERR_NOERROR;
+  }
+
+  // Opens whether or not the device is there now: its handle answers once it appears.
+  MMRESULT OpenNamed(const String& name, std::unique_ptr<TMixerDevice>& device) override {
+    device = std::make_unique<TAlsaMixer>(NamedService(name));
     return MMSYSERR_NOERROR;
   }
 };

@@ -1,10 +1,12 @@
 // The seven mixer functions over a TMixerSource: argument checks, the handle table and the
 // Windows structures. Every call runs under one process-wide lock, so a handle closed on one
 // thread is never in use on another, and a test's source is not uninstalled mid-call.
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include <qx/framework/app/Messages.h>
 #include <qx/platform/mixer/AlsaMixer.h>
@@ -18,11 +20,14 @@ constexpr DWORD kVolumeControlID = 1;
 // Handles count up from here and are never reused, so a stale handle is always recognised and
 // never mistaken for a device identifier.
 constexpr UINT_PTR kFirstHandle = 0x10000;
+// Identifiers of named devices (mixerGetIDByName), apart from the counted devices and handles.
+constexpr UINT kFirstNamedId = 0x8000;
 
 std::recursive_mutex gLock;
 TMixerSource* gInstalled = nullptr;
 std::map<UINT_PTR, std::unique_ptr<TMixerDevice>> gHandles;
 UINT_PTR gNextHandle = kFirstHandle;
+std::vector<String> gNames;  // named devices, by identifier less kFirstNamedId
 
 TMixerSource& Source() {
   return gInstalled ? *gInstalled : AlsaMixerSource();
@@ -158,9 +163,12 @@ MMRESULT mixerOpen(LPHMIXER phmx, UINT uMxId, DWORD_PTR dwCallback, DWORD_PTR dw
   if (callback == CALLBACK_WINDOW && dwCallback == 0) return Finish(call, MMSYSERR_INVALPARAM);
   if ((fdwOpen & MIXER_OBJECTF_TYPEMASK) != MIXER_OBJECTF_MIXER)
     return Finish(call, MMSYSERR_NOTSUPPORTED);
-  if (uMxId >= Source().NumDevs()) return Finish(call, MMSYSERR_BADDEVICEID);
+  const bool named = uMxId >= kFirstNamedId && uMxId - kFirstNamedId < gNames.size();
+  if (!named && uMxId >= Source().NumDevs()) return Finish(call, MMSYSERR_BADDEVICEID);
   std::unique_ptr<TMixerDevice> device;
-  if (const MMRESULT r = Source().Open(uMxId, device)) return Finish(call, r);
+  if (const MMRESULT r = named ? Source().OpenNamed(gNames[uMxId - kFirstNamedId], device)
+                               : Source().Open(uMxId, device))
+    return Finish(call, r);
   if (!device) return Finish(call, MMSYSERR_ERROR);
   const UINT_PTR handle = gNextHandle;
   if (callback == CALLBACK_WINDOW) {
@@ -174,6 +182,15 @@ MMRESULT mixerOpen(LPHMIXER phmx, UINT uMxId, DWORD_PTR dwCallback, DWORD_PTR dw
   gHandles.emplace(handle, std::move(device));
   *phmx = reinterpret_cast<HMIXER>(handle);
   return Finish(call, MMSYSERR_NOERROR);
+}
+
+MMRESULT mixerGetIDByName(const char* pszName, UINT* puMxId) {
+  std::lock_guard lock(gLock);
+  if (pszName == nullptr || *pszName == 0 || puMxId == nullptr) return MMSYSERR_INVALPARAM;
+  auto it = std::find(gNames.begin(), gNames.end(), pszName);
+  if (it == gNames.end()) it = gNames.insert(gNames.end(), pszName);
+  *puMxId = kFirstNamedId + static_cast<UINT>(it - gNames.begin());
+  return MMSYSERR_NOERROR;
 }
 
 MMRESULT mixerClose(HMIXER hmx) {

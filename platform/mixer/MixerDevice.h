@@ -61,6 +61,12 @@ class TMixerSource {
   virtual ~TMixerSource() = default;
   virtual UINT NumDevs() = 0;
   virtual MMRESULT Open(UINT id, std::unique_ptr<TMixerDevice>& device) = 0;
+  // A mixer device by name (mixerGetIDByName); the scripted mixer has none.
+  virtual MMRESULT OpenNamed(const String& name, std::unique_ptr<TMixerDevice>& device) {
+    (void)name;
+    (void)device;
+    return MMSYSERR_NODRIVER;
+  }
   // Sees every call made while this source is installed.
   virtual void Record(const TMixerCall&) {}
 };

@@ -243,3 +243,8 @@ MMRESULT mixerGetControlDetailsW(HMIXEROBJ hmxobj, LPMIXERCONTROLDETAILS pmxcd, 
 MMRESULT mixerSetControlDetails(HMIXEROBJ hmxobj, LPMIXERCONTROLDETAILS pmxcd, DWORD fdwDetails);
 // A closed or unknown handle gives MMSYSERR_INVALHANDLE; handle values are never reused.
 MMRESULT mixerClose(HMIXER hmx);
+// An identifier for mixerOpen naming one ALSA mixer device and control, "DEVICE/CONTROL" (for
+// example "hw:1/PCM", "default/Capture", "hw:1"); the same name gives the same identifier for
+// the life of the process. The device need not be there: its handles answer once it appears.
+// MMSYSERR_INVALPARAM for a null or empty name.
+MMRESULT mixerGetIDByName(const char* pszName, UINT* puMxId);

@@ -14,7 +14,8 @@ DESTDIR="$stage" cmake --install "$build" --prefix "$prefix" >"$stage/log" 2>&1 
   { cat "$stage/log" >&2; fail "cmake --install"; }
 root="$stage$prefix"
 for f in bin/qxvolumed bin/qxudp include/qx/udp_link/QxUDPS.h include/qx/master_volume/QxMasterVol.h \
-  include/qx/framework/core/Classes.h lib/systemd/user/qxvolumed.service; do
+  include/qx/framework/core/Classes.h lib/systemd/user/qxvolumed.service \
+  lib/systemd/user/qxvolumed@.service; do
   [ -e "$root/$f" ] || fail "$f is not installed"
 done
 for lib in libqx-udps.so.1 libqx-mastervol.so.1 libqx-framework.so.1; do
@@ -22,6 +23,8 @@ for lib in libqx-udps.so.1 libqx-mastervol.so.1 libqx-framework.so.1; do
 done
 grep -qx "ExecStart=$prefix/bin/qxvolumed" "$root/lib/systemd/user/qxvolumed.service" ||
   fail "the service starts the installed daemon"
+grep -qx "ExecStart=$prefix/bin/qxvolumed \$QXVOLUMED_ARGS" "$root/lib/systemd/user/qxvolumed@.service" ||
+  fail "the template starts the installed daemon with its instance's options"
 # The installed daemon finds the installed libraries, not the build tree's.
 readelf -d "$root/bin/qxvolumed" | grep -q 'RUNPATH.*\$ORIGIN' || fail "relocatable run path"
 readelf -d "$root/bin/qxvolumed" | grep -q "$build" && fail "the build tree leaks into the run path"

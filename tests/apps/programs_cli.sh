@@ -59,7 +59,9 @@ qxudp frobnicate|unknown command 'frobnicate'
 qxvolume set 101|set needs a volume from 0 to 100
 qxvolume up 0|up needs a step from 1 to 100
 qxvolume get extra|get takes no argument
-qxoverlay --png x.png|--volume is required
+qxvolume --device= get|--device needs a name
+qxoverlay --png x.png|--volume or --device is required
+qxoverlay --volume 5 --device x --png x.png|--volume and --device exclude each other
 qxdesign|no command given
 TABLE
 

@@ -42,7 +42,7 @@ pactl set-sink-mute @DEFAULT_SINK@ 0
 
 "$bin" --port "$port" --json --no-overlay --snapshot "$dir/frames" >"$dir/out" 2>"$dir/err" &
 daemon=$!
-wait_for "the daemon reports its socket active" out_has '{"event":"status","active":true,"error":0,"desc":"","ip":"127.0.0.1","port":'"$port"'}'
+wait_for "the daemon reports its socket active" out_has '{"event":"status","active":true,"error":0,"desc":"","ip":"127.0.0.1","port":'"$port"',"device":""}'
 
 # The two commands of the README, with the project's own UDP tool.
 "$qxudp" send 127.0.0.1 "$port" AT+SETVOL=40 --line-end-tx CRLF >/dev/null
@@ -180,7 +180,7 @@ wait "$daemon"
 rc=$?
 daemon=""
 [ "$rc" = 0 ] || fail "SIGINT ends with 0 (got $rc)"
-grep '"event":"status"' "$dir/out" | tail -n 1 | grep -qxF '{"event":"status","active":false,"error":0,"desc":""}' || fail "the final status event"
+grep '"event":"status"' "$dir/out" | tail -n 1 | grep -qxF '{"event":"status","active":false,"error":0,"desc":"","device":""}' || fail "the final status event"
 ls "$dir/frames"/overlay-00001.png >/dev/null 2>&1 || fail "overlay frames are written"
 
 # Form files: the effective form round-trips (but for the volume and the host's MAC address, read

@@ -24,7 +24,9 @@ TEST(VolumePackage, RegistersTheComponentOnVelmorBesideTheUdpComponent) {
   size_t before = RegistrationLog().size();
   TDesignPackage vol(QX_VOLUME_PACKAGE);
   std::vector<String> calls(RegistrationLog().begin() + before, RegistrationLog().end());
-  EXPECT_EQ(calls, (std::vector<String>{"RegisterComponents('Velmor', [TQxMasterVol])"}));
+  EXPECT_EQ(calls, (std::vector<String>{"RegisterComponents('Velmor', [TQxMasterVol])",
+                                        "RegisterPropertyEditor(string, TQxMasterVol, "
+                                        "'AudioDevice', TAudioDeviceProperty)"}));
   auto pages = PalettePages();
   ASSERT_EQ(pages.size(), 1u);
   EXPECT_EQ(pages[0].Name, "Velmor");

@@ -178,6 +178,40 @@ TEST_F(VolPanel, MutedShowsLightRedDotsFigureAndTheCrossedOutSpeaker) {
   EXPECT_EQ(ReadRow().lit, Positions(10, 1130));  // Round(1620 * 70 / 100) = 1134
 }
 
+TEST_F(VolPanel, CaptureDeviceShowsTheMicrophoneStruckThroughWhenMuted) {
+  // Frame pixels of the picture panel (the picture stands at 24, 5): the microphone's stand, the
+  // speaker's outer wave, and the middle of the microphone's strike-through (inside the
+  // speaker's body).
+  const TColor light = RGB(240, 240, 240);
+  struct Case {
+    bool capture, mute;
+    const char* picture;
+    TColor stand, wave, strike;
+  } cases[] = {
+      {false, false, "SPEAKER", clFuchsia, light, light},
+      {true, false, "MICROPHONE", light, clFuchsia, light},
+      {true, true, "MICROPHONEMUTE", light, clFuchsia, clRed},
+      {false, true, "SPEAKERMUTE", clFuchsia, clFuchsia, light},
+  };
+  MakeForm(1920, "bottom:40");
+  for (const Case& c : cases) {
+    form->ShowCapture(c.capture);
+    ShowOverlay(50, c.mute);
+    const TImage* shown = c.mute ? form->imgMute : form->Image1;
+    EXPECT_TRUE(shown->Visible()) << c.picture;
+    EXPECT_EQ(shown->Picture(), c.picture);
+    EXPECT_EQ(form->Frame().Pixel(24 + 48, 5 + 86), c.stand) << c.picture;
+    EXPECT_EQ(form->Frame().Pixel(24 + 90, 5 + 48), c.wave) << c.picture;
+    EXPECT_EQ(form->Frame().Pixel(24 + 49, 5 + 50), c.strike) << c.picture;
+  }
+  // The frame as it is shown: the microphone opaque, the key colour around it see-through.
+  form->ShowCapture(true);
+  ShowOverlay(50);
+  TBitmap shown = form->TranslucentFrame();
+  EXPECT_EQ(shown.Alpha(24 + 48, 5 + 86), 255);
+  EXPECT_EQ(shown.Alpha(24 + 90, 5 + 48), 0);
+}
+
 TEST_F(VolPanel, ValuesOutsideTheRangeArePaintedUnchanged) {
   Paint(1792, -5);
   Row r = ReadRow();

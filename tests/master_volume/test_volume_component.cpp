@@ -54,7 +54,9 @@ TEST_F(Component, ValuesAfterConstruction) {
                                         "Version",
                                         "UdpAtCmdGetVol",
                                         "UdpAtEachLine",
-                                        "OnUdpQuery"}));
+                                        "OnUdpQuery",
+                                        "AudioDevice",
+                                        "OnDeviceChange"}));
 }
 
 // A form holding the component, a track bar and a handler, as an application publishes it.
