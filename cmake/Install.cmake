@@ -39,9 +39,11 @@ qx_library(net qx-net Net "The blocking UDP socket layer of the Qx components" q
 qx_library(platform qx-platform Platform "Linux host services for the Qx components" qx-framework)
 qx_library(TQxUDPS qx-udps UDPS "TQxUDPS: the UDP server and client component" qx-framework qx-net
            qx-platform)
+qx_library(QxSignedCommand qx-signed Signed
+           "Signed AT command lines (HMAC-SHA256) for the Qx volume remote" libcrypto)
 qx_library(QxMasterVolPkg qx-mastervol MasterVol
            "TQxMasterVol: the master-volume component with its on-screen overlay" qx-udps
-           qx-framework qx-platform)
+           qx-signed qx-framework qx-platform)
 
 install(
   TARGETS ${QX_LIBRARY_TARGETS}

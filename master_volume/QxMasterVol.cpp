@@ -95,6 +95,10 @@ QX_DEFINE_CLASS(TQxMasterVol, TComponent, [](TPropsBuilder<TQxMasterVol>& p) {
   p.Text("UdpAtCmdGetVol", &C::UdpAtCmdGetVol, &C::SetFUdpAtCmdGetVol);
   p.Boolean("UdpAtEachLine", &C::UdpAtEachLine, &C::SetFUdpAtEachLine, false);
   p.template Event<TOnUdpQuery>("OnUdpQuery", &C::OnUdpQuery, &C::SetFOnUdpQuery);
+  p.Text("UdpKeyFile", &C::UdpKeyFile, &C::SetFUdpKeyFile);
+  p.Text("UdpCounterFile", &C::UdpCounterFile, &C::SetFUdpCounterFile);
+  p.template Event<TOnUdpKeyProblem>("OnUdpKeyProblem", &C::OnUdpKeyProblem,
+                                     &C::SetFOnUdpKeyProblem);
 })
 
 TQxMasterVol::TQxMasterVol(TComponent* AOwner) : TComponent(AOwner) {
@@ -143,6 +147,7 @@ void TQxMasterVol::BeforeDestruction() {
 void TQxMasterVol::Loaded() {
   const bool wasLoading = IsLoading();
   TComponent::Loaded();
+  if (!IsDesigning() && wasLoading && !FUdpKeyFile.empty()) LoadUdpKeyFile();
   if (!IsDesigning() && wasLoading && FVolumeTrackBar != nullptr) {
     FVolume = GetActualVolume();
     MoveTrackBar(FVolume);

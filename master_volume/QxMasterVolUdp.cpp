@@ -55,6 +55,7 @@ void TQxMasterVol::setFUdp(TQxUDPS* Value) {
   }
   if (!IsInstalled(this)) Installed().push_back(this);
   Value->SetFUDPPreferredIP(FUdpRemoteIP);
+  InstallUdpPreference();
 }
 
 void TQxMasterVol::ReleaseUdpLink() {
@@ -75,6 +76,8 @@ void TQxMasterVol::ReleaseUdpLink() {
   FSavedUdpGetPacket = TOnGetPacketUDP();
   FSavedUdpStatus = TOnUDPStatus();
   if (!IsDesigning() && udp->UDPPreferredIP() == FUdpRemoteIP) udp->SetFUDPPreferredIP("");
+  if (FUdpPreference && udp->Preference() == FUdpPreference) udp->SetPreference(nullptr);
+  FUdpPreference.reset();
   RemoveFreeNotification(udp);
   FUdp = nullptr;
 }
@@ -121,7 +124,7 @@ bool TQxMasterVol::ObeyUdpCommand(const String& text, String& Response) {
         const String lineEnd = AnsiToString(LineEndBytes(FUdp->UDPLineEndRx()));
         Response += lineEnd.empty() ? String("\r\n") : lineEnd;
       }
-      Response += answer;
+      Response += FAnswerCounter != 0 ? SignedAnswer(answer) : answer;
       break;
     }
     case TQxUdpCommand::None:
@@ -138,12 +141,14 @@ void TQxMasterVol::MyOnGetPacketUDP(TObject*, String PacketUDP, String PacketUDP
     // The application's handler may have freed this component or unlinked it.
     if (!IsInstalled(this)) return;
   }
+  if (FUdpKeyWanted) return ObeySignedPacket(PeerIP, PacketUDP, Response);
   if (!IsUdpPeer(PeerIP)) return;
   for (const String& text : UdpCommandTexts(PacketUDP))
     if (!ObeyUdpCommand(text, Response)) return;
 }
 
 std::vector<String> TQxMasterVol::UdpCommandTexts(const String& PacketUDP) const {
+  if (FUdpKeyWanted) return SignedCommandTexts(PacketUDP);
   if (!FUdpAtEachLine) return {PacketUDP};
   std::vector<String> lines;
   for (size_t start = 0; start < PacketUDP.size();) {
@@ -179,4 +184,5 @@ void TQxMasterVol::SetFUdpTxPort(const String& Value) {
 void TQxMasterVol::SetFUdpRemoteIP(const String& Value) {
   FUdpRemoteIP = Value;
   if (FUdp != nullptr && !IsDesigning()) FUdp->SetFUDPPreferredIP(Value);
+  InstallUdpPreference();
 }

@@ -5,8 +5,10 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 
 #include <qx/framework/app/Application.h>
+#include <qx/master_volume/SignedCommand.h>
 #include <qx/net/synachar.h>
 #include <qx/udp_link/QxUDPS.h>
 #include "apps/common/CommandLine.h"
@@ -20,7 +22,7 @@ const char* kUsage =
     "Usage: qxudp listen [--ip ADDR] [--port PORT] [--line-end-rx TEXT] [--line-end-tx TEXT]\n"
     "                    [--utf8] [--rx-timeout MS] [--respond TEXT] [--count N] [--json]\n"
     "       qxudp send HOST PORT TEXT [--line-end-tx TEXT] [--line-end-rx TEXT] [--utf8]\n"
-    "                    [--respond TEXT] [--json]\n"
+    "                    [--respond TEXT] [--key-file FILE] [--json]\n"
     "The UDP component from the shell.\n"
     "\n"
     "listen  binds ADDR:PORT (default 127.0.0.1:2800) and prints every status and packet event\n"
@@ -28,6 +30,10 @@ const char* kUsage =
     "        answered with --respond TEXT when given.\n"
     "send    sends TEXT once from a fresh socket and prints every reply that arrives within a\n"
     "        second of the previous one, answering each with --respond TEXT when given.\n"
+    "        With --key-file, each line of TEXT is signed with the key in FILE, its counter\n"
+    "        the Unix time in milliseconds (COMMAND;n=COUNTER;h=TAG), and each reply line must\n"
+    "        carry one of those counters and the key's tag: one that does not is reported\n"
+    "        (exit status 1).\n"
     "\n"
     "Line ends: CRLF, CR (any case) or any other text taken literally; empty means none\n"
     "(listen then reports whole datagrams). --utf8 sends and reads UTF-8 on the wire.\n"
@@ -54,7 +60,8 @@ int Usage(const String& error) {
 int Parse(int argc, char** argv, Options& o) {
   Line = std::make_unique<TCommandLine>("qxudp", kUsage);
   Line->Flag("utf8", o.UTF8).Flag("json", o.Json);
-  for (const char* name : {"ip", "line-end-rx", "line-end-tx", "rx-timeout", "respond", "count"})
+  for (const char* name :
+       {"ip", "line-end-rx", "line-end-tx", "rx-timeout", "respond", "count", "key-file"})
     Line->Value(name, [&o, name](const String& v) {
       o.Values[String("--") + name] = v;
       return String();
@@ -130,14 +137,67 @@ int Listen(const Options& o) {
   return failed ? 1 : 0;
 }
 
+// Signs each line of a text (cut at CR and LF, which stay as they are) with counters from the
+// Unix time in milliseconds, one more for each further line; the counters go into `sent`.
+String SignLines(TCommandMac& mac, const String& text, std::set<uint64_t>& sent) {
+  using namespace std::chrono;
+  uint64_t counter = static_cast<uint64_t>(
+      duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+  String out;
+  for (size_t start = 0; start <= text.size();) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == String::npos) end = text.size();
+    if (end > start) {
+      out += AnsiToString(
+          RawByteString(mac.Sign(StringToAnsi(text.substr(start, end - start)).Bytes(), counter)));
+      sent.insert(counter++);
+    }
+    if (end < text.size()) out += text[end];
+    start = end + 1;
+  }
+  return out;
+}
+
+// Whether every line of a reply is signed by the key with one of the counters sent.
+bool RepliesVerify(TCommandMac& mac, const String& reply, const std::set<uint64_t>& sent) {
+  bool ok = false;
+  for (size_t start = 0; start < reply.size();) {
+    size_t end = reply.find_first_of("\r\n", start);
+    if (end == String::npos) end = reply.size();
+    if (end > start) {
+      const RawByteString wire = StringToAnsi(reply.substr(start, end - start));
+      TSignedLine s;
+      if (!ParseSignedLine(wire.Bytes(), s) || sent.count(s.Counter) == 0 || !mac.Verify(s))
+        return false;
+      ok = true;
+    }
+    start = end + 1;
+  }
+  return ok;
+}
+
 int Send(const Options& o) {
   if (o.Positional.size() != 3) return Usage("send needs HOST PORT TEXT");
   const String& host = o.Positional[0];
   const String& port = o.Positional[1];
-  const String& text = o.Positional[2];
+  String text = o.Positional[2];
+  std::unique_ptr<TCommandMac> mac;
+  std::set<uint64_t> sent;
+  if (o.Values.count("--key-file")) {
+    TQxCommandKey key;
+    std::string error;
+    if (!ReadKeyFile(o.Values.at("--key-file"), key, error)) {
+      std::fprintf(stderr, "qxudp: %s\n", error.c_str());
+      return 2;
+    }
+    mac = std::make_unique<TCommandMac>(key);
+    Cleanse(key.data(), key.size());
+    text = SignLines(*mac, text, sent);
+  }
   if (o.Values.count("--ip") || o.Values.count("--port") || o.Values.count("--count") ||
       o.Values.count("--rx-timeout"))
     return Usage("--ip, --port, --count and --rx-timeout are for listen");
+  if (o.Command == "listen" && o.Values.count("--key-file")) return Usage("--key-file is for send");
   int portNumber;
   if (!ParsePort(port, portNumber)) return Usage("send needs a port number from 0 to 65535");
   // The component's one-shot send reports nothing by contract; say here why nothing was sent.
@@ -173,8 +233,15 @@ int Send(const Options& o) {
   TEventPrinter out(o.Json);
   const std::optional<String> respond =
       o.Values.count("--respond") ? std::optional<String>(o.Values.at("--respond")) : std::nullopt;
+  int forged = 0;
   u->SetFOnGetPacketUDP(TOnGetPacketUDP::Callable(
       [&](TObject*, String reply, String hex, String peer, String rport, String& response) {
+        if (mac && !RepliesVerify(*mac, reply, sent)) {
+          ++forged;
+          std::fprintf(stderr, "qxudp: the reply from %s:%s fails its tag: %s\n", peer.c_str(),
+                       rport.c_str(), Visible(reply).c_str());
+          return;
+        }
         out.Packet("reply", reply, hex, peer, rport);
         if (respond) response = *respond;
       }));
@@ -182,7 +249,7 @@ int Send(const Options& o) {
   // The send ends about a second after its last reply.
   while (!Application->Terminated() && u->ClientSendsRunning() > 0)
     Application->HandleMessage(std::chrono::milliseconds(20));
-  return 0;
+  return forged > 0 ? 1 : 0;
 }
 
 }  // namespace

@@ -16,7 +16,12 @@ const char* const kUsage =
     "  --form FILE       load this form file instead (see --print-form)\n"
     "  --ip ADDR         the address to listen on (0.0.0.0: every interface)\n"
     "  --port PORT       the port to listen on\n"
-    "  --remote-ip ADDR  the one peer whose commands are obeyed, as dotted IPv4\n"
+    "  --remote-ip ADDR  the one peer whose commands are obeyed, as dotted IPv4; with a key,\n"
+    "                    'any' lets every sender that proves the key be the peer\n"
+    "  --key-file FILE   obey only lines signed with the key in FILE (COMMAND;n=COUNTER;h=TAG);\n"
+    "                    FILE must be readable by its owner only. Without it, a key given by\n"
+    "                    systemd as the credential qxvolumed.key is used\n"
+    "  --new-key FILE    write a fresh key into the new file FILE (mode 0600) and exit\n"
     "  --line-end TEXT   what ends a command: CRLF, CR, other text literally, empty: datagrams\n"
     "  --align EDGE      the overlay's screen edge: top or bottom\n"
     "  --no-overlay      show nothing on the display (events are still printed)\n"
@@ -50,6 +55,11 @@ int ParseDaemonOptions(int argc, char** argv, TDaemonOptions& o) {
              })
       .Value("remote-ip",
              [&](const String& v) {
+               // With a key, the key tells the peer: checked once the key is known.
+               if (v == "any") {
+                 o.RemoteIP = String();
+                 return String();
+               }
                // The peer check compares the sender's address as text: a name would match nobody.
                if (!IsDottedIPv4(v))
                  return "--remote-ip needs a dotted IPv4 address such as 192.168.1.20, not '" + v +
@@ -74,6 +84,16 @@ int ParseDaemonOptions(int argc, char** argv, TDaemonOptions& o) {
                return OneOf("--audio", v, {"auto", "pulse", "alsa"});
              })
       .DisplayOptions(o.Display, o.Output)
+      .Value("key-file",
+             [&](const String& v) {
+               o.KeyFile = v;
+               return v.empty() ? String("--key-file needs a file") : String();
+             })
+      .Value("new-key",
+             [&](const String& v) {
+               o.NewKey = v;
+               return v.empty() ? String("--new-key needs a file") : String();
+             })
       .Value("form",
              [&](const String& v) {
                o.Form = v;

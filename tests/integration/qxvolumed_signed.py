@@ -1,0 +1,324 @@
+#!/usr/bin/env python3
+"""qxvolumed with a key: the README's shell lines and Python sender run as printed (the port
+aside), answers checked with Python's own hmac, a sender at another address as the peer, the
+counter kept across a restart, key files refused, qxudp's tag check, and a flood forged from
+the peer's own address that must not push out one of its 200 signed commands. Loopback only; the
+sound server is the private one of with-pulse.
+  with-pulse qxvolumed_signed.py QXVOLUMED QXUDP README [CASE...]"""
+import hashlib
+import hmac
+import json
+import os
+import random
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+BIN, QXUDP, README = sys.argv[1:4]
+ONLY = sys.argv[4:]
+if not os.environ.get("PULSE_SERVER"):
+    sys.exit("run me under scripts/with-pulse")
+for v in ("DISPLAY", "WAYLAND_DISPLAY", "CREDENTIALS_DIRECTORY"):
+    os.environ.pop(v, None)
+WORK = tempfile.mkdtemp(prefix="qxsigned-")
+os.environ["XDG_STATE_HOME"] = WORK + "/state"
+KEY_FILE = WORK + "/key"
+FAILS = []
+
+
+def fail(what):
+    FAILS.append(what)
+    print("FAIL:", what, file=sys.stderr)
+
+
+def free_port():
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def sink_volume():
+    out = subprocess.run(["pactl", "get-sink-volume", "@DEFAULT_SINK@"], capture_output=True,
+                         text=True, check=True).stdout
+    return int(out.split("/")[1].strip().rstrip("%"))
+
+
+def wait_until(cond, seconds=15.0):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        if cond():
+            return True
+        time.sleep(0.05)
+    return False
+
+
+def key():
+    return bytes.fromhex(open(KEY_FILE).read().strip())
+
+
+def tag(text, k=None):
+    return hmac.new(k or key(), b"qxv1|" + text.encode(), hashlib.sha256).hexdigest()[:32]
+
+
+def signed(command, n, k=None):
+    return f"{command};n={n};h={tag(f'{command};n={n}', k)}\r\n".encode()
+
+
+class Daemon:
+    """qxvolumed --json on a free port; its packet events gathered as they come."""
+
+    def __init__(self, *args, source="127.0.0.1"):
+        self.port = free_port()
+        self.p = subprocess.Popen([BIN, "--port", str(self.port), "--no-overlay", "--json", *args],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.packets = []
+        threading.Thread(target=self._read, daemon=True).start()
+        probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        probe.bind((source, 0))
+        probe.settimeout(0.3)
+
+        def answers():
+            probe.sendto(signed("AT+GETVOL", now_ms()), ("127.0.0.1", self.port))
+            try:
+                return probe.recv(100)
+            except socket.timeout:
+                return None
+        if not wait_until(lambda: self.p.poll() is not None or answers()):
+            fail(f"{args}: the daemon does not answer")
+
+    def _read(self):
+        for line in self.p.stdout:
+            e = json.loads(line)
+            if e.get("event") == "packet":
+                self.packets.append(e)
+
+    def stop(self):
+        self.p.send_signal(signal.SIGTERM)
+        self.p.wait(5)
+        return self.p.stderr.read()
+
+
+LAST = [0]
+
+
+def now_ms():
+    LAST[0] = max(LAST[0] + 1, time.time_ns() // 1_000_000)
+    return LAST[0]
+
+
+def readme_block(lang, must_hold):
+    """The README's code block of that language holding `must_hold`, with the port made ours."""
+    text = open(README).read()
+    for block in re.findall(r"```" + lang + r"\n(.*?)```", text, re.S):
+        if must_hold in block:
+            return block
+    fail(f"README: no {lang} block with {must_hold!r}")
+    return ""
+
+
+def case_key_files():
+    for name, text, mode, says in (
+        ("open", "00" * 32, 0o644, "too open"),
+        ("group", "00" * 32, 0o640, "too open"),
+        ("empty", "", 0o600, "is empty"),
+        ("short", "00" * 31, 0o600, "62 hexadecimal digits"),
+        ("nonhex", "zz" * 32, 0o600, "no hexadecimal digit"),
+    ):
+        path = f"{WORK}/{name}"
+        with open(path, "w") as f:
+            f.write(text + "\n")
+        os.chmod(path, mode)
+        r = subprocess.run([BIN, "--key-file", path, "--no-overlay"], capture_output=True,
+                           text=True, timeout=10)
+        lines = r.stderr.strip().splitlines()
+        if r.returncode != 2 or len(lines) != 1 or says not in lines[0]:
+            fail(f"key file {name}: exit {r.returncode}, {r.stderr!r}")
+    r = subprocess.run([BIN, "--remote-ip", "any", "--no-overlay"], capture_output=True, text=True,
+                       timeout=10)
+    if r.returncode != 2 or "needs a key" not in r.stderr:
+        fail(f"--remote-ip any without a key: exit {r.returncode}, {r.stderr!r}")
+    r = subprocess.run([BIN, "--new-key", KEY_FILE], capture_output=True, text=True)
+    if r.returncode != 2 or "never overwritten" not in r.stderr:
+        fail(f"--new-key over a file: exit {r.returncode}, {r.stderr!r}")
+
+
+def case_readme():
+    d = Daemon("--key-file", KEY_FILE)
+    shell = readme_block("sh", "openssl dgst").replace("/2800", f"/{d.port}")
+    subprocess.run(["bash", "-euo", "pipefail", "-c", shell], cwd=WORK, check=True)
+    if not wait_until(lambda: sink_volume() == 40):
+        fail("README shell lines: the volume is not 40")
+    subprocess.run(["pactl", "set-sink-volume", "@DEFAULT_SINK@", "20%"], check=True)
+    wait_until(lambda: sink_volume() == 20)
+    python = readme_block("python", "hmac.new").replace("port=2800", f"port={d.port}")
+    out = subprocess.run([sys.executable, "-c", python], cwd=WORK, capture_output=True,
+                         text=True, timeout=20).stdout.strip()
+    if not re.fullmatch(r"VOL=40;n=\d+;h=[0-9a-f]{32} verified", out):
+        fail(f"README Python sender: {out!r}")
+    # Unsigned, tampered and replayed lines get no answer.
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind(("127.0.0.1", 0))
+    s.settimeout(0.5)
+    replay = signed("AT+GETVOL", now_ms())
+    for data in (b"AT+GETVOL\r\n", replay.replace(b"AT+GETVOL", b"AT+GETVOX"), replay, replay):
+        s.sendto(data, ("127.0.0.1", d.port))
+    answers = []
+    try:
+        while True:
+            answers.append(s.recv(100))
+    except socket.timeout:
+        pass
+    if len(answers) != 1:
+        fail(f"one answer to a signed query sent twice and two bad lines: {answers}")
+    d.stop()
+
+
+def case_any_sender():
+    d = Daemon("--key-file", KEY_FILE, "--remote-ip", "any")
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind(("127.0.0.7", 0))
+    s.settimeout(2)
+    n = now_ms()
+    s.sendto(signed("AT+SETVOL=55", n) + signed("AT+GETVOL", n + 1), ("127.0.0.1", d.port))
+    answer = s.recv(100).decode().strip()
+    text, _, got = answer.rpartition(";h=")
+    if text != f"VOL=55;n={n + 1}" or not hmac.compare_digest(got, tag(text)):
+        fail(f"a signed query from 127.0.0.7: answered {answer!r}")
+    d.stop()
+    # A non-empty address still narrows.
+    d = Daemon("--key-file", KEY_FILE, "--remote-ip", "127.0.0.1")
+    s.sendto(signed("AT+GETVOL", now_ms()), ("127.0.0.1", d.port))
+    s.settimeout(0.5)
+    try:
+        fail(f"a signed query from 127.0.0.7 to a daemon obeying 127.0.0.1: {s.recv(100)!r}")
+    except socket.timeout:
+        pass
+    d.stop()
+
+
+def case_restart():
+    d = Daemon("--key-file", KEY_FILE)
+    captured = signed("AT+SETVOL=33", now_ms())
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.sendto(captured, ("127.0.0.1", d.port))
+    if not wait_until(lambda: sink_volume() == 33):
+        fail("restart: the signed command before it")
+    d.stop()
+    subprocess.run(["pactl", "set-sink-volume", "@DEFAULT_SINK@", "20%"], check=True)
+    d = Daemon("--key-file", KEY_FILE)
+    s.sendto(captured, ("127.0.0.1", d.port))
+    s.sendto(signed("AT+SETVOL=34", now_ms()), ("127.0.0.1", d.port))
+    if not wait_until(lambda: sink_volume() == 34) or any("SETVOL=33" in p["text"] for p in d.packets):
+        fail("restart: a line captured before it is refused after it, a fresh one obeyed")
+    d.stop()
+
+
+def case_qxudp():
+    d = Daemon("--key-file", KEY_FILE)
+    r = subprocess.run([QXUDP, "send", "127.0.0.1", str(d.port), "AT+GETVOL", "--line-end-tx",
+                        "CRLF", "--key-file", KEY_FILE], capture_output=True, text=True, timeout=10)
+    if r.returncode != 0 or not re.search(r'"VOL=\d+;n=\d+;h=[0-9a-f]{32}', r.stdout):
+        fail(f"qxudp send --key-file: exit {r.returncode}, {r.stdout!r} {r.stderr!r}")
+    d.stop()
+    # A reply with a tag that fails is reported.
+    port = free_port()
+    forger = subprocess.Popen([QXUDP, "listen", "--port", str(port), "--line-end-rx", "CRLF",
+                               "--respond", "VOL=99;n=1;h=" + "0" * 32],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(0.5)
+    r = subprocess.run([QXUDP, "send", "127.0.0.1", str(port), "AT+GETVOL", "--line-end-tx",
+                        "CRLF", "--key-file", KEY_FILE], capture_output=True, text=True, timeout=10)
+    forger.send_signal(signal.SIGTERM)
+    forger.wait(5)
+    if r.returncode != 1 or "fails its tag" not in r.stderr:
+        fail(f"qxudp send, a forged reply: exit {r.returncode}, {r.stderr!r}")
+
+
+def case_forged_flood():
+    """The peer 127.0.0.20 sends 200 signed commands, 20 ms apart, while 60,000 datagrams a
+    second are forged from its address: from another port, and from its own port too."""
+    peer_ip = "127.0.0.20"
+    d = Daemon("--key-file", KEY_FILE, "--remote-ip", peer_ip, source=peer_ip)
+    peer = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    peer.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
+    peer.bind((peer_ip, 0))
+    floods = []
+    for port in (0, peer.getsockname()[1]):
+        f = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        f.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
+        f.bind((peer_ip, port))
+        floods.append(f)
+    stop = threading.Event()
+    sent = [0]
+
+    def flood():
+        forged = [f"AT+SETVOL=7;n={9 * 10**18 + i};h={random.getrandbits(128):032x}\r\n".encode()
+                  for i in range(512)]
+        start = time.monotonic()
+        while not stop.is_set():
+            ahead = sent[0] / 60000 - (time.monotonic() - start)
+            if ahead > 0.001:
+                time.sleep(ahead)
+            try:
+                floods[sent[0] & 1].sendto(forged[sent[0] & 511], ("127.0.0.1", d.port))
+            except OSError:
+                pass
+            sent[0] += 1
+
+    t = threading.Thread(target=flood)
+    t.start()
+    time.sleep(0.5)
+    counters = set()
+    start = time.monotonic()
+    for i in range(200):
+        n = now_ms()
+        counters.add(n)
+        peer.sendto(signed(f"AT+SETVOL={30 + i % 40}", n), ("127.0.0.1", d.port))
+        time.sleep(0.02)
+    peer.sendto(signed("AT+SETVOL=77", now_ms()), ("127.0.0.1", d.port))
+    seconds = time.monotonic() - start
+    time.sleep(0.5)
+    stop.set()
+    t.join()
+    rate = sent[0] / (seconds + 1.0)
+
+    def obeyed():
+        got = set()
+        for p in list(d.packets):
+            m = re.search(r";n=(\d+);h=", p["text"])
+            if p["peer"] == peer_ip and m:
+                got.add(int(m.group(1)))
+        return got & counters
+    wait_until(lambda: len(obeyed()) == 200 and sink_volume() == 77, 20)
+    print(f"forged flood: {rate:.0f} datagrams/s, {len(obeyed())} of 200 signed commands obeyed")
+    if rate < 40000:
+        print("forged flood: this machine could not send 60,000/s", file=sys.stderr)
+    if len(obeyed()) != 200 or sink_volume() != 77:
+        fail(f"forged flood: {len(obeyed())} of 200 signed commands obeyed, volume "
+             f"{sink_volume()}")
+    if any(p["text"].startswith("AT+SETVOL=7;") for p in d.packets):
+        fail("forged flood: a forged line was taken for a command")
+    d.stop()
+
+
+CASES = [case_key_files, case_readme, case_any_sender, case_restart, case_qxudp,
+         case_forged_flood]
+try:
+    r = subprocess.run([BIN, "--new-key", KEY_FILE], capture_output=True, text=True)
+    if r.returncode != 0 or oct(os.stat(KEY_FILE).st_mode & 0o777) != "0o600":
+        sys.exit(f"--new-key: exit {r.returncode}, {r.stderr!r}")
+    for c in CASES:
+        if not ONLY or c.__name__[5:] in ONLY:
+            print("==", c.__name__[5:], flush=True)
+            c()
+finally:
+    shutil.rmtree(WORK, ignore_errors=True)
+sys.exit(1 if FAILS else 0)
