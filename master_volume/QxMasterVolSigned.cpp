@@ -50,6 +50,7 @@ void ForEachLine(const String& packet, F f) {
 }  // namespace
 
 void TQxMasterVol::SetUdpKey(const TQxCommandKey& Key) {
+  FSigned.reset();  // its last counter is written before the new one reads it
   FSigned = std::make_unique<TSignedCommands>(Key, FUdpCounterFile);
   FUdpKeyWanted = true;
   if (String problem = FSigned->TakeProblem(); !problem.empty()) SayUdpKeyProblem(problem);
@@ -69,7 +70,10 @@ void TQxMasterVol::SetFUdpKeyFile(const String& Value) {
 
 void TQxMasterVol::SetFUdpCounterFile(const String& Value) {
   FUdpCounterFile = Value;
-  if (FSigned) SetUdpKey(TQxCommandKey(FSigned->Key()));
+  if (!FSigned) return;
+  TQxCommandKey key = FSigned->Key();
+  SetUdpKey(key);
+  Cleanse(key.data(), key.size());
 }
 
 void TQxMasterVol::LoadUdpKeyFile() {
@@ -116,6 +120,8 @@ void TQxMasterVol::ObeySignedPacket(const String& PeerIP, const String& PacketUD
     ForEachLine(PacketUDP, [this](std::string_view) { return ++FUdpSignedDropped, true; });
     return;
   }
+  // The counter file is written on a thread of its own: a failure comes back with a later packet.
+  if (String problem = FSigned->TakeProblem(); !problem.empty()) SayUdpKeyProblem(problem);
   // Each line is checked when its turn comes, after the lines before it were obeyed.
   bool alive = true;
   ForEachLine(PacketUDP, [&](std::string_view line) {
@@ -127,7 +133,6 @@ void TQxMasterVol::ObeySignedPacket(const String& PeerIP, const String& PacketUD
       ++FUdpSignedDropped;
       return true;
     }
-    if (String problem = FSigned->TakeProblem(); !problem.empty()) SayUdpKeyProblem(problem);
     FAnswerCounter = counter;
     alive = ObeyUdpCommand(AnsiToString(RawByteString::FromBytes(command)), Response);
     if (alive) FAnswerCounter = 0;

@@ -10,10 +10,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -272,66 +276,147 @@ void MakeParents(const std::string& file) {
 
 }  // namespace
 
+// One counter file of the process: the last counter accepted under it and the thread that
+// writes it.
+class TCounterStore {
+ public:
+  explicit TCounterStore(const std::string& file)
+      : File(file), Last(std::make_shared<std::atomic<uint64_t>>(0)) {
+    FILE* f = std::fopen(File.c_str(), "re");
+    if (f == nullptr) {
+      if (errno != ENOENT) Problem = "cannot read the last counter: " + Errno(File);
+      return;
+    }
+    unsigned long long last = 0;
+    if (std::fscanf(f, "%llu", &last) == 1)
+      Last->store(last);
+    else
+      Problem = File + ": holds no counter; counting starts again from 0";
+    std::fclose(f);
+  }
+
+  ~TCounterStore() {
+    {
+      std::lock_guard<std::mutex> g(Lock);
+      Stop = true;
+    }
+    Wake.notify_one();
+    if (Thread.joinable()) Thread.join();
+  }
+
+  // The store of a file, shared while anyone uses it. Main thread.
+  static std::shared_ptr<TCounterStore> For(const std::string& file) {
+    static std::map<std::string, std::weak_ptr<TCounterStore>> stores;
+    auto& slot = stores[file];
+    std::shared_ptr<TCounterStore> store = slot.lock();
+    if (!store) slot = store = std::make_shared<TCounterStore>(file);
+    return store;
+  }
+
+  void Save(uint64_t counter) {
+    {
+      std::lock_guard<std::mutex> g(Lock);
+      ToWrite = counter;
+    }
+    if (!Thread.joinable()) Thread = std::thread([this] { Writer(); });
+    Wake.notify_one();
+  }
+
+  std::string TakeProblem() {
+    std::lock_guard<std::mutex> g(Lock);
+    return std::exchange(Problem, std::string());
+  }
+
+  const std::string File;
+  const std::shared_ptr<std::atomic<uint64_t>> Last;
+
+ private:
+  void Writer() {
+    std::unique_lock<std::mutex> g(Lock);
+    for (;;) {
+      Wake.wait(g, [this] { return Stop || ToWrite != Written; });
+      if (ToWrite == Written) return;  // asked to stop, and everything is written
+      const uint64_t counter = ToWrite;
+      g.unlock();
+      std::string error;
+      const bool ok = Write(counter, error);
+      g.lock();
+      Written = counter;
+      if (!ok && !Failing)
+        Problem = "cannot keep the last counter in " + File + " (" + error +
+                  "); commands are still checked, but a restart forgets which were used";
+      Failing = !ok;
+    }
+  }
+
+  // A temporary name, then a rename: a restart finds the old counter or the new one, whole.
+  bool Write(uint64_t counter, std::string& error) {
+    const std::string partial = File + ".partial";
+    const std::string text = std::to_string(counter) + "\n";
+    int fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == ENOENT) {
+      MakeParents(File);
+      fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    }
+    if (fd < 0) {
+      error = std::strerror(errno);
+      return false;
+    }
+    bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (!ok) error = std::strerror(errno);
+    close(fd);
+    if (ok && std::rename(partial.c_str(), File.c_str()) != 0) {
+      ok = false;
+      error = std::strerror(errno);
+    }
+    if (!ok) unlink(partial.c_str());
+    return ok;
+  }
+
+  std::mutex Lock;  // what follows
+  std::condition_variable Wake;
+  uint64_t ToWrite = 0, Written = 0;
+  bool Stop = false;
+  bool Failing = false;
+  std::string Problem;
+  std::thread Thread;
+};
+
 TSignedCommands::TSignedCommands(const TQxCommandKey& key, const std::string& counterFile)
     : FKey(key),
       FMac(key),
-      FFile(counterFile.empty() ? DefaultCounterFile(key) : counterFile),
-      FLast(std::make_shared<std::atomic<uint64_t>>(0)) {
-  FILE* f = std::fopen(FFile.c_str(), "re");
-  if (f == nullptr) {
-    if (errno != ENOENT) FProblem = "cannot read the last counter: " + Errno(FFile);
-    return;
-  }
-  unsigned long long last = 0;
-  if (std::fscanf(f, "%llu", &last) == 1)
-    FLast->store(last);
-  else
-    FProblem = FFile + ": holds no counter; counting starts again from 0";
-  std::fclose(f);
-}
+      FStore(TCounterStore::For(counterFile.empty() ? DefaultCounterFile(key) : counterFile)) {}
 
 TSignedCommands::~TSignedCommands() {
   OPENSSL_cleanse(FKey.data(), FKey.size());
 }
 
+const std::shared_ptr<std::atomic<uint64_t>>& TSignedCommands::LastCounter() const {
+  return FStore->Last;
+}
+
+std::string TSignedCommands::TakeProblem() {
+  return FStore->TakeProblem();
+}
+
+bool TSignedCommands::Fresh(std::string_view line, TSignedLine& s) {
+  // The cheap tests first: a forged line costs a MAC only when it is well formed and new.
+  return ParseSignedLine(line, s) && s.Counter > FStore->Last->load() && FMac.Verify(s);
+}
+
 bool TSignedCommands::Check(std::string_view line, std::string_view& command) {
   TSignedLine s;
-  if (!ParseSignedLine(line, s) || s.Counter <= FLast->load() || !FMac.Verify(s)) return false;
+  if (!Fresh(line, s)) return false;
   command = s.Command;
   return true;
 }
 
 bool TSignedCommands::Accept(std::string_view line, std::string_view& command, uint64_t& counter) {
   TSignedLine s;
-  if (!ParseSignedLine(line, s) || s.Counter <= FLast->load() || !FMac.Verify(s)) return false;
-  FLast->store(s.Counter);
-  Save(s.Counter);
+  if (!Fresh(line, s)) return false;
+  FStore->Last->store(s.Counter);
+  FStore->Save(s.Counter);
   command = s.Command;
   counter = s.Counter;
   return true;
-}
-
-void TSignedCommands::Save(uint64_t counter) {
-  // A temporary name, then a rename: a restart finds the old counter or the new one, whole.
-  const std::string partial = FFile + ".partial";
-  const std::string text = std::to_string(counter) + "\n";
-  int fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0 && errno == ENOENT) {
-    MakeParents(FFile);
-    fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  }
-  bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  const int err = errno;
-  if (fd >= 0) close(fd);
-  ok = ok && std::rename(partial.c_str(), FFile.c_str()) == 0;
-  if (ok) {
-    FFailing = false;
-    return;
-  }
-  if (fd >= 0) unlink(partial.c_str());
-  if (!FFailing)
-    FProblem = "cannot keep the last counter in " + FFile + " (" +
-               std::strerror(fd < 0 ? err : errno) +
-               "); commands are still checked, but a restart forgets which were used";
-  FFailing = true;
 }

@@ -73,12 +73,19 @@ void Cleanse(void* data, size_t size);
 // being derived from the key without revealing it, so that each key keeps its own.
 std::string DefaultCounterFile(const TQxCommandKey& key);
 
+class TCounterStore;
+
 // What a component obeying signed lines keeps: the key, the last counter accepted and the file
 // that keeps it across restarts. Main thread, but for LastCounter, which other threads may read.
+// Components of one process that name the same file share its counter (a form read again while
+// the old one still runs cannot fall behind it). The file is written by a thread of its own, the
+// latest counter each time, so that the caller never waits on the disk (a rename on ext4 waits
+// for the new file's data); the latest counter is written before the last user is gone.
 class TSignedCommands {
  public:
   // counterFile empty: DefaultCounterFile(key).
   TSignedCommands(const TQxCommandKey& key, const std::string& counterFile);
+  ~TSignedCommands();
 
   // Checks a line and, when it is signed by the key with a counter above every one accepted,
   // accepts it: the counter is kept (and written to the file) and the command is given. False
@@ -90,22 +97,16 @@ class TSignedCommands {
   std::string SignAnswer(std::string_view answer, uint64_t counter) {
     return FMac.Sign(answer, counter);
   }
-  const std::shared_ptr<std::atomic<uint64_t>>& LastCounter() const { return FLast; }
+  const std::shared_ptr<std::atomic<uint64_t>>& LastCounter() const;
   const TQxCommandKey& Key() const { return FKey; }
-  const std::string& CounterFile() const { return FFile; }
   // A problem with the counter file not yet said (empty: none); taking it clears it. A failing
   // file is said once, until it has been written again.
-  std::string TakeProblem() { return std::exchange(FProblem, std::string()); }
-
-  ~TSignedCommands();
+  std::string TakeProblem();
 
  private:
-  void Save(uint64_t counter);
+  bool Fresh(std::string_view line, TSignedLine& s);
 
   TQxCommandKey FKey;
   TCommandMac FMac;
-  std::string FFile;
-  std::shared_ptr<std::atomic<uint64_t>> FLast;
-  bool FFailing = false;
-  std::string FProblem;
+  std::shared_ptr<TCounterStore> FStore;
 };
