@@ -54,7 +54,10 @@ TEST_F(Component, ValuesAfterConstruction) {
                                         "Version",
                                         "UdpAtCmdGetVol",
                                         "UdpAtEachLine",
-                                        "OnUdpQuery"}));
+                                        "OnUdpQuery",
+                                        "UdpKeyFile",
+                                        "UdpCounterFile",
+                                        "OnUdpKeyProblem"}));
 }
 
 // A form holding the component, a track bar and a handler, as an application publishes it.
