@@ -30,36 +30,8 @@ for v in ("DISPLAY", "WAYLAND_DISPLAY", "CREDENTIALS_DIRECTORY"):
 WORK = tempfile.mkdtemp(prefix="qxsigned-")
 os.environ["XDG_STATE_HOME"] = WORK + "/state"
 KEY_FILE = WORK + "/key"
-FAILS = []
 RATE = float(os.environ.get("FLOOD_RATE", "60000"))
-
-
-def fail(what):
-    FAILS.append(what)
-    print("FAIL:", what, file=sys.stderr)
-
-
-def free_port():
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
-
-
-def sink_volume():
-    out = subprocess.run(["pactl", "get-sink-volume", "@DEFAULT_SINK@"], capture_output=True,
-                         text=True, check=True).stdout
-    return int(out.split("/")[1].strip().rstrip("%"))
-
-
-def wait_until(cond, seconds=15.0):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        if cond():
-            return True
-        time.sleep(0.05)
-    return False
+from daemon_kit import FAILS, fail, free_port, pactl, sink_volume, wait_until
 
 
 def key():
@@ -161,7 +133,7 @@ def case_readme():
     subprocess.run(["bash", "-euo", "pipefail", "-c", shell], cwd=WORK, check=True)
     if not wait_until(lambda: sink_volume() == 40):
         fail("README shell lines: the volume is not 40")
-    subprocess.run(["pactl", "set-sink-volume", "@DEFAULT_SINK@", "20%"], check=True)
+    pactl("set-sink-volume", "@DEFAULT_SINK@", "20%")
     wait_until(lambda: sink_volume() == 20)
     python = readme_block("python", "hmac.new").replace("port=2800", f"port={d.port}")
     out = subprocess.run([sys.executable, "-c", python], cwd=WORK, capture_output=True,
@@ -217,7 +189,7 @@ def case_restart():
     if not wait_until(lambda: sink_volume() == 33):
         fail("restart: the signed command before it")
     d.stop()
-    subprocess.run(["pactl", "set-sink-volume", "@DEFAULT_SINK@", "20%"], check=True)
+    pactl("set-sink-volume", "@DEFAULT_SINK@", "20%")
     d = Daemon("--key-file", KEY_FILE)
     s.sendto(captured, ("127.0.0.1", d.port))
     if wait_until(lambda: sink_volume() == 33, 1.0):
