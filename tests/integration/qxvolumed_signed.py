@@ -181,6 +181,33 @@ def case_any_sender():
     d.stop()
 
 
+def case_credential():
+    """systemd's LoadCredential=: the key in $CREDENTIALS_DIRECTORY/qxvolumed.key, whose mode is
+    systemd's affair; a bad one stops the start."""
+    creds = WORK + "/credentials"
+    os.makedirs(creds, exist_ok=True)
+    shutil.copy(KEY_FILE, creds + "/qxvolumed.key")
+    os.chmod(creds + "/qxvolumed.key", 0o440)
+    os.environ["CREDENTIALS_DIRECTORY"] = creds
+    try:
+        d = Daemon()  # answers a signed query, or fails
+        s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        s.settimeout(0.5)
+        s.sendto(b"AT+GETVOL\r\n", ("127.0.0.1", d.port))
+        try:
+            fail(f"credential: an unsigned query is answered: {s.recv(100)!r}")
+        except socket.timeout:
+            pass
+        d.stop()
+        with open(creds + "/qxvolumed.key", "w") as f:
+            f.write("not a key\n")
+        r = subprocess.run([BIN, "--no-overlay"], capture_output=True, text=True, timeout=10)
+        if r.returncode != 2 or "qxvolumed.key" not in r.stderr:
+            fail(f"credential, not a key: exit {r.returncode}, {r.stderr!r}")
+    finally:
+        del os.environ["CREDENTIALS_DIRECTORY"]
+
+
 def case_restart():
     d = Daemon("--key-file", KEY_FILE)
     captured = signed("AT+SETVOL=33", now_ms())
@@ -327,7 +354,7 @@ def case_forged_flood():
     d.stop()
 
 
-CASES = [case_key_files, case_readme, case_any_sender, case_restart, case_qxudp,
+CASES = [case_key_files, case_readme, case_any_sender, case_credential, case_restart, case_qxudp,
          case_forged_flood]
 try:
     r = subprocess.run([BIN, "--new-key", KEY_FILE], capture_output=True, text=True)
