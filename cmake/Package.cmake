@@ -44,8 +44,7 @@ framework, socket layer and host services they are written against.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libqx-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-# The pkg-config module qx-signed and the CMake package ask for libcrypto's own files.
-set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libqx1 (= ${PROJECT_VERSION}), libssl-dev (>= 3.0)")
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libqx1 (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_DEV_DESCRIPTION
     "Qx components: headers, pkg-config files and CMake package
 What a C++20 program needs to build against the TQxUDPS and TQxMasterVol

@@ -3,6 +3,7 @@
 # dependencies and C++20.
 include(CMakeFindDependencyMacro)
 find_dependency(Threads)
-# Qx::Signed (signed command lines, used by Qx::MasterVol) is built on OpenSSL's libcrypto.
-find_dependency(OpenSSL 3.0 COMPONENTS Crypto)
+# Qx::Signed (signed command lines, used by Qx::MasterVol) links OpenSSL's libcrypto itself and
+# shows none of it in its headers: a consumer needs libcrypto's shared library only, not its
+# development files.
 include(${CMAKE_CURRENT_LIST_DIR}/QxTargets.cmake)
