@@ -10,7 +10,8 @@ CTEST_FLAGS ?= --output-on-failure --no-tests=error
 
 .PHONY: all bootstrap configure build test test-asan test-tsan test-fuzz fuzz bench soak run install deb clean
 
-# The main job: the volume remote on 127.0.0.1:2800 (CR LF lines, commands from 127.0.0.1 only).
+# The main job: the volume remote on 127.0.0.1:2800 (each datagram whole, each of its lines a
+# command; commands from 127.0.0.1 only).
 # Options for it: make run RUN_ARGS="--port 2801 --json"
 RUN_ARGS ?=
 PREFIX ?= /usr/local
@@ -53,9 +54,10 @@ test-tsan: bootstrap
 	ninja -C $(TSAN_BUILD) -j$(JOBS)
 	cd $(TSAN_BUILD) && ctest $(CTEST_FLAGS) -L unit
 
-# Builds only what it runs: the daemon and the libraries it loads.
+# Builds only what it runs: the daemon and the libraries it loads, and qxudp for the README's
+# try-out.
 run: configure
-	ninja -C $(BUILD) -j$(JOBS) qxvolumed
+	ninja -C $(BUILD) -j$(JOBS) qxvolumed qxudp
 	@bash scripts/run-qxvolumed $(BUILD)/bin/qxvolumed $(RUN_ARGS)
 
 # Programs, the two component packages with their headers, and the user service, under PREFIX

@@ -1,10 +1,14 @@
 // The volume remote end to end, against a private sound server (re-runs itself under
 // scripts/with-pulse): a datagram AT+SETVOL=N sent to qxvolumed until the sound server's volume is
 // N, as an independent libpulse client's subscription sees it, against that client's own set
-// until its event (the baseline), median and p99 and their ratio, for CR LF lines (the built-in
-// form) and for whole datagrams; how many datagrams a second the daemon reads and drops from a
-// peer that is not the configured one, flooding as fast as it can; and the real peer's commands
-// timed while that peer floods at half that rate.
+// until its event (the baseline), median and p99 and their ratio, for the built-in form (whole
+// datagrams, each line a command), for CR LF lines joined across datagrams (--line-end CRLF) and
+// for a bare datagram; how many datagrams a second the daemon reads and drops from a peer that
+// is not the configured one, flooding as fast as it can; and the real peer's commands timed while
+// that peer floods at half that rate.
+//   bench_qxvolumed [QXVOLUMED [EARLIER-QXVOLUMED]]
+// With an earlier build's daemon, its figures are measured in the same run, against the same
+// baseline.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -26,130 +30,9 @@
 #include <thread>
 #include <vector>
 
+#include "DaemonBench.h"
+
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-struct Stats {
-  double Median, P99;
-};
-Stats Summarise(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return {v[v.size() / 2], v[std::min(v.size() - 1, v.size() * 99 / 100)]};
-}
-
-// The independent observer: a libpulse client subscribed to sink changes, keeping the default
-// sink's volume in percent.
-class TSinkWatcher {
- public:
-  bool Start() {
-    FLoop = pa_threaded_mainloop_new();
-    FContext = pa_context_new(pa_threaded_mainloop_get_api(FLoop), "bench_qxvolumed");
-    pa_context_set_state_callback(FContext, &TSinkWatcher::OnState, this);
-    pa_context_set_subscribe_callback(FContext, &TSinkWatcher::OnEvent, this);
-    if (pa_context_connect(FContext, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return false;
-    pa_threaded_mainloop_start(FLoop);
-    pa_threaded_mainloop_lock(FLoop);
-    while (pa_context_get_state(FContext) != PA_CONTEXT_READY) {
-      if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(FContext))) {
-        pa_threaded_mainloop_unlock(FLoop);
-        return false;
-      }
-      pa_threaded_mainloop_wait(FLoop);
-    }
-    pa_operation_unref(pa_context_subscribe(FContext, PA_SUBSCRIPTION_MASK_SINK, nullptr, this));
-    pa_threaded_mainloop_unlock(FLoop);
-    Query();
-    return true;
-  }
-  ~TSinkWatcher() {
-    if (FLoop) pa_threaded_mainloop_stop(FLoop);
-    if (FContext) {
-      pa_context_disconnect(FContext);
-      pa_context_unref(FContext);
-    }
-    if (FLoop) pa_threaded_mainloop_free(FLoop);
-  }
-  // Sets the default sink's volume from this client.
-  void Set(int percent) {
-    pa_cvolume v;
-    pa_cvolume_set(&v, 2, static_cast<pa_volume_t>(PA_VOLUME_NORM * percent / 100.0 + 0.5));
-    pa_threaded_mainloop_lock(FLoop);
-    pa_operation_unref(
-        pa_context_set_sink_volume_by_name(FContext, "@DEFAULT_SINK@", &v, nullptr, nullptr));
-    pa_threaded_mainloop_unlock(FLoop);
-  }
-  // Waits until the watched volume is `percent`; the time it was seen, or nothing by the deadline.
-  bool WaitFor(int percent, Clock::time_point& seen, std::chrono::milliseconds limit) {
-    std::unique_lock<std::mutex> lock(FLock);
-    bool ok = FChanged.wait_for(lock, limit, [&] { return FPercent == percent; });
-    seen = FSeen;
-    return ok;
-  }
-
- private:
-  void Query() {
-    pa_threaded_mainloop_lock(FLoop);
-    pa_operation_unref(
-        pa_context_get_sink_info_by_name(FContext, "@DEFAULT_SINK@", &TSinkWatcher::OnSink, this));
-    pa_threaded_mainloop_unlock(FLoop);
-  }
-  static void OnState(pa_context*, void* self) {
-    pa_threaded_mainloop_signal(static_cast<TSinkWatcher*>(self)->FLoop, 0);
-  }
-  static void OnEvent(pa_context* c, pa_subscription_event_type_t, uint32_t index, void* self) {
-    pa_operation_unref(pa_context_get_sink_info_by_index(c, index, &TSinkWatcher::OnSink, self));
-  }
-  static void OnSink(pa_context*, const pa_sink_info* info, int eol, void* self) {
-    if (eol || info == nullptr) return;
-    auto* w = static_cast<TSinkWatcher*>(self);
-    const int percent =
-        static_cast<int>(pa_cvolume_max(&info->volume) * 100.0 / PA_VOLUME_NORM + 0.5);
-    std::lock_guard<std::mutex> lock(w->FLock);
-    w->FPercent = percent;
-    w->FSeen = Clock::now();
-    w->FChanged.notify_all();
-  }
-
-  pa_threaded_mainloop* FLoop = nullptr;
-  pa_context* FContext = nullptr;
-  std::mutex FLock;
-  std::condition_variable FChanged;
-  int FPercent = -1;
-  Clock::time_point FSeen;
-};
-
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
-// A UDP socket bound to a loopback source address, sending to the daemon.
-struct TPeer {
-  TPeer(const char* source, int port) {
-    Fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    inet_pton(AF_INET, source, &a.sin_addr);
-    bind(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    To.sin_family = AF_INET;
-    To.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    To.sin_port = htons(static_cast<uint16_t>(port));
-  }
-  ~TPeer() { close(Fd); }
-  void Send(const std::string& s) {
-    sendto(Fd, s.data(), s.size(), 0, reinterpret_cast<const sockaddr*>(&To), sizeof To);
-  }
-  int Fd;
-  sockaddr_in To{};
-};
 
 // What the flooding peer sends, without its line end.
 const char* const kFloodText = "AT+SETVOL=1";
@@ -158,8 +41,8 @@ const char* const kFloodText = "AT+SETVOL=1";
 // peer and notices the socket going active.
 class TDaemon {
  public:
-  // lineEnd: the daemon's --line-end ("CRLF" as its form has it, or "" for whole datagrams).
-  // Says why on standard error when it does not start.
+  // lineEnd: the daemon's --line-end ("CRLF", or "" for whole datagrams), nullptr for the form's
+  // own. Says why on standard error when it does not start.
   bool Start(const std::string& bin, int port, const char* lineEnd) {
     if (Launch(bin, port, lineEnd)) return true;
     std::fprintf(stderr, "bench_qxvolumed: %s did not start\n", bin.c_str());
@@ -184,8 +67,12 @@ class TDaemon {
       close(out[0]);
       close(out[1]);
       const std::string p = std::to_string(port);
-      execl(bin.c_str(), bin.c_str(), "--port", p.c_str(), "--line-end", lineEnd, "--json",
-            "--no-overlay", static_cast<char*>(nullptr));
+      if (lineEnd != nullptr)
+        execl(bin.c_str(), bin.c_str(), "--port", p.c_str(), "--line-end", lineEnd, "--json",
+              "--no-overlay", static_cast<char*>(nullptr));
+      else
+        execl(bin.c_str(), bin.c_str(), "--port", p.c_str(), "--json", "--no-overlay",
+              static_cast<char*>(nullptr));
       _exit(127);
     }
     close(out[1]);
@@ -257,7 +144,23 @@ bool Measure(const char* what, TSinkWatcher& w, int rounds, SetFn set, std::vect
   return true;
 }
 
-int Inner(const std::string& daemonBin) {
+// One daemon started as `lineEnd` says, timed with datagrams of `text` + N + `end`.
+bool TimeDaemon(const std::string& bin, const char* lineEnd, const std::string& end,
+                TSinkWatcher& watcher, int rounds, std::vector<double>& micros) {
+  const int port = FreePort();
+  TDaemon daemon;
+  if (!daemon.Start(bin, port, lineEnd)) return false;
+  TPeer peer("127.0.0.1", port);
+  auto send = [&](int v) { peer.Send("AT+SETVOL=" + std::to_string(v) + end); };
+  return Measure(lineEnd == nullptr ? "built-in form" : lineEnd, watcher, rounds, send, micros);
+}
+
+void PrintRow(const char* what, const Stats& s, const Stats& o) {
+  std::printf("  %-34s median %9.1f   p99 %9.1f   ratio %6.2f / %6.2f\n", what, s.Median, s.P99,
+              s.Median / o.Median, s.P99 / o.P99);
+}
+
+int Inner(const std::string& daemonBin, const std::string& earlierBin) {
   unsetenv("DISPLAY");  // the daemon's overlay stays off the machine's display
   TSinkWatcher watcher;
   if (!watcher.Start()) {
@@ -266,25 +169,20 @@ int Inner(const std::string& daemonBin) {
   }
   const int port = FreePort();
   TDaemon daemon;
-  if (!daemon.Start(daemonBin, port, "CRLF")) return 1;
+  if (!daemon.Start(daemonBin, port, nullptr)) return 1;
   TPeer peer("127.0.0.1", port);
   const int rounds = 200;
-  std::vector<double> own, remote, flooded;
+  std::vector<double> own, remote, flooded, lines, whole, earlier, earlierWhole;
   auto viaDaemon = [&](int v) { peer.Send("AT+SETVOL=" + std::to_string(v) + "\r\n"); };
   auto ownSet = [&](int v) { watcher.Set(v); };
   if (!Measure("own set", watcher, rounds, ownSet, own)) return 1;
-  if (!Measure("datagram", watcher, rounds, viaDaemon, remote)) return 1;
-  // The same with whole datagrams as packets: the line mode's wait for pieces to join (10 ms
-  // after each line) is not paid.
-  std::vector<double> whole;
-  {
-    const int port2 = FreePort();
-    TDaemon daemon2;
-    if (!daemon2.Start(daemonBin, port2, "")) return 1;
-    TPeer peer2("127.0.0.1", port2);
-    auto bare = [&](int v) { peer2.Send("AT+SETVOL=" + std::to_string(v)); };
-    if (!Measure("whole datagram", watcher, rounds, bare, whole)) return 1;
-  }
+  if (!Measure("built-in form", watcher, rounds, viaDaemon, remote)) return 1;
+  // Lines joined across datagrams pay the receive side's wait for more pieces of a packet.
+  if (!TimeDaemon(daemonBin, "CRLF", "\r\n", watcher, rounds, lines)) return 1;
+  if (!TimeDaemon(daemonBin, "", "", watcher, rounds, whole)) return 1;
+  if (!earlierBin.empty() && (!TimeDaemon(earlierBin, nullptr, "\r\n", watcher, rounds, earlier) ||
+                              !TimeDaemon(earlierBin, "", "", watcher, rounds, earlierWhole)))
+    return 1;
 
   // Another peer floods the daemon with commands it must drop: first as fast as it can, for
   // the rate the daemon reads and drops; then at a fixed rate below that, while the real peer's
@@ -335,13 +233,17 @@ int Inner(const std::string& daemonBin) {
   const Stats o = Summarise(own), r = Summarise(remote), f = Summarise(flooded),
               w = Summarise(whole);
   std::printf("AT+SETVOL=N -> sound server event (us), 200 each\n");
-  std::printf("  baseline: client's own set       median %9.1f   p99 %9.1f\n", o.Median, o.P99);
-  std::printf("  CR LF line (built-in form)       median %9.1f   p99 %9.1f   ratio %6.2f / %6.2f\n",
-              r.Median, r.P99, r.Median / o.Median, r.P99 / o.P99);
-  std::printf("  whole datagram (--line-end '')   median %9.1f   p99 %9.1f   ratio %6.2f / %6.2f\n",
-              w.Median, w.P99, w.Median / o.Median, w.P99 / o.P99);
+  std::printf("  %-34s median %9.1f   p99 %9.1f\n", "baseline: client's own set", o.Median, o.P99);
+  PrintRow("built-in form, CR LF datagram", r, o);
+  PrintRow("--line-end CRLF (lines joined)", Summarise(lines), o);
+  PrintRow("--line-end '', bare datagram", w, o);
+  if (!earlier.empty()) {
+    PrintRow("earlier daemon: its built-in form", Summarise(earlier), o);
+    PrintRow("earlier daemon: --line-end ''", Summarise(earlierWhole), o);
+  }
   std::printf(
-      "  (target ratio <= 2; a line costs the receive side's 10 ms wait for more pieces)\n");
+      "  (target for the built-in form: median <= 1.5, p99 <= 3; --line-end CRLF pays the\n"
+      "   receive side's 10 ms wait for more pieces)\n");
   std::printf(
       "flood from 127.0.0.2 at full speed: %.0f datagrams/s sent, %.0f/s read and "
       "dropped by the daemon\n",
@@ -356,20 +258,5 @@ int Inner(const std::string& daemonBin) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  char self[4096];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return 1;
-  self[n] = 0;
-  std::string dir(self);
-  dir.erase(dir.rfind('/'));
-  const std::string daemonBin = argc > 1 ? argv[1] : dir + "/qxvolumed";
-  if (std::getenv("QX_BENCH_UNDER_PULSE") == nullptr) {
-    // Never the machine's own sound server: a private one for the run.
-    const std::string script = QX_WITH_PULSE;
-    setenv("QX_BENCH_UNDER_PULSE", "1", 1);
-    execl(script.c_str(), script.c_str(), self, daemonBin.c_str(), static_cast<char*>(nullptr));
-    std::perror("bench_qxvolumed: with-pulse");
-    return 1;
-  }
-  return Inner(daemonBin);
+  return RunBesidePrivatePulse(argc, argv, "bench_qxvolumed", Inner);
 }

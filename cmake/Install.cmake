@@ -118,3 +118,7 @@ if(HELP2MAN)
 else()
   message(WARNING "help2man is missing (scripts/bootstrap installs it): no man pages")
 endif()
+
+# The examples, to build against the installed components (README: Using the components).
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/qx/examples COMPONENT dev)

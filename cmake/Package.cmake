@@ -8,6 +8,8 @@ set(CPACK_PACKAGE_NAME qx)
 set(CPACK_PACKAGE_VENDOR "Qx developers")
 set(CPACK_PACKAGE_CONTACT "${QX_MAINTAINER}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# MIT; each package also carries it in its machine-readable copyright file (packaging/copyright).
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # The install scripts (.pc files, the service) see /usr as the prefix, not the staging folder.
 set(CPACK_SET_DESTDIR ON)
@@ -53,7 +55,10 @@ qx-udps and qx-mastervol, and the CMake package Qx (Qx::UDPS, Qx::MasterVol).")
 
 set(CPACK_DEBIAN_DAEMON_PACKAGE_NAME qxvolumed)
 set(CPACK_DEBIAN_DAEMON_PACKAGE_SECTION sound)
+# libmosquitto1 comes from the daemon's shared-library dependencies; the broker may be any on the
+# network, so the local one is only suggested.
 set(CPACK_DEBIAN_DAEMON_PACKAGE_DEPENDS "libqx1 (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_DAEMON_PACKAGE_SUGGESTS "mosquitto, mosquitto-clients")
 set(CPACK_DEBIAN_DAEMON_DESCRIPTION
     "Volume remote: the system volume by AT commands over UDP
 qxvolumed sets, steps and mutes the session's volume on AT commands from one

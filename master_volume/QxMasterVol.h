@@ -16,6 +16,7 @@
 #include <qx/master_volume/SignedCommand.h>
 #include <qx/platform/audio/mmdevapi.h>
 #include <qx/platform/mixer/mmsystem.h>
+#include <qx/udp_link/PeerAddress.h>
 #include <qx/udp_link/QxUDPS.h>
 
 class TQxMasterVol;
@@ -30,6 +31,12 @@ enum class TQxUdpCommand { None, SetVolume, Mute, VolumeDown, VolumeUp, GetMute,
 using TOnUdpQuery = TMethod<TObject*, TQxUdpCommand, String&>;
 // Sender, Problem: one line about the key file or the counter file of signed commands.
 using TOnUdpKeyProblem = TMethod<TObject*, String>;
+
+// One command text of a packet and the line end that followed it.
+struct TQxUdpCommandLine {
+  String Text;
+  String LineEnd;
+};
 
 // The message the endpoint callback posts to the hidden window; WParam carries the new percent.
 constexpr UINT WM_QXVOLUME_NOTIFY = 1713;
@@ -72,12 +79,17 @@ class TQxMasterVol : public TComponent {
   TQxUdpCommand MatchUdpCommand(const String& text) const;
   // The command texts of a packet: the packet itself, or with UdpAtEachLine its non-empty lines.
   std::vector<String> UdpCommandTexts(const String& PacketUDP) const;
+  // The same, each with the line end that followed it (CR LF, CR, LF, or none for the last line
+  // of a packet and for a whole packet): a query's answer ends with it.
+  std::vector<TQxUdpCommandLine> UdpCommandLines(const String& PacketUDP) const;
   // Whether a packet from PeerIP is obeyed: PeerIP is UdpRemoteIP, character for character, or
-  // UdpRemoteIP is empty and lines must be signed (then the key, not the address, tells the peer).
+  // UdpRemoteIP is empty and lines must be signed (then the key, not the address, tells the
+  // peer); and PeerIP names one host (a datagram from 0.0.0.0 is nobody's, whatever UdpRemoteIP
+  // holds).
   bool IsUdpPeer(const String& PeerIP) const {
-    return PeerIP == FUdpRemoteIP || (FUdpRemoteIP.empty() && FUdpKeyWanted);
+    return (PeerIP == FUdpRemoteIP || (FUdpRemoteIP.empty() && FUdpKeyWanted)) &&
+           !IsNoHostIPv4(PeerIP);
   }
-
   // Signed commands (SignedCommand.h). With a key, a line is obeyed only when signed by it with a
   // counter above every one accepted before; every other line is dropped unanswered, and an
   // answer is signed with its question's counter. The key comes from UdpKeyFile, read when the
@@ -196,11 +208,13 @@ class TQxMasterVol : public TComponent {
   void ReleaseUdpLink();
   // Obeys one command text from the peer; a query's answer is added to Response. False when the
   // component was freed or unlinked by a handler it called.
-  bool ObeyUdpCommand(const String& text, String& Response);
+  bool ObeyUdpCommand(const String& text, const String& lineEnd, String& Response);
   // The signed part (QxMasterVolSigned.cpp): obeys the packet's lines that the key accepts.
   void ObeySignedPacket(const String& PeerIP, const String& PacketUDP, String& Response);
   // The packet's lines that the key would accept now, without their signatures.
-  std::vector<String> SignedCommandTexts(const String& PacketUDP) const;
+  std::vector<TQxUdpCommandLine> SignedCommandLines(const String& PacketUDP) const;
+  // Every non-empty line of a packet, cut at CR LF, CR and LF, with the line end that followed it.
+  static std::vector<TQxUdpCommandLine> CutUdpLines(const String& PacketUDP);
   // Gives the linked UDP component the check that lets signed lines go ahead (or takes it back).
   void InstallUdpPreference();
   void LoadUdpKeyFile();

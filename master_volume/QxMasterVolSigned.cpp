@@ -36,17 +36,6 @@ class TSignedPreference : public IQxUDPSPreference {
   uint32_t FAddr;  // UdpRemoteIP, network order; 0: any sender
 };
 
-// The non-empty lines of a packet, cut at CR and LF: a signed line never holds either.
-template <typename F>
-void ForEachLine(const String& packet, F f) {
-  for (size_t start = 0; start < packet.size();) {
-    size_t end = packet.find_first_of("\r\n", start);
-    if (end == String::npos) end = packet.size();
-    if (end > start && !f(std::string_view(packet).substr(start, end - start))) return;
-    start = end + 1;
-  }
-}
-
 }  // namespace
 
 void TQxMasterVol::SetUdpKey(const TQxCommandKey& Key) {
@@ -115,41 +104,40 @@ void TQxMasterVol::InstallUdpPreference() {
 
 void TQxMasterVol::ObeySignedPacket(const String& PeerIP, const String& PacketUDP,
                                     String& Response) {
+  const std::vector<TQxUdpCommandLine> lines = CutUdpLines(PacketUDP);
   // A non-empty UdpRemoteIP still narrows who may speak.
   if (!IsUdpPeer(PeerIP) || !FSigned) {
-    ForEachLine(PacketUDP, [this](std::string_view) { return ++FUdpSignedDropped, true; });
+    FUdpSignedDropped += lines.size();
     return;
   }
   // The counter file is written on a thread of its own: a failure comes back with a later packet.
   if (String problem = FSigned->TakeProblem(); !problem.empty()) SayUdpKeyProblem(problem);
   // Each line is checked when its turn comes, after the lines before it were obeyed.
-  bool alive = true;
-  ForEachLine(PacketUDP, [&](std::string_view line) {
+  for (const TQxUdpCommandLine& line : lines) {
     std::string_view command;
     uint64_t counter = 0;
     // The bytes as they came on the wire (one per character): the tag covers those.
-    const RawByteString wire = StringToAnsi(line);
+    const RawByteString wire = StringToAnsi(line.Text);
     if (!FSigned->Accept(wire.Bytes(), command, counter)) {
       ++FUdpSignedDropped;
-      return true;
+      continue;
     }
     FAnswerCounter = counter;
-    alive = ObeyUdpCommand(AnsiToString(RawByteString::FromBytes(command)), Response);
-    if (alive) FAnswerCounter = 0;
-    return alive;
-  });
+    if (!ObeyUdpCommand(AnsiToString(RawByteString::FromBytes(command)), line.LineEnd, Response))
+      return;
+    FAnswerCounter = 0;
+  }
 }
 
-std::vector<String> TQxMasterVol::SignedCommandTexts(const String& PacketUDP) const {
-  std::vector<String> commands;
+std::vector<TQxUdpCommandLine> TQxMasterVol::SignedCommandLines(const String& PacketUDP) const {
+  std::vector<TQxUdpCommandLine> commands;
   if (!FSigned) return commands;
-  ForEachLine(PacketUDP, [&](std::string_view line) {
+  for (const TQxUdpCommandLine& line : CutUdpLines(PacketUDP)) {
     std::string_view command;
-    const RawByteString wire = StringToAnsi(line);
+    const RawByteString wire = StringToAnsi(line.Text);
     if (FSigned->Check(wire.Bytes(), command))
-      commands.push_back(AnsiToString(RawByteString::FromBytes(command)));
-    return true;
-  });
+      commands.push_back({AnsiToString(RawByteString::FromBytes(command)), line.LineEnd});
+  }
   return commands;
 }
 

@@ -95,7 +95,7 @@ TQxUdpCommand TQxMasterVol::MatchUdpCommand(const String& text) const {
   return TQxUdpCommand::None;
 }
 
-bool TQxMasterVol::ObeyUdpCommand(const String& text, String& Response) {
+bool TQxMasterVol::ObeyUdpCommand(const String& text, const String& lineEnd, String& Response) {
   switch (MatchUdpCommand(text)) {
     case TQxUdpCommand::SetVolume: {
       const int32_t value = StrToIntDef(text.substr(FUdpAtCmdIn.size()), -1);
@@ -118,13 +118,14 @@ bool TQxMasterVol::ObeyUdpCommand(const String& text, String& Response) {
       FOnUdpQuery(this, MatchUdpCommand(text), answer);
       if (!IsInstalled(this)) return false;
       if (answer.empty()) break;
-      // Answers to several queries of one packet go back in one datagram, a line each; the
-      // receive thread ends the last with the receive line end.
-      if (!Response.empty()) {
-        const String lineEnd = AnsiToString(LineEndBytes(FUdp->UDPLineEndRx()));
-        Response += lineEnd.empty() ? String("\r\n") : lineEnd;
+      // Each answer ends as its question did, so a remote that sends bare datagrams gets bare
+      // answers and one that sends lines gets lines; answers to several queries of one packet
+      // share one datagram. What the application's handler put first is kept apart from them.
+      if (!Response.empty() && Response.find_last_of("\r\n") != Response.size() - 1) {
+        const String rx = AnsiToString(LineEndBytes(FUdp->UDPLineEndRx()));
+        Response += !lineEnd.empty() ? lineEnd : !rx.empty() ? rx : String("\r\n");
       }
-      Response += FAnswerCounter != 0 ? SignedAnswer(answer) : answer;
+      Response += (FAnswerCounter != 0 ? SignedAnswer(answer) : answer) + lineEnd;
       break;
     }
     case TQxUdpCommand::None:
@@ -143,21 +144,35 @@ void TQxMasterVol::MyOnGetPacketUDP(TObject*, String PacketUDP, String PacketUDP
   }
   if (FUdpKeyWanted) return ObeySignedPacket(PeerIP, PacketUDP, Response);
   if (!IsUdpPeer(PeerIP)) return;
-  for (const String& text : UdpCommandTexts(PacketUDP))
-    if (!ObeyUdpCommand(text, Response)) return;
+  for (const TQxUdpCommandLine& line : UdpCommandLines(PacketUDP))
+    if (!ObeyUdpCommand(line.Text, line.LineEnd, Response)) return;
 }
 
-std::vector<String> TQxMasterVol::UdpCommandTexts(const String& PacketUDP) const {
-  if (FUdpKeyWanted) return SignedCommandTexts(PacketUDP);
-  if (!FUdpAtEachLine) return {PacketUDP};
-  std::vector<String> lines;
+std::vector<TQxUdpCommandLine> TQxMasterVol::UdpCommandLines(const String& PacketUDP) const {
+  if (FUdpKeyWanted) return SignedCommandLines(PacketUDP);
+  if (!FUdpAtEachLine) return {{PacketUDP, String()}};
+  return CutUdpLines(PacketUDP);
+}
+
+std::vector<TQxUdpCommandLine> TQxMasterVol::CutUdpLines(const String& PacketUDP) {
+  std::vector<TQxUdpCommandLine> lines;
   for (size_t start = 0; start < PacketUDP.size();) {
     size_t end = PacketUDP.find_first_of("\r\n", start);
     if (end == String::npos) end = PacketUDP.size();
-    if (end > start) lines.push_back(PacketUDP.substr(start, end - start));
-    start = end + 1;
+    // CR LF, CR or LF: an empty line between two ends is none of its own.
+    size_t next = end;
+    if (next < PacketUDP.size()) next += PacketUDP.compare(end, 2, "\r\n") == 0 ? 2 : 1;
+    if (end > start)
+      lines.push_back({PacketUDP.substr(start, end - start), PacketUDP.substr(end, next - end)});
+    start = next;
   }
   return lines;
+}
+
+std::vector<String> TQxMasterVol::UdpCommandTexts(const String& PacketUDP) const {
+  std::vector<String> texts;
+  for (TQxUdpCommandLine& line : UdpCommandLines(PacketUDP)) texts.push_back(std::move(line.Text));
+  return texts;
 }
 
 void TQxMasterVol::MyOnUDPStatus(TObject*, bool Active, int32_t Error, String ErrorDesc) {

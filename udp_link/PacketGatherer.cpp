@@ -200,6 +200,54 @@ void TPacketGatherer::DropLines() {
   FMayHold = false;
 }
 
+void TPacketGatherer::DropUnfinished(TLine& line, TLineDrop why) {
+  const size_t bytes = line.Held.Size();
+  line.Held.Clear();
+  if (bytes == 0) return;
+  if (FDroppedLines.capacity() < MaxSenders) FDroppedLines.reserve(MaxSenders);
+  for (TDroppedLine& d : FDroppedLines)
+    if (SameSender(d.From, line.From) && d.Why == why) {
+      ++d.Lines;
+      d.Bytes += bytes;
+      return;
+    }
+  if (FDroppedLines.size() == MaxSenders) {
+    // Past that many, the last entry sums up every further sender (its address is 0.0.0.0).
+    TDroppedLine& rest = FDroppedLines.back();
+    rest.From = sockaddr_in{};
+    ++rest.Lines;
+    rest.Bytes += bytes;
+    return;
+  }
+  FDroppedLines.push_back({line.From, why, 1, bytes});
+}
+
+std::string TPacketGatherer::DropReason(TLineDrop why, int32_t waitMs) {
+  switch (why) {
+    case TLineDrop::NoEnd:
+      return "no line end within " + (waitMs % 1000 == 0 ? std::to_string(waitMs / 1000) + " s"
+                                                         : std::to_string(waitMs) + " ms");
+    case TLineDrop::TooLong:
+      return "no line end within " + std::to_string(MaxLineBytes) + " bytes";
+    case TLineDrop::TooMany:
+      return "more than " + std::to_string(MaxSenders) + " senders with unfinished lines";
+  }
+  return "";
+}
+
+void TPacketGatherer::ExpireLines() {
+  if (!FMayHold) return;
+  const int64_t now = NowMs();
+  for (TLine& l : FLines)
+    if (!l.Held.Empty() && now - l.StartedMs > FReadTimeout) DropUnfinished(l, TLineDrop::NoEnd);
+}
+
+std::vector<TPacketGatherer::TDroppedLine> TPacketGatherer::TakeDroppedLines() {
+  std::vector<TDroppedLine> out(FDroppedLines.begin(), FDroppedLines.end());
+  FDroppedLines.clear();
+  return out;
+}
+
 void TPacketGatherer::Reset() {
   DropLines();
   FQueue.Clear();
@@ -254,7 +302,7 @@ TPacketGatherer::TLine& TPacketGatherer::LineFor(const sockaddr_in& from) {
   if (line == nullptr && FLines.size() < MaxSenders) line = &FLines.emplace_back();
   // Every place taken: the stranger heard least recently gives up its line.
   if (line == nullptr) line = stranger != nullptr ? stranger : oldest;
-  line->Held.Clear();
+  DropUnfinished(*line, TLineDrop::TooMany);
   line->Discarding = false;
   line->From = from;
   FMayHold = true;
@@ -273,7 +321,7 @@ bool TPacketGatherer::DropIfOverlong(TLine& line) {
   if (line.Held.Size() <= MaxLineBytes) return false;
   // Nothing of this line may reach a packet: drop it through its end, however it comes.
   line.Discarding = true;
-  line.Held.Clear();
+  DropUnfinished(line, TLineDrop::TooLong);
   return true;
 }
 
@@ -284,7 +332,8 @@ TPacketGatherer::TLine& TPacketGatherer::Accept(std::string_view data, const soc
     line.Discarding = false;
   }
   const int64_t now = NowMs();
-  if (!line.Held.Empty() && now - line.StartedMs > FReadTimeout) line.Held.Clear();
+  if (!line.Held.Empty() && now - line.StartedMs > FReadTimeout)
+    DropUnfinished(line, TLineDrop::NoEnd);
   if (line.Held.Empty()) line.StartedMs = now;
   line.HeardMs = now;
   line.Held.Append(data.data(), data.size());
@@ -316,29 +365,6 @@ bool TPacketGatherer::FirstPiece(TUDPBlockSocket& sock, const std::atomic<bool>*
     DropIfOverlong(line);
   }
   return false;
-}
-
-TPacketGatherer::TRead TPacketGatherer::ReadPiece(TUDPBlockSocket& sock, int64_t deadlineMs,
-                                                  std::string_view& piece) {
-  for (;;) {
-    TLine* line = LineOf(FPacketFrom);
-    if (line != nullptr) {
-      if (TakePiece(*line, piece)) return TRead::Piece;
-      if (DropIfOverlong(*line)) return TRead::Failed;
-    }
-    std::string_view data;
-    sockaddr_in from;
-    if (!NextDatagram(sock, deadlineMs, data, from)) {
-      if (line != nullptr) line->Held.Clear();  // its unfinished piece ran out of time
-      return TRead::Failed;
-    }
-    if (!SameSender(from, FPacketFrom)) {
-      // Another sender ends the packet; this one's unfinished piece waits for its end.
-      PutBack(data, from);
-      return TRead::OtherSender;
-    }
-    Accept(data, from);
-  }
 }
 
 bool TPacketGatherer::JoinWait(TUDPBlockSocket& sock, int64_t deadlineMs) {
@@ -398,17 +424,16 @@ bool TPacketGatherer::Gather(TUDPBlockSocket& sock, const RawByteString& L, int3
   }
   FPieces = 1;
 
-  while (!(stop && *stop)) {
+  // A peer that never lets the packet end: what is complete by the deadline goes out.
+  while (!(stop && *stop) && NowMs() < deadline) {
     if (!JoinWait(sock, NowMs() + JoinWindowMs)) break;
     TLine& line = *LineOf(FPacketFrom);
-    if (deadline <= NowMs()) {
-      // A peer that never lets the packet end: what is complete goes out, the rest is dropped.
-      line.Held.Clear();
+    // An unfinished piece waits in its sender's buffer for a later packet: a complete line
+    // never waits for the end of the one behind it.
+    if (!TakePiece(line, piece)) {
+      DropIfOverlong(line);
       break;
     }
-    const int64_t pieceDeadline = std::min<int64_t>(deadline, line.StartedMs + FReadTimeout);
-    if (ReadPiece(sock, pieceDeadline, piece) != TRead::Piece)
-      break;  // an unfinished piece waits or is dropped, the complete ones are kept
     if (FPacket.size() + terminator.size() + piece.size() > MaxPacketBytes) {
       FCarry.assign(piece);
       FCarryFrom = FPacketFrom;

@@ -74,10 +74,10 @@ class TPacketGatherer {
   // Gathers the next packet by line end L. Lines take only what has arrived already: false when
   // no complete packet is there yet; a datagram is waited for up to readTimeout ms (false when
   // none comes; the socket's LastError says why). An empty packet is possible (an empty line or
-  // datagram). Once a packet has begun, its sender's next pieces are waited for within the join
-  // window, and a piece already begun for up to readTimeout ms from its first byte (LineReadMs
-  // for lines); an unfinished piece is dropped once that time has passed. A set `stop` ends the
-  // joining.
+  // datagram). Once a packet has begun, its sender's next complete pieces are joined to it
+  // within the join window; an unfinished piece never holds the packet up but stays in its
+  // sender's buffer for a later one, for up to readTimeout ms from its first byte (LineReadMs for
+  // lines), and is dropped (and noted) once that time has passed. A set `stop` ends the joining.
   bool Gather(TUDPBlockSocket& sock, const RawByteString& L, int32_t readTimeout,
               const std::atomic<bool>* stop);
   std::string_view Packet() const { return FPacket; }
@@ -90,6 +90,30 @@ class TPacketGatherer {
   // Drops everything held (the socket is being closed).
   void Reset();
 
+  // Why an unfinished line was dropped.
+  enum class TLineDrop {
+    NoEnd,    // its end did not come within the line's time (LineReadMs, or the read time-out)
+    TooLong,  // MaxLineBytes went by without its end
+    TooMany,  // more senders held unfinished lines than MaxSenders
+  };
+  // Unfinished lines dropped since they were last taken, summed per sender and reason.
+  struct TDroppedLine {
+    sockaddr_in From{};
+    TLineDrop Why = TLineDrop::NoEnd;
+    size_t Lines = 0, Bytes = 0;
+  };
+  // Drops every unfinished line whose time is up, even when its sender says nothing more, so
+  // that each one dropped is reported about when its time ends.
+  void ExpireLines();
+  // The drops noted since the last call, oldest first; at most MaxSenders senders and reasons
+  // apart, the rest summed up in the last entry.
+  std::vector<TDroppedLine> TakeDroppedLines();
+  bool HasDroppedLines() const { return !FDroppedLines.empty(); }
+  // How long a line waits for its end in the mode gathered last, in milliseconds.
+  int32_t LineWaitMs() const { return FReadTimeout; }
+  // The reason as the application is told it: "no line end within 5 s".
+  static std::string DropReason(TLineDrop why, int32_t waitMs);
+
  private:
   // One sender's bytes not yet cut.
   struct TLine {
@@ -100,7 +124,6 @@ class TPacketGatherer {
     bool Discarding = false;  // an over-long line is being dropped through its end
     bool Idle() const { return Held.Empty() && !Held.PendingLF() && !Discarding; }
   };
-  enum class TRead { Piece, Failed, OtherSender };
   bool IsPreferred(const sockaddr_in& from) const {
     return FPreferred != 0 && from.sin_addr.s_addr == FPreferred;
   }
@@ -122,8 +145,6 @@ class TPacketGatherer {
   bool DropIfOverlong(TLine& line);
   // The packet's first piece, from what has arrived already.
   bool FirstPiece(TUDPBlockSocket& sock, const std::atomic<bool>* stop, std::string_view& piece);
-  // The next piece of the packet's sender, waiting until deadlineMs at most.
-  TRead ReadPiece(TUDPBlockSocket& sock, int64_t deadlineMs, std::string_view& piece);
   // Waits until deadlineMs for held bytes of the packet's sender; false at the end of the
   // window, or when another sender's datagram (kept for the next packet) ends the packet.
   bool JoinWait(TUDPBlockSocket& sock, int64_t deadlineMs);
@@ -134,6 +155,8 @@ class TPacketGatherer {
   void PutBack(std::string_view data, const sockaddr_in& from);
   bool GatherWhole(TUDPBlockSocket& sock, int32_t readTimeout);
   void DropLines();
+  // Drops a line's unfinished bytes and notes why.
+  void DropUnfinished(TLine& line, TLineDrop why);
 
   bool FLineMode = false;
   std::string FTerminator;  // the line end, outside line mode
@@ -204,6 +227,8 @@ class TPacketGatherer {
   bool FHasCarry = false;
   std::string FCarry;
   sockaddr_in FCarryFrom{};
+
+  std::vector<TDroppedLine> FDroppedLines;  // reserved once, MaxSenders at most
 
   std::string FPacket;
   sockaddr_in FPacketFrom{};

@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include <qx/framework/app/Application.h>
+#include <qx/framework/core/ScopeExit.h>
 #include <qx/net/synachar.h>
 #include <qx/udp_link/HostIdentity.h>
 
@@ -31,6 +32,7 @@ QX_DEFINE_CLASS(TQxUDPS, TComponent, [](TPropsBuilder<TQxUDPS>& p) {
   p.Event<TOnGetPacketUDP>("OnGetPacketUDP", &TQxUDPS::OnGetPacketUDP,
                            &TQxUDPS::SetFOnGetPacketUDP);
   p.Event<TOnUDPStatus>("OnUDPStatus", &TQxUDPS::OnUDPStatus, &TQxUDPS::SetFOnUDPStatus);
+  p.Event<TOnLineDropped>("OnLineDropped", &TQxUDPS::OnLineDropped, &TQxUDPS::SetFOnLineDropped);
   p.Integer("UDPRxTimeout", &TQxUDPS::UDPRxTimeout, &TQxUDPS::SetFUDPRxTimeout, 100);
   p.Text("UDPPreferredIP", &TQxUDPS::UDPPreferredIP, &TQxUDPS::SetFUDPPreferredIP);
   p.Text("Version", &TQxUDPS::Version, nullptr);
@@ -61,6 +63,7 @@ void TQxUDPS::BeforeDestruction() {
   // A component may die before its form closes, or have no form: its receive thread must not
   // outlive it. One-shot sends still running are cut off; they end by themselves.
   if (FUDPThread != nullptr) StopReceiveThread();
+  if (FUDPThread != nullptr) AbandonReceiveThread();  // freed by a handler of its own delivery
   FClientLink->Cut();
   if (!IsDesigning()) RestoreEvents();
   TComponent::BeforeDestruction();
@@ -150,6 +153,8 @@ void TQxUDPS::SetUDPActive(bool Value) {
   }
   if (Value == FUDPActive) return;
   if (Value) {
+    // A thread stopped by a handler of its own delivery may not have ended yet: it ends at once.
+    if (FUDPThread != nullptr && FUDPThread->F_STOP && !FInOwnDelivery) StopReceiveThread();
     if (FUDPThread != nullptr) return;
     auto* t = new TUDPThread(true, static_cast<IQxUDPSOwner*>(this));
     FUDPThread = t;
@@ -169,14 +174,21 @@ void TQxUDPS::StopReceiveThread() {
     FUDPThread->F_STOP = true;
     // No need to wait for the idle poll, or for the rest of a line that may never come.
     FUDPThread->AbortWaits();
+    if (FInOwnDelivery) {
+      // Asked by a handler of the thread's own delivery, which the thread is waiting for:
+      // waiting for the thread would wait for this very handler. The stop takes effect when the
+      // handler returns; the thread delivers nothing more, ends at once, and its end reports.
+      FUDPActive = false;
+      return;
+    }
   }
-  // Pending status and packet events, and the thread's end, are delivered inside this wait.
-  // Each cycle waits up to 1 ms, but no longer than until the thread posts something (its
-  // end, most of all), so an idle stop returns as soon as the thread has ended.
+  // Pending status and packet events, and the thread's end, are delivered inside this wait; it
+  // is a nested wait, so nothing else (a signal, a timer) runs inside the stop. Each cycle waits
+  // up to 1 ms, but no longer than until the thread posts something (its end, most of all), so
+  // an idle stop returns as soon as the thread has ended.
   int32_t cycles = 0;
   do {
     Application->ServeQueuedCalls(std::chrono::milliseconds(1));
-    Application->ProcessMessages();
     ++cycles;
   } while (FUDPThread != nullptr && cycles <= FStopWaitCycles);
   if (FUDPThread != nullptr) AbandonReceiveThread();
@@ -210,6 +222,7 @@ void TQxUDPS::DoGetPacketUDP() {
 }
 
 void TQxUDPS::BindResult(int32_t error, const String& errorDesc, int boundPort) {
+  auto own = ScopedFlag(FInOwnDelivery);
   FUDPError = error;
   FUDPErrorDesc = errorDesc;
   FBoundPort = boundPort;
@@ -229,10 +242,12 @@ bool TQxUDPS::Deliver(TQxUDPSExchange& x, bool reply) {
   // the response its own handler gives.
   String outer;
   outer.swap(slot);
-  if (reply)
+  if (reply) {
     DoClientPacketUDP();
-  else
+  } else {
+    auto own = ScopedFlag(FInOwnDelivery);
     DoGetPacketUDP();
+  }
   x.Response.clear();
   x.Response.swap(slot);
   slot.swap(outer);
@@ -299,4 +314,17 @@ RawByteString TQxUDPS::ConvertWin1250toUTF8(const RawByteString& value) {
 
 RawByteString TQxUDPS::ConvertUTF8toWin1250(const RawByteString& value) {
   return CharsetConversion(value, UTF_8, CP1250);
+}
+
+void TQxUDPS::LinesDropped(const std::vector<TPacketGatherer::TDroppedLine>& drops,
+                           int32_t waitMs) {
+  for (const TPacketGatherer::TDroppedLine& d : drops) {
+    if (!FOnLineDropped.Assigned()) return;
+    char ip[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &d.From.sin_addr, ip, sizeof ip);
+    FOnLineDropped(this, ip, IntToStr(ntohs(d.From.sin_port)),
+                   static_cast<int32_t>(std::min<size_t>(d.Lines, INT32_MAX)),
+                   static_cast<int32_t>(std::min<size_t>(d.Bytes, INT32_MAX)),
+                   TPacketGatherer::DropReason(d.Why, waitMs));
+  }
 }

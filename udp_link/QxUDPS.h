@@ -22,6 +22,9 @@
 using TOnGetPacketUDP = TMethod<TObject*, String, String, String, String, String&>;
 // Sender, Active, Error, ErrorDesc.
 using TOnUDPStatus = TMethod<TObject*, bool, int32_t, String>;
+// Sender, PeerIP, PeerPort, Lines, Bytes, Reason ("no line end within 5 s"): unfinished lines of
+// one sender dropped, summed up once a second at most; PeerIP 0.0.0.0 sums up further senders.
+using TOnLineDropped = TMethod<TObject*, String, String, int32_t, int32_t, String>;
 
 class TQxUDPS : public TComponent, private IQxUDPSOwner {
   QX_CLASS(TQxUDPS)
@@ -40,6 +43,14 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   RawByteString ConvertWin1250toUTF8(const RawByteString& value);
   RawByteString ConvertUTF8toWin1250(const RawByteString& value);
   void RefreshPcIP();
+  // Takes over the receive thread of `running`, bound socket, send queue and the datagrams
+  // waiting in the socket included, when this component is inactive and names the address and
+  // port that thread is bound to. Nothing is let go in between: no datagram is lost and no
+  // other process can take the port (a form read again takes over from the one it replaces).
+  // From then on the thread delivers to this component, cut by its properties; `running` is
+  // inactive and this one active, neither with a status event. False, changing nothing, when
+  // they differ or `running` has no bound thread.
+  bool TakeOverReceiveThread(TQxUDPS* running);
 
   // Published properties.
   bool UDPActive() const { return FUDPActive; }
@@ -76,6 +87,8 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   void SetFOnGetPacketUDP(const TOnGetPacketUDP& Value) { FOnGetPacketUDP = Value; }
   const TOnUDPStatus& OnUDPStatus() const { return FOnUDPStatus; }
   void SetFOnUDPStatus(const TOnUDPStatus& Value) { FOnUDPStatus = Value; }
+  const TOnLineDropped& OnLineDropped() const { return FOnLineDropped; }
+  void SetFOnLineDropped(const TOnLineDropped& Value) { FOnLineDropped = Value; }
   int32_t UDPRxTimeout() const { return FUDPRxTimeout; }
   void SetFUDPRxTimeout(int32_t Value) {
     FUDPRxTimeout = Value;
@@ -127,6 +140,9 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   // reply), raises the event and takes the handler's response. A packet of the receive thread is
   // the moment it reads data, when a UDPRxTimeout below 1 ms becomes 1 in the property itself.
   bool Deliver(TQxUDPSExchange& x, bool reply) override;
+  // Main thread: raises OnLineDropped for each sender's dropped lines.
+  void LinesDropped(const std::vector<TPacketGatherer::TDroppedLine>& drops,
+                    int32_t waitMs) override;
   void StopReceiveThread();
   void AbandonReceiveThread();
 
@@ -159,6 +175,7 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   String FCLUdpResponse;
   TOnGetPacketUDP FOnGetPacketUDP;
   TOnUDPStatus FOnUDPStatus;
+  TOnLineDropped FOnLineDropped;
   TUDPThread* FUDPThread = nullptr;
   std::atomic<bool> FUTF8{false};
   String FVersion;
@@ -169,5 +186,6 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   std::atomic<int> FBoundPort{0};
   bool FHookInstalled = false;
   bool FStreamedActive = false;  // UDPActive read from a form file, applied in Loaded
+  bool FInOwnDelivery = false;   // a handler of the receive thread's delivery is running
   int32_t FStopWaitCycles = 30000;
 };

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <qx/net/blcksock.h>
 #include <qx/udp_link/PacketGatherer.h>
@@ -40,6 +41,10 @@ class IQxUDPSOwner {
   // leaves the handler's response in it. False when the properties changed meanwhile, so that
   // packets already cut by the old ones are not delivered as they are.
   virtual bool Deliver(TQxUDPSExchange& x, bool reply) = 0;
+  // Main thread: unfinished lines the receive thread dropped (waitMs: how long a line could
+  // wait for its end).
+  virtual void LinesDropped(const std::vector<TPacketGatherer::TDroppedLine>& drops,
+                            int32_t waitMs) = 0;
 
  protected:
   ~IQxUDPSOwner() = default;

@@ -73,6 +73,7 @@ void TUDPThread::Execute() {
     if (!ready && FQueued == 0 && sock.CanRead(IdleWaitMs)) ready = FGather.Poll(sock);
     if (ready && !ReceiveStep(deliver)) break;
     if (!SendStep()) break;
+    if (!ReportDroppedLines()) break;
   }
   FGather.Reset();
   sock.CloseSocket();
@@ -130,6 +131,17 @@ void TUDPThread::DeliverRun() {
     FRunCurrent = owner->Deliver(FRun[FDelivered++], /*reply=*/false);
   } while (FRunCurrent && FDelivered < FRunSize && FQueued == 0 && !F_STOP &&
            std::chrono::steady_clock::now() < until);
+}
+
+bool TUDPThread::ReportDroppedLines() {
+  FGather.ExpireLines();
+  const auto now = std::chrono::steady_clock::now();
+  if (!FGather.HasDroppedLines() || now < FNextDropReport) return true;
+  FNextDropReport = now + std::chrono::seconds(1);
+  return Synced(TThreadMethod::Callable(
+      [link = FLink, drops = FGather.TakeDroppedLines(), waitMs = FGather.LineWaitMs()] {
+        if (link->Owner != nullptr) link->Owner->LinesDropped(drops, waitMs);
+      }));
 }
 
 bool TUDPThread::SendStep() {

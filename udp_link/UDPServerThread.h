@@ -49,6 +49,11 @@ class TUDPThread : public TThread {
   // Main thread: cuts the thread off from its component, which has stopped waiting for it. It
   // ends at its next step, closes its own socket and frees itself.
   void Abandon() { FLink->Cut(); }
+  // Main thread: the thread goes on for another component (TQxUDPS::TakeOverReceiveThread).
+  void Rehome(IQxUDPSOwner* Parent) {
+    std::lock_guard<std::mutex> g(FLink->Lock);
+    FLink->Owner = Parent;
+  }
 
   std::atomic<bool> F_STOP{false};
   String FUDPLocalHostIP;
@@ -72,6 +77,9 @@ class TUDPThread : public TThread {
   bool FillRun(const TQxUDPSLiveProps& props);
   bool ReceiveStep(const TThreadMethod& deliver);
   bool SendStep();
+  // Drops the unfinished lines whose time is up and tells the component about every line dropped
+  // so far, once a second at most, so that a flood of them costs the main thread little.
+  bool ReportDroppedLines();
   // Synchronizes `method`; false when the component is gone.
   bool Synced(const TThreadMethod& method);
   // Main thread: delivers the run's next packets in order, cycle after cycle, as long as no
@@ -90,4 +98,5 @@ class TUDPThread : public TThread {
   std::unique_ptr<TStringList> FUDPSendList;
   // Entries in FUDPSendList, so that an idle cycle need not take the process-wide lock.
   std::atomic<int> FQueued{0};
+  std::chrono::steady_clock::time_point FNextDropReport{};
 };

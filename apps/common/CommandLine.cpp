@@ -57,6 +57,24 @@ const TCommandLine::TOption* TCommandLine::Find(const String& name) const {
   return nullptr;
 }
 
+String TCommandLine::LongName(const String& given, String& error) const {
+  // As getopt_long: the whole name, or a beginning that only one option has.
+  std::vector<String> names{"help", "version"};
+  for (const TOption& o : FOptions) names.push_back(o.Name);
+  String found, all;
+  int matches = 0;
+  for (const String& n : names) {
+    if (n == given) return n;
+    if (given.empty() || n.rfind(given, 0) != 0) continue;
+    found = n;
+    all += " '--" + n + "'";
+    ++matches;
+  }
+  if (matches > 1) error = "option '--" + given + "' is ambiguous; possibilities:" + all;
+  // Unknown: the caller names the option as it was written.
+  return matches == 1 ? found : String();
+}
+
 const TCommandLine::TOption* TCommandLine::FindShort(char c) const {
   for (const TOption& o : FOptions)
     if (o.Short != 0 && o.Short == c) return &o;
@@ -77,27 +95,31 @@ int TCommandLine::Parse(int argc, char** argv) {
       onlyOperands = true;
       continue;
     }
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(FHelp, stdout);
-      return 0;
-    }
-    if (arg == "--version") {
-      std::printf("%s (Qx components) %s\n", FProgram, kQxVersion);
-      return 0;
-    }
     const TOption* option = nullptr;
     std::optional<String> inlineValue;
-    String shown = arg;
+    String shown = arg, name;
     if (arg.rfind("--", 0) == 0) {
       const size_t eq = arg.find('=');
       if (eq != String::npos) {
         inlineValue = arg.substr(eq + 1);
         shown = arg.substr(0, eq);
       }
-      option = Find(shown.substr(2));
-    } else if (arg.size() == 2) {
-      option = FindShort(arg[1]);
+      String error;
+      name = LongName(shown.substr(2), error);
+      if (!error.empty()) return UsageError(error);
     }
+    if (name == "help" || arg == "-h") {
+      std::fputs(FHelp, stdout);
+      return 0;
+    }
+    if (name == "version" || arg == "-V") {
+      std::printf("%s (Qx components) %s\n", FProgram, kQxVersion);
+      return 0;
+    }
+    if (!name.empty())
+      option = Find(name);
+    else if (arg.size() == 2 && arg[1] != '-')
+      option = FindShort(arg[1]);
     if (option == nullptr) return UsageError("unknown option '" + shown + "'");
     if (!option->Take) {
       if (inlineValue) return UsageError("option '" + shown + "' takes no value");

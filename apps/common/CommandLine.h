@@ -1,5 +1,6 @@
-// The command line of every program: GNU long options (--name VALUE or --name=VALUE), short
-// ones, operands anywhere, "--" ending the options, and --help and --version answered alike.
+// The command line of every program: GNU long options (--name VALUE or --name=VALUE, a name
+// abbreviated as long as one option begins so), short ones, operands anywhere, "--" ending the
+// options, and --help (-h) and --version (-V) answered alike.
 // A bad command line gets one line naming what is wrong and a hint to --help, exit status 2.
 #pragma once
 
@@ -50,6 +51,9 @@ class TCommandLine {
     bool* Seen;
   };
   const TOption* Find(const String& name) const;
+  // The option a long name stands for, whole or abbreviated; empty when none (or, with `error`
+  // set, when the abbreviation fits several).
+  String LongName(const String& given, String& error) const;
   const TOption* FindShort(char c) const;
 
   const char* FProgram;

@@ -1,9 +1,6 @@
 #include "EventOutput.h"
 
-#include <chrono>
 #include <cstdio>
-
-#include <qx/framework/app/Application.h>
 
 #include "OutputQueue.h"
 
@@ -26,6 +23,13 @@ String Visible(const String& s) {
       out += static_cast<char>(c);
   }
   return out;
+}
+
+String JsonPort(const String& port) {
+  // Ports are numbers in every event; anything else (never from a socket) is null.
+  const bool digits =
+      !port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == String::npos;
+  return digits ? IntToStr(std::stoi(port)) : String("null");
 }
 
 String JsonString(const String& s) {
@@ -80,56 +84,29 @@ void TEventPrinter::Packet(const char* kind, const String& text, const String& h
                            const String& peer, const String& port) {
   if (FJson)
     Emit(String("{\"event\":\"") + kind + "\",\"text\":" + JsonString(text) + ",\"hex\":" +
-         JsonString(hex) + ",\"peer\":" + JsonString(peer) + ",\"port\":" + JsonString(port) + "}");
+         JsonString(hex) + ",\"peer\":" + JsonString(peer) + ",\"port\":" + JsonPort(port) + "}");
   else
     Emit(String(kind) + " from " + peer + ":" + port + ": \"" + Visible(text) + "\"  " + hex);
 }
 
-namespace {
-
-// How long a replayed state may follow the one it repeats, and how long a held one waits.
-constexpr int64_t kReplayWindowMs = 1000;
-constexpr auto kHold = std::chrono::milliseconds(300);
-constexpr size_t kRecentStates = 16;
-
-int64_t SteadyMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-}  // namespace
-
-TEventPrinter::~TEventPrinter() {
-  if (FHoldTimer != 0) Application->CancelTimer(FHoldTimer);
-}
-
 void TEventPrinter::Audio(int32_t volume, bool mute) {
-  const int64_t now = SteadyMs();
-  FLatest = {volume, mute, now};
-  if (!FPrinted.empty() && FPrinted.back() == FLatest) return;
-  bool replayed = false;
-  for (const TAudioState& s : FPrinted)
-    replayed = replayed || (s == FLatest && now - s.At < kReplayWindowMs);
-  if (!replayed) {
-    PrintAudio(FLatest);
-    return;
-  }
-  if (FHoldTimer == 0)
-    FHoldTimer = Application->StartTimer(kHold, [this] {
-      FHoldTimer = 0;
-      if (FPrinted.empty() || !(FPrinted.back() == FLatest)) PrintAudio(FLatest);
-    });
+  FAudio.Report(volume, mute);
 }
 
-void TEventPrinter::PrintAudio(const TAudioState& state) {
-  FPrinted.push_back({state.Volume, state.Mute, SteadyMs()});
-  if (FPrinted.size() > kRecentStates) FPrinted.pop_front();
+void TEventPrinter::PrintAudio(int32_t volume, bool mute) {
   if (FJson)
-    Emit("{\"event\":\"audio\",\"volume\":" + IntToStr(state.Volume) +
-         ",\"mute\":" + (state.Mute ? "true" : "false") + "}");
+    Emit("{\"event\":\"audio\",\"volume\":" + IntToStr(volume) +
+         ",\"mute\":" + (mute ? "true" : "false") + "}");
   else
-    Emit("audio: volume " + IntToStr(state.Volume) + (state.Mute ? " (muted)" : ""));
+    Emit("audio: volume " + IntToStr(volume) + (mute ? " (muted)" : ""));
+}
+
+void TEventPrinter::Mqtt(const char* state, const String& broker, const String& detail) {
+  if (FJson)
+    Emit(String("{\"event\":\"mqtt\",\"state\":\"") + state +
+         "\",\"broker\":" + JsonString(broker) + ",\"detail\":" + JsonString(detail) + "}");
+  else
+    Emit(String("mqtt: ") + state + " " + broker + (detail.empty() ? String() : ": " + detail));
 }
 
 void TEventPrinter::Ignored(const String& peer, size_t packets, size_t bytes, double seconds) {
@@ -142,6 +119,21 @@ void TEventPrinter::Ignored(const String& peer, size_t packets, size_t bytes, do
   else
     Emit("ignored: " + std::to_string(packets) + (packets == 1 ? " packet, " : " packets, ") +
          std::to_string(bytes) + " bytes from " + peer + " in " + span + " s");
+}
+
+void TEventPrinter::Dropped(const String& peer, const String& port, size_t lines, size_t bytes,
+                            const String& reason) {
+  // 0.0.0.0 sums up the senders past the most the receive thread tells apart.
+  const bool others = peer == "0.0.0.0";
+  if (FJson)
+    Emit("{\"event\":\"ignored\",\"peer\":" + JsonString(others ? "other senders" : peer) +
+         (others ? String() : ",\"port\":" + JsonPort(port)) +
+         ",\"lines\":" + std::to_string(lines) + ",\"bytes\":" + std::to_string(bytes) +
+         ",\"reason\":" + JsonString(reason) + "}");
+  else
+    Emit("ignored: " + std::to_string(lines) +
+         (lines == 1 ? " unfinished line, " : " unfinished lines, ") + std::to_string(bytes) +
+         " bytes from " + (others ? String("other senders") : peer + ":" + port) + ": " + reason);
 }
 
 void TEventPrinter::Display(const String& why) {

@@ -3,20 +3,23 @@
 // that a slow or vanished reader never holds the program up.
 #pragma once
 
-#include <deque>
-
 #include <qx/framework/core/System.h>
+
+#include "AudioSettler.h"
 
 // Text for a terminal: printable as is, control bytes, quotes and backslashes escaped.
 String Visible(const String& s);
 // A JSON string literal, quotes included.
 String JsonString(const String& s);
+// A port as a JSON number (null for anything that is not one).
+String JsonPort(const String& port);
 // Queues the line and a line feed for standard output.
 void Emit(const String& line);
 
 class TEventPrinter {
  public:
-  explicit TEventPrinter(bool json) : FJson(json) {}
+  explicit TEventPrinter(bool json)
+      : FJson(json), FAudio([this](int32_t v, bool m) { PrintAudio(v, m); }) {}
   bool Json() const { return FJson; }
   // With a bound port (active, port not 0) the address is printed too: after a bind to port 0
   // it is the only way to know it.
@@ -25,31 +28,22 @@ class TEventPrinter {
   // kind: "packet" or "reply".
   void Packet(const char* kind, const String& text, const String& hex, const String& peer,
               const String& port);
-  // One line per change. The component reports its own changes twice, once when made and once
-  // when the system confirms them, and after a burst of changes the confirmations replay the
-  // burst: a state equal to the one printed last is dropped, and one equal to a state printed
-  // in the last moments is held back until the reports settle. The last line printed is always
-  // the latest state.
+  // One line per change (TAudioSettler).
   void Audio(int32_t volume, bool mute);
   // Where the overlay goes and why, as the window back end said it ("wayland: ...").
   void Display(const String& why);
   // Packets ignored from one sender (strangers, non-commands), summed up over `seconds`.
   void Ignored(const String& peer, size_t packets, size_t bytes, double seconds);
+  // The MQTT bridge at `broker` (host:port): `state` "connected", "disconnected" (detail: the
+  // reason) or "dropped" (detail: the command that was not obeyed, and why).
+  void Mqtt(const char* state, const String& broker, const String& detail);
+  // Unfinished lines of one sender that the UDP component dropped, and why.
+  void Dropped(const String& peer, const String& port, size_t lines, size_t bytes,
+               const String& reason);
 
  private:
-  struct TAudioState {
-    int32_t Volume;
-    bool Mute;
-    int64_t At;  // when printed, steady clock milliseconds
-    bool operator==(const TAudioState& o) const { return Volume == o.Volume && Mute == o.Mute; }
-  };
-  void PrintAudio(const TAudioState& state);
+  void PrintAudio(int32_t volume, bool mute);
 
   bool FJson;
-  std::deque<TAudioState> FPrinted;  // the last few states printed, newest last
-  TAudioState FLatest{};
-  int64_t FHoldTimer = 0;
-
- public:
-  ~TEventPrinter();
+  TAudioSettler FAudio;
 };

@@ -101,15 +101,19 @@ void StartOnce() {
 void Push(const String& line) {
   StartOnce();
   TState& s = State();
-  std::lock_guard<std::mutex> g(s.Lock);
-  if (s.Closed) return;
-  if (s.Queued.size() + line.size() + 1 > kLimit) {
-    ++s.Dropped;
-    ++s.TotalDropped;
-    return;
+  {
+    std::lock_guard<std::mutex> g(s.Lock);
+    if (s.Closed) return;
+    if (s.Queued.size() + line.size() + 1 > kLimit) {
+      ++s.Dropped;
+      ++s.TotalDropped;
+      return;
+    }
+    s.Queued += line;
+    s.Queued += '\n';
   }
-  s.Queued += line;
-  s.Queued += '\n';
+  // Woken after the lock is let go, so that the writer does not wake only to wait for it while
+  // the caller (the daemon's main thread, about to set the volume) still holds it.
   s.Wake.notify_one();
 }
 

@@ -1,12 +1,14 @@
 #include "StopSignals.h"
 
 #include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
 
 #include <qx/framework/app/Application.h>
 
-void WatchStopSignals(std::function<void()> onHangup) {
+void WatchStopSignals(std::function<void()> onHangup, std::function<void()> onStop) {
   // A reader that goes away is an error from write(), not the end of the program.
   signal(SIGPIPE, SIG_IGN);
   sigset_t set;
@@ -15,20 +17,23 @@ void WatchStopSignals(std::function<void()> onHangup) {
   sigaddset(&set, SIGTERM);
   if (onHangup) sigaddset(&set, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  int fd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
-  if (fd < 0) return;  // the default action (ending the process) still stops it
-  Application->AddWatch(fd, [fd, onHangup] {
-    signalfd_siginfo info;
-    bool stop = false, hangup = false;
-    while (read(fd, &info, sizeof info) == sizeof info) {
-      if (info.ssi_signo == SIGHUP)
-        hangup = true;
-      else
-        stop = true;
+  // Never joined: it waits for signals as long as the process lives, and touches nothing but
+  // the application object, which is never freed.
+  std::thread([set, onHangup = std::move(onHangup), onStop = std::move(onStop)] {
+    // Set while a run of onHangup is queued and has not started yet.
+    auto queued = std::make_shared<std::atomic<bool>>(false);
+    for (;;) {
+      const int sig = sigwaitinfo(&set, nullptr);
+      if (sig < 0) continue;  // EINTR
+      if (sig != SIGHUP) {
+        if (onStop) onStop();
+        Application->Terminate();
+      } else if (!queued->exchange(true)) {
+        Application->Queue([queued, onHangup] {
+          queued->store(false);
+          onHangup();
+        });
+      }
     }
-    if (stop)
-      Application->Terminate();
-    else if (hangup)
-      onHangup();
-  });
+  }).detach();
 }

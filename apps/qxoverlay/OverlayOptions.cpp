@@ -5,14 +5,27 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: qxoverlay --volume N [--mute] [--align top|bottom] [--screen WxH]\n"
-    "                 [--taskbar top|bottom|left|right:SIZE|none] [--wifi]\n"
-    "                 [--bars-color RRGGBB] [--dots-color RRGGBB] (--png FILE | --show)\n"
-    "                 [--display auto|wayland|x11] [--output NAME]\n"
+    "Usage: qxoverlay --volume N [OPTION]... --png FILE\n"
+    "  or:  qxoverlay --volume N [OPTION]... --show\n"
     "Renders the volume overlay as the form shows it on that desktop (transparent where the\n"
     "key colour is) and writes it as PNG; --show shows it on the display for its hold and fade.\n"
-    "--display chooses where --show puts it, --output the Wayland output. --help prints this\n"
-    "text, --version the version.\n"
+    "\n"
+    "Options:\n"
+    "  --volume N                 the volume shown, in percent\n"
+    "  --mute                     shown muted\n"
+    "  --wifi                     with the network badge\n"
+    "  --align top|bottom         the screen edge\n"
+    "  --screen WxH               the virtual desktop's size (with --png)\n"
+    "  --taskbar EDGE:SIZE|none   the virtual desktop's taskbar (EDGE: top, bottom, left, right)\n"
+    "  --bars-color RRGGBB        the colour of the bars\n"
+    "  --dots-color RRGGBB        the colour of the dots\n"
+    "  --png FILE                 write the frame as PNG\n"
+    "  --show                     show it on the display\n"
+    "  --display KIND             where --show puts it: auto, wayland or x11\n"
+    "  --output NAME              the Wayland output\n"
+    "  -h, --help                 this text\n"
+    "  -V, --version              the version\n"
+    "\n"
     "Exit status: 0 on success, 1 when the display or the file cannot be used, 2 for a bad\n"
     "command line.\n";
 

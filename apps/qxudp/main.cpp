@@ -19,26 +19,37 @@
 namespace {
 
 const char* kUsage =
-    "Usage: qxudp listen [--ip ADDR] [--port PORT] [--line-end-rx TEXT] [--line-end-tx TEXT]\n"
-    "                    [--utf8] [--rx-timeout MS] [--respond TEXT] [--count N] [--json]\n"
-    "       qxudp send HOST PORT TEXT [--line-end-tx TEXT] [--line-end-rx TEXT] [--utf8]\n"
-    "                    [--respond TEXT] [--key-file FILE] [--json]\n"
+    "Usage: qxudp listen [OPTION]...\n"
+    "  or:  qxudp send HOST PORT TEXT [OPTION]...\n"
     "The UDP component from the shell.\n"
     "\n"
-    "listen  binds ADDR:PORT (default 127.0.0.1:2800) and prints every status and packet event\n"
-    "        until interrupted (Ctrl-C), or until N packets with --count. Each packet is\n"
-    "        answered with --respond TEXT when given.\n"
-    "send    sends TEXT once from a fresh socket and prints every reply that arrives within a\n"
-    "        second of the previous one, answering each with --respond TEXT when given.\n"
-    "        With --key-file, each line of TEXT is signed with the key in FILE, its counter\n"
-    "        the Unix time in milliseconds (COMMAND;n=COUNTER;h=TAG), and each reply line must\n"
-    "        carry one of those counters and the key's tag: one that does not is reported\n"
-    "        (exit status 1).\n"
+    "Commands:\n"
+    "  listen              binds ADDR:PORT (default 127.0.0.1:2800) and prints every status\n"
+    "                      and packet event until interrupted (Ctrl-C), or until N packets\n"
+    "                      with --count\n"
+    "  send HOST PORT TEXT\n"
+    "                      sends TEXT once from a fresh socket and prints every reply that\n"
+    "                      arrives within a second of the previous one\n"
     "\n"
-    "Line ends: CRLF, CR (any case) or any other text taken literally; empty means none\n"
-    "(listen then reports whole datagrams). --utf8 sends and reads UTF-8 on the wire.\n"
-    "--json prints one JSON object per line instead of text. --help prints this text,\n"
-    "--version the version.\n"
+    "Options:\n"
+    "  --ip ADDR           (listen) the address to bind\n"
+    "  --port PORT         (listen) the port to bind\n"
+    "  --line-end-rx TEXT  what ends a received packet; empty: whole datagrams\n"
+    "  --line-end-tx TEXT  what is added to a datagram sent\n"
+    "  --utf8              UTF-8 on the wire\n"
+    "  --rx-timeout MS     (listen) how long a piece of a packet is waited for\n"
+    "  --respond TEXT      answer each packet (or reply) with TEXT\n"
+    "  --count N           (listen) stop after N packets\n"
+    "  --no-reply          (send) return once the datagram has left, without waiting for replies\n"
+    "  --key-file FILE     (send) sign each line of TEXT with the key in FILE, its counter the\n"
+    "                      Unix time in milliseconds (COMMAND;n=COUNTER;h=TAG); each reply line\n"
+    "                      must carry one of those counters and the key's tag, and one that does\n"
+    "                      not is reported (exit status 1)\n"
+    "  --json              one JSON object per line instead of text\n"
+    "  -h, --help          this text\n"
+    "  -V, --version       the version\n"
+    "\n"
+    "Line ends: CRLF, CR (any case) or any other text taken literally; empty means none.\n"
     "\n"
     "Exit status: 0 on success and after Ctrl-C, 1 when the port cannot be bound or nothing\n"
     "could be sent, 2 for a bad command line.\n";
@@ -47,7 +58,7 @@ struct Options {
   String Command;
   std::vector<String> Positional;
   std::map<String, String> Values;
-  bool UTF8 = false, Json = false;
+  bool UTF8 = false, Json = false, NoReply = false;
 };
 
 std::unique_ptr<TCommandLine> Line;
@@ -59,7 +70,7 @@ int Usage(const String& error) {
 // Returns -1 when the program goes on, otherwise its exit status.
 int Parse(int argc, char** argv, Options& o) {
   Line = std::make_unique<TCommandLine>("qxudp", kUsage);
-  Line->Flag("utf8", o.UTF8).Flag("json", o.Json);
+  Line->Flag("utf8", o.UTF8).Flag("json", o.Json).Flag("no-reply", o.NoReply);
   for (const char* name :
        {"ip", "line-end-rx", "line-end-tx", "rx-timeout", "respond", "count", "key-file"})
     Line->Value(name, [&o, name](const String& v) {
@@ -89,6 +100,7 @@ void Configure(TQxUDPS* u, const Options& o) {
 }
 
 int Listen(const Options& o) {
+  if (o.Values.count("--key-file")) return Usage("--key-file is for send");
   if (!o.Positional.empty()) return Usage("listen takes no arguments besides options");
   TOwned<TComponent> root(new TComponent(nullptr));
   auto* u = new TQxUDPS(root.get());
@@ -197,7 +209,6 @@ int Send(const Options& o) {
   if (o.Values.count("--ip") || o.Values.count("--port") || o.Values.count("--count") ||
       o.Values.count("--rx-timeout"))
     return Usage("--ip, --port, --count and --rx-timeout are for listen");
-  if (o.Command == "listen" && o.Values.count("--key-file")) return Usage("--key-file is for send");
   int portNumber;
   if (!ParsePort(port, portNumber)) return Usage("send needs a port number from 0 to 65535");
   // The component's one-shot send reports nothing by contract; say here why nothing was sent.
@@ -214,18 +225,30 @@ int Send(const Options& o) {
       return 1;
     }
   }
-  {
-    // The datagram as the component builds it.
-    RawByteString payload = StringToAnsi(text);
-    if (o.UTF8) payload = CharsetConversion(payload, CP1250, UTF_8);
-    const String lineEnd = o.Values.count("--line-end-tx") ? o.Values.at("--line-end-tx") : "";
-    const size_t size = payload.size() + WireLineEnd(LineEndBytes(lineEnd), o.UTF8).size();
-    if (size > TUDPBlockSocket::MaxDatagram) {
-      std::fprintf(stderr,
-                   "qxudp: nothing sent: %zu bytes do not fit in one datagram (at most %zu)\n",
-                   size, TUDPBlockSocket::MaxDatagram);
-      return 1;
-    }
+  // The datagram as the component builds it.
+  RawByteString payload = StringToAnsi(text);
+  if (o.UTF8) payload = CharsetConversion(payload, CP1250, UTF_8);
+  const String lineEnd = o.Values.count("--line-end-tx") ? o.Values.at("--line-end-tx") : "";
+  payload = payload + WireLineEnd(LineEndBytes(lineEnd), o.UTF8);
+  if (payload.size() > TUDPBlockSocket::MaxDatagram) {
+    std::fprintf(stderr,
+                 "qxudp: nothing sent: %zu bytes do not fit in one datagram (at most %zu)\n",
+                 payload.size(), TUDPBlockSocket::MaxDatagram);
+    return 1;
+  }
+  if (o.NoReply) {
+    if (o.Values.count("--respond"))
+      return Usage("--respond answers replies, which --no-reply does not wait for");
+    // Nobody waits for replies, so no one-shot thread and its second of listening: the
+    // datagram has left once the kernel has taken it.
+    TUDPBlockSocket sock;
+    sock.CreateSocket();
+    if (sock.LastError() == 0) sock.Connect(host, port);
+    if (sock.LastError() == 0) sock.SendString(payload);
+    if (sock.LastError() == 0) return 0;
+    std::fprintf(stderr, "qxudp: nothing sent to %s:%s: %s\n", host.c_str(), port.c_str(),
+                 SocketErrorText(sock.LastError()).c_str());
+    return 1;
   }
   TOwned<TComponent> root(new TComponent(nullptr));
   auto* u = new TQxUDPS(root.get());

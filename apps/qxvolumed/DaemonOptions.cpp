@@ -1,5 +1,6 @@
 #include "DaemonOptions.h"
 
+#include <qx/udp_link/PeerAddress.h>
 #include "apps/common/CommandLine.h"
 
 namespace {
@@ -7,34 +8,62 @@ namespace {
 const char* const kUsage =
     "Usage: qxvolumed [OPTION]...\n"
     "Sets, steps and mutes the system volume on AT commands from one peer over UDP, and shows\n"
-    "the volume overlay on every change, whoever made it. Commands, one per line:\n"
-    "  AT+SETVOL=N  AT+VOLUP  AT+VOLDOWN  AT+MUTE (toggles)\n"
-    "and the queries AT+GETVOL (answered VOL=N) and AT+GETMUTE (answered MUTE=1 or MUTE=0).\n"
-    "Several lines may come in one datagram; each is obeyed in order.\n"
+    "the volume overlay on every change, whoever made it.\n"
     "\n"
-    "The built-in form listens on 127.0.0.1 port 2800 for CR LF lines and obeys 127.0.0.1 only.\n"
-    "  --form FILE       load this form file instead (see --print-form)\n"
-    "  --ip ADDR         the address to listen on (0.0.0.0: every interface)\n"
-    "  --port PORT       the port to listen on\n"
-    "  --remote-ip ADDR  the one peer whose commands are obeyed, as dotted IPv4; with a key,\n"
-    "                    'any' lets every sender that proves the key be the peer\n"
-    "  --key-file FILE   obey only lines signed with the key in FILE (COMMAND;n=COUNTER;h=TAG);\n"
-    "                    FILE must be readable by its owner only. Without it, a key given by\n"
-    "                    systemd as the credential qxvolumed.key is used\n"
-    "  --new-key FILE    write a fresh key into the new file FILE (mode 0600) and exit\n"
-    "  --line-end TEXT   what ends a command: CRLF, CR, other text literally, empty: datagrams\n"
-    "  --align EDGE      the overlay's screen edge: top or bottom\n"
-    "  --no-overlay      show nothing on the display (events are still printed)\n"
-    "  --display KIND    where the overlay goes: auto, wayland, x11 or none\n"
-    "  --output NAME     the Wayland output the overlay goes on (default: the compositor's)\n"
-    "  --audio PATH      auto (the sound server, else the ALSA mixer), pulse or alsa\n"
-    "  --snapshot DIR    write each overlay frame shown as a PNG into DIR\n"
-    "  --json            print events as one JSON object per line\n"
-    "  --verbose         print every packet, also those ignored (otherwise summed up per sender\n"
-    "                    once a second)\n"
-    "  --print-form      print the effective form file and exit\n"
-    "  --help            this text\n"
-    "  --version         the version\n"
+    "The built-in form listens on 127.0.0.1 port 2800 and obeys 127.0.0.1 only. It takes each\n"
+    "datagram whole; each of its lines is a command, ending in CR LF, LF or nothing, obeyed in\n"
+    "order. An answer ends as its question did.\n"
+    "\n"
+    "Commands:\n"
+    "  AT+SETVOL=N        sets N percent\n"
+    "  AT+VOLUP           one step up\n"
+    "  AT+VOLDOWN         one step down\n"
+    "  AT+MUTE            toggles mute\n"
+    "  AT+GETVOL          answered VOL=N\n"
+    "  AT+GETMUTE         answered MUTE=1 or MUTE=0\n"
+    "\n"
+    "Options:\n"
+    "  --form FILE        load this form file instead (see --print-form)\n"
+    "  --ip ADDR          the address to listen on (0.0.0.0: every interface)\n"
+    "  --port PORT        the port to listen on\n"
+    "  --remote-ip ADDR   the one peer whose commands are obeyed, as dotted IPv4 (one machine:\n"
+    "                     no 0.0.0.0, broadcast or multicast address); with a key, 'any' lets\n"
+    "                     every sender that proves the key be the peer\n"
+    "  --key-file FILE    obey only lines signed with the key in FILE (COMMAND;n=COUNTER;h=TAG),\n"
+    "                     a file only its owner can read (default: the systemd credential\n"
+    "                     qxvolumed.key, if there is one)\n"
+    "  --new-key FILE     write a fresh key into the new file FILE (mode 0600) and exit\n"
+    "  --line-end TEXT    join the lines a remote splits over datagrams, ended by TEXT: CRLF\n"
+    "                     or CR (either also takes LF), other text literally; empty: whole\n"
+    "                     datagrams, as the built-in form\n"
+    "  --align EDGE       the overlay's screen edge: top or bottom\n"
+    "  --no-overlay       show nothing on the display (events are still printed)\n"
+    "  --display KIND     where the overlay goes: auto, wayland, x11 or none\n"
+    "  --output NAME      the Wayland output the overlay goes on (default: the compositor's)\n"
+    "  --audio PATH       auto (the sound server, else the ALSA mixer), pulse or alsa\n"
+    "  --snapshot DIR     write each overlay frame shown as a PNG into DIR, keeping the last 100\n"
+    "  --snapshot-keep N  how many frames --snapshot keeps (0: every one)\n"
+    "  --json             print events as one JSON object per line\n"
+    "  --verbose          print every packet, also those ignored (otherwise summed up per\n"
+    "                     sender once a second)\n"
+    "  --print-form       print the effective form file and exit\n"
+    "\n"
+    "MQTT (off unless --mqtt is given):\n"
+    "  --mqtt URL         publish to and take commands from a broker: mqtt://[USER@]HOST[:PORT],\n"
+    "                     or mqtts://... (TLS, the certificate checked against the system's\n"
+    "                     store)\n"
+    "  --mqtt-password-file FILE\n"
+    "                     the password, one line in a file only its owner can read (default:\n"
+    "                     the systemd credential mqtt-password, if there is one)\n"
+    "  --mqtt-cafile FILE the certificate authority of an mqtts:// broker\n"
+    "  --mqtt-topic PREFIX\n"
+    "                     the topics' prefix (default: qxvolumed/HOSTNAME)\n"
+    "  --ha-prefix PREFIX Home Assistant's discovery prefix (default: homeassistant)\n"
+    "  --no-ha-discovery  publish no Home Assistant discovery configs\n"
+    "  --ha-remove        clear the Home Assistant discovery configs and exit\n"
+    "\n"
+    "  -h, --help         this text\n"
+    "  -V, --version      the version\n"
     "\n"
     "Stops on Ctrl-C or SIGTERM; SIGHUP reads the form again. Exit status: 0 after a stop, 1 when\n"
     "the port cannot be bound or no display is there, 2 for a bad command line or form.\n";
@@ -64,6 +93,11 @@ int ParseDaemonOptions(int argc, char** argv, TDaemonOptions& o) {
                if (!IsDottedIPv4(v))
                  return "--remote-ip needs a dotted IPv4 address such as 192.168.1.20, not '" + v +
                         "'";
+               // The peer is one machine: an address of none, of all or of a group would leave
+               // the volume to nobody, or to whoever forges it.
+               if (IsNoHostIPv4(v) || LooksLikeBroadcastIPv4(v))
+                 return "--remote-ip needs the address of one machine, not '" + v +
+                        "' (no address, broadcast or multicast)";
                o.RemoteIP = v;
                return String();
              })
@@ -99,10 +133,17 @@ int ParseDaemonOptions(int argc, char** argv, TDaemonOptions& o) {
                o.Form = v;
                return v.empty() ? String("--form needs a file") : String();
              })
-      .Value("snapshot", [&](const String& v) {
-        o.Snapshot = v;
-        return v.empty() ? String("--snapshot needs a folder") : String();
+      .Value("snapshot",
+             [&](const String& v) {
+               o.Snapshot = v;
+               return v.empty() ? String("--snapshot needs a folder") : String();
+             })
+      .Value("snapshot-keep", [&](const String& v) {
+        o.SnapshotKeep = StrToIntDef(v, -1);
+        const bool ok = v.find_first_not_of("0123456789") == String::npos && o.SnapshotKeep >= 0;
+        return ok ? String() : String("--snapshot-keep needs a number of frames, 0 for all");
       });
+  AddMqttOptions(cl, o.Mqtt);
   const int status = cl.Parse(argc, argv);
   if (status >= 0) return status;
   if (!cl.Operands().empty())

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include <qx/framework/core/System.h>
+#include "MqttOptions.h"
 
 enum class TAudioChoice { Auto, Pulse, Alsa };
 
@@ -18,6 +19,7 @@ struct TDaemonOptions {
   std::optional<bool> AlignTop;    // --align top|bottom
   String Form;                     // --form FILE; empty: the built-in form
   String Snapshot;                 // --snapshot DIR
+  int SnapshotKeep = 100;          // --snapshot-keep N: the last N frames stay (0: all)
   String Display = "auto";         // --display auto|wayland|x11|none
   String Output;                   // --output NAME (a Wayland output)
   TAudioChoice Audio = TAudioChoice::Auto;
@@ -25,6 +27,7 @@ struct TDaemonOptions {
   bool Json = false;
   bool Verbose = false;
   bool PrintForm = false;
+  TMqttOptions Mqtt;
 };
 
 // Reads argv. Returns -1 when the daemon goes on, otherwise the exit status once --help,

@@ -70,7 +70,6 @@ void TVolumeRemote::UdpStatus(TObject*, bool Active, int32_t Error, String Error
     // Said once: the thread that could not bind reports again as it ends.
     if (!BindFailed && OnBindFailure) OnBindFailure(Error, ErrorDesc);
     BindFailed = true;
-    Application->Terminate();
     return;
   }
   if (Printer && !BindFailed)
@@ -79,6 +78,7 @@ void TVolumeRemote::UdpStatus(TObject*, bool Active, int32_t Error, String Error
 
 void TVolumeRemote::VolumeAudioChange(TObject*, int32_t MasterVolume, bool Mute) {
   if (Printer) Printer->Audio(MasterVolume, Mute);
+  if (AudioListeners) (*AudioListeners)(MasterVolume, Mute);
   // The overlay asked for its repaint; the frame is composed when the loop comes round.
   if (OnOverlayFrame) Application->Queue([frame = OnOverlayFrame] { frame(); });
 }
@@ -113,6 +113,10 @@ void TVolumeRemote::HookEvents() {
         UdpStatus(s, active, error, desc);
       }));
   Volume->setFUdp(Udp);
+  Udp->SetFOnLineDropped(TOnLineDropped::Callable(
+      [this](TObject*, String ip, String port, int32_t lines, int32_t bytes, String reason) {
+        if (Printer) Printer->Dropped(ip, port, lines, bytes, reason);
+      }));
   Volume->SetFOnAudioChange(TOnAudioChange::Callable(
       [this](TObject* s, int32_t volume, bool mute) { VolumeAudioChange(s, volume, mute); }));
   Volume->SetFOnUdpQuery(

@@ -10,6 +10,7 @@
 
 #include <qx/framework/ui/Forms.h>
 #include <qx/master_volume/QxMasterVol.h>
+#include "VolumeListeners.h"
 #include "apps/common/EventOutput.h"
 
 class TVolumeRemote : public TForm {
@@ -38,11 +39,14 @@ class TVolumeRemote : public TForm {
   TQxUDPS* Udp = nullptr;
   TQxMasterVol* Volume = nullptr;
   TEventPrinter* Printer = nullptr;
+  // Every OnAudioChange also goes to these (the daemon's bridges).
+  TVolumeListeners* AudioListeners = nullptr;
   // Every packet printed, ignored ones too.
   bool Verbose = false;
   // Called after each audio event, once the overlay's new frame is composed.
   std::function<void()> OnOverlayFrame;
-  // Called once when the UDP component cannot bind: the code and text of its status event.
+  // Called once when the UDP component cannot bind: the code and text of its status event (the
+  // daemon ends when its first form cannot; a form read again leaves the running one serving).
   std::function<void(int32_t error, const String& desc)> OnBindFailure;
   bool BindFailed = false;
 

@@ -14,6 +14,7 @@
 
 #include <qx/framework/app/Application.h>
 #include <qx/framework/core/FormStream.h>
+#include <qx/framework/core/ScopeExit.h>
 #include <qx/framework/ui/Desktop.h>
 #include <qx/framework/ui/WindowBackend.h>
 #include <qx/master_volume/frmVolumeU.h>
@@ -22,6 +23,7 @@
 #include <qx/platform/mixer/SysVersion.h>
 #include "AudioSetup.h"
 #include "DaemonOptions.h"
+#include "MqttBridge.h"
 #include "VolumeRemote.h"
 #include "apps/common/CommandLine.h"
 #include "apps/common/OutputQueue.h"
@@ -127,25 +129,30 @@ String WithoutActivation(const String& form) {
   return out;
 }
 
-// Writes each overlay frame shown into a folder, numbered in order. A frame is written under a
+// Writes each overlay frame shown into a folder, numbered in order, keeping the last `keep` (all
+// when 0): a daemon that runs for days must not fill the disk. A frame is written under a
 // temporary name and renamed, so the folder only ever holds whole frames; a failure is said once
 // until a frame is written again.
-std::function<void()> SnapshotWriter(const String& dir) {
+std::function<void()> SnapshotWriter(const String& dir, int keep) {
   struct TState {
     int Count = 0;
     bool Failing = false;
   };
   auto state = std::make_shared<TState>();
-  return [dir, state] {
+  auto name = [dir](int n) {
+    char file[32];
+    std::snprintf(file, sizeof file, "/overlay-%05d.png", n);
+    return dir + file;
+  };
+  return [dir, keep, state, name] {
     if (frmVolume == nullptr) return;
-    char name[32];
-    std::snprintf(name, sizeof name, "/overlay-%05d.png", state->Count + 1);
-    const String path = dir + name, partial = dir + "/.partial-overlay.png";
+    const String path = name(state->Count + 1), partial = dir + "/.partial-overlay.png";
     const bool ok = frmVolume->TranslucentFrame().SaveToFile(partial) &&
                     std::rename(partial.c_str(), path.c_str()) == 0;
     if (ok) {
       ++state->Count;
       state->Failing = false;
+      if (keep > 0 && state->Count > keep) std::remove(name(state->Count - keep).c_str());
       return;
     }
     const int err = errno;
@@ -236,26 +243,48 @@ class TDaemon {
     return "";
   }
 
-  // Hooks the daemon's handlers to the form, applies the command line and binds.
+  // Hooks the daemon's handlers to the form and applies the command line.
+  void Prepare(TVolumeRemote& form) {
+    form.Printer = &Printer;
+    form.AudioListeners = &AudioListeners;
+    form.Verbose = O.Verbose;
+    form.HookEvents();
+    ApplyOverrides(form, O);
+    form.Volume->SetFOnUdpKeyProblem(
+        TOnUdpKeyProblem::Callable([](TObject*, String problem) { Fail(0, problem); }));
+    if (Key) form.Volume->SetUdpKey(*Key);
+    if (!O.Snapshot.empty()) form.OnOverlayFrame = Snapshots;
+  }
+
+  // The first form: binds, and the daemon ends when it cannot.
   void Serve(TOwned<TVolumeRemote> form) {
     Form = std::move(form);
-    Form->Printer = &Printer;
-    Form->Verbose = O.Verbose;
-    Form->HookEvents();
-    ApplyOverrides(*Form, O);
-    Form->Volume->SetFOnUdpKeyProblem(
-        TOnUdpKeyProblem::Callable([](TObject*, String problem) { Fail(0, problem); }));
-    if (Key) Form->Volume->SetUdpKey(*Key);
+    Prepare(*Form);
     Form->OnBindFailure = [this](int32_t code, const String&) {
       BindFailure = BindFailureText(*Form, code);
+      Application->Terminate();
     };
-    if (!O.Snapshot.empty()) Form->OnOverlayFrame = Snapshots;
     Form->Udp->SetUDPActive(true);
   }
 
   // SIGHUP: the form file is read again and replaces the running form; one that no longer reads
-  // is reported and the running form goes on.
+  // or binds is reported and the running form goes on. The loop runs nothing else meanwhile (a
+  // stop waits in a nested wait), so SIGHUPs that come during a reload are served by one more
+  // reload afterwards; should anything still call in, it is done once afterwards too.
   void Reload() {
+    if (Finishing) return;
+    if (Reloading) {
+      ReloadAgain = true;
+      return;
+    }
+    auto reloading = ScopedFlag(Reloading);
+    do {
+      ReloadAgain = false;
+      ReloadOnce();
+    } while (ReloadAgain && !Application->Terminated());
+  }
+
+  void ReloadOnce() {
     String text = kDefaultForm, error;
     if (!O.Form.empty() && !ReadFormFile(O.Form, text, error)) {
       Fail(0, "SIGHUP: " + error + "; the running form is kept");
@@ -267,15 +296,41 @@ class TDaemon {
       Fail(0, "SIGHUP: " + error + "; the running form is kept");
       return;
     }
-    Form->Udp->SetUDPActive(false);  // its port is the new form's to bind
+    if (Application->Terminated()) return;  // asked to stop while the form was read
+    Prepare(*form);
+    // The port is never let go: on the same address and port the running socket and its thread
+    // go on for the new form, datagrams waiting in it included; elsewhere the new form binds
+    // while the running one still serves, and one that cannot bind leaves it serving.
+    if (!form->Udp->TakeOverReceiveThread(Form->Udp)) {
+      if (String failure = BindBeside(*form); !failure.empty()) {
+        Fail(0, "SIGHUP: " + failure + "; the running form is kept");
+        return;
+      }
+      Form->Udp->SetUDPActive(false);
+    }
     Form->OnOverlayFrame = nullptr;
-    Form.reset();
-    Serve(std::move(form));
+    Form = std::move(form);
     Fail(0, "SIGHUP: " + (O.Form.empty() ? String("the built-in form") : O.Form) + " read again");
+  }
+
+  // Binds a new form's UDP component beside the running one; the failure text, empty once it
+  // listens. The running form's packets are still delivered while the bind is awaited.
+  String BindBeside(TVolumeRemote& form) {
+    String failure;
+    form.OnBindFailure = [&failure, &form](int32_t code, const String&) {
+      failure = BindFailureText(form, code);
+    };
+    form.Udp->SetUDPActive(true);
+    while (failure.empty() && form.Udp->UDPActive() && form.Udp->BoundPort() == 0)
+      Application->ServeQueuedCalls(std::chrono::milliseconds(100));
+    form.OnBindFailure = nullptr;
+    if (failure.empty() && !form.Udp->UDPActive()) failure = "the new form stopped listening";
+    return failure;
   }
 
   // Stops serving; the exit status.
   int Finish() {
+    Finishing = true;
     if (Form) {
       Form->Udp->SetUDPActive(false);  // the final status event
       Application->ProcessMessages();  // and the overlay frame it showed
@@ -288,9 +343,12 @@ class TDaemon {
   const TDaemonOptions& O;
   TEventPrinter Printer;
   std::optional<TQxCommandKey> Key;
+  TVolumeListeners AudioListeners;
+  std::optional<TMqttTarget> Mqtt;
   TOwned<TVolumeRemote> Form;
   String BindFailure;
   std::function<void()> Snapshots;
+  bool Reloading = false, ReloadAgain = false, Finishing = false;
 };
 
 int Run(TDaemon& daemon, const String& text, const String& fileName) {
@@ -310,7 +368,7 @@ int Run(TDaemon& daemon, const String& text, const String& fileName) {
     struct stat st;
     if (stat(o.Snapshot.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
       return Fail(2, "--snapshot " + o.Snapshot + ": not a folder");
-    daemon.Snapshots = SnapshotWriter(o.Snapshot);
+    daemon.Snapshots = SnapshotWriter(o.Snapshot, o.SnapshotKeep);
   }
 
   String note;
@@ -322,8 +380,14 @@ int Run(TDaemon& daemon, const String& text, const String& fileName) {
   error = daemon.Build(text, fileName, form);
   if (!error.empty()) return Fail(2, error);
   daemon.Serve(std::move(form));
+  std::unique_ptr<TMqttBridge> mqtt;
+  if (daemon.Mqtt && daemon.BindFailure.empty())
+    mqtt = std::make_unique<TMqttBridge>(
+        *daemon.Mqtt, daemon.Printer, daemon.AudioListeners,
+        [&daemon] { return daemon.Form ? daemon.Form->Volume : nullptr; });
   if (daemon.BindFailure.empty()) Application->Run();
   ExitWithin(std::chrono::seconds(3), daemon.BindFailure.empty() ? 0 : 1);
+  mqtt.reset();  // "offline" on a clean stop
   return daemon.Finish();
 }
 
@@ -349,8 +413,10 @@ int main(int argc, char** argv) {
   if (o.PrintForm) return PrintForm(text, fileName, o);
   TDaemon daemon(o);
   if (!ReadDaemonKey(o, daemon.Key, error)) return Fail(2, error);
+  if (int status = PrepareMqtt(o.Mqtt, daemon.Mqtt); status >= 0) return status;
   // First, so that every thread started later has the signals blocked.
-  WatchStopSignals([&daemon] { daemon.Reload(); });
+  // A stop is heard even while a long form is read again, and then ends the process in time.
+  WatchStopSignals([&daemon] { daemon.Reload(); }, [] { ExitWithin(std::chrono::seconds(3), 0); });
   try {
     return Run(daemon, text, fileName);
   } catch (const std::exception& e) {

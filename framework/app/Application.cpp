@@ -33,6 +33,7 @@ void RequireMainThread(const char* what) {
 struct TWatch {
   int Fd;
   std::shared_ptr<std::function<void()>> Fn;
+  bool AnyWait;
 };
 
 }  // namespace
@@ -46,6 +47,8 @@ struct TApplication::Impl {
 
   int WakeFd;
   std::atomic<bool> Terminated{false};
+  // Nested waits under way (main thread only).
+  int Nested = 0;
   TCallQueue Calls;
   // True while the main thread is (about to be) blocked in ppoll: only then does a queued call
   // need the eventfd to wake it.
@@ -120,13 +123,15 @@ struct TApplication::Impl {
   static constexpr auto kPollEvery = std::chrono::milliseconds(1);
 
   // Waits on the wake-up descriptor (and the watches when `withWatches`) for at most `wait`
-  // (max(): no limit). Leaves the ready watch ids in PollIds.
+  // (max(): no limit). Leaves the ready watch ids in PollIds. Inside a nested wait, what only the
+  // outermost loop runs neither counts nor is polled.
   void Wait(Clock::duration wait, bool withWatches) {
     PollIds.clear();
+    const bool nested = Nested > 0;
     auto now = Clock::now();
-    if (Calls.Empty() && wait > Clock::duration::zero() && now - LastCall < kFlowing)
-      Spin.Until([this] { return !Calls.Empty(); });
-    if (!Calls.Empty()) {
+    if (Calls.Empty(nested) && wait > Clock::duration::zero() && now - LastCall < kFlowing)
+      Spin.Until([this, nested] { return !Calls.Empty(nested); });
+    if (!Calls.Empty(nested)) {
       if (now - LastPoll < kPollEvery) return;
       wait = Clock::duration::zero();
     }
@@ -137,13 +142,14 @@ struct TApplication::Impl {
     if (withWatches) {
       std::lock_guard lock(WatchMutex);
       for (auto& [id, w] : Watches) {
+        if (nested && !w.AnyWait) continue;
         PollSet.push_back({w.Fd, POLLIN, 0});
         PollIds.push_back(id);
       }
     }
     if (wait != Clock::duration::zero()) {
       Sleeping.store(true);
-      if (!Calls.Empty()) wait = Clock::duration::zero();
+      if (!Calls.Empty(nested)) wait = Clock::duration::zero();
     }
     timespec ts{};
     timespec* tsp = nullptr;
@@ -226,16 +232,22 @@ struct TApplication::Impl {
   }
 
   int RunQueued(TApplication* app) {
-    const int ran = Calls.RunPending([app] { app->HandleException(app); });
+    const int ran = Calls.RunPending([app] { app->HandleException(app); }, Nested > 0);
     if (ran > 0) LastCall = Clock::now();
     return ran;
   }
 
   int Dispatch(TApplication* app) {
     int ran = RunQueued(app);
-    ran += RunDueTimers(app);
+    if (Nested == 0) ran += RunDueTimers(app);
     ran += RunWatches(app);
     return ran;
+  }
+
+  // Idle work waits for the outermost loop as well.
+  bool IdleDue() const { return Nested == 0 && !Idle.empty(); }
+  Clock::duration UntilNextTimerHere(Clock::duration limit) {
+    return Nested > 0 ? limit : UntilNextTimer(limit);
   }
 };
 
@@ -270,7 +282,7 @@ bool TApplication::Terminated() const {
 void TApplication::ProcessMessages() {
   RequireMainThread("Application.ProcessMessages");
   FImpl->Wait(Clock::duration::zero(), true);
-  if (FImpl->Dispatch(this) == 0) FImpl->RunIdle(this);
+  if (FImpl->Dispatch(this) == 0 && FImpl->IdleDue()) FImpl->RunIdle(this);
 }
 
 bool TApplication::HandleMessage(std::chrono::milliseconds timeout) {
@@ -280,8 +292,8 @@ bool TApplication::HandleMessage(std::chrono::milliseconds timeout) {
   for (;;) {
     auto limit = forever ? Clock::duration::max()
                          : std::max(deadline - Clock::now(), Clock::duration::zero());
-    const bool idleWork = !FImpl->Idle.empty();
-    FImpl->Wait(idleWork ? Clock::duration::zero() : FImpl->UntilNextTimer(limit), true);
+    const bool idleWork = FImpl->IdleDue();
+    FImpl->Wait(idleWork ? Clock::duration::zero() : FImpl->UntilNextTimerHere(limit), true);
     if (FImpl->Dispatch(this) > 0) return true;
     if (idleWork) return FImpl->RunIdle(this) > 0;
     if (Terminated()) return false;
@@ -289,8 +301,22 @@ bool TApplication::HandleMessage(std::chrono::milliseconds timeout) {
   }
 }
 
+TApplication::TNestedWait::TNestedWait() {
+  RequireMainThread("a nested wait");
+  ++Application->FImpl->Nested;
+}
+
+TApplication::TNestedWait::~TNestedWait() {
+  --Application->FImpl->Nested;
+}
+
+bool TApplication::InNestedWait() const {
+  return FImpl->Nested > 0;
+}
+
 bool TApplication::ServeQueuedCalls(std::chrono::milliseconds wait) {
   RequireMainThread("serving queued calls");
+  TNestedWait nested;
   FImpl->Wait(wait.count() < 0 ? Clock::duration::max() : Clock::duration(wait), false);
   return FImpl->RunQueued(this) > 0;
 }
@@ -316,8 +342,8 @@ void TApplication::HandleException(TObject* Sender) {
   }
 }
 
-void TApplication::Queue(std::function<void()> fn) {
-  FImpl->Calls.Push(std::move(fn));
+void TApplication::Queue(std::function<void()> fn, TRunsIn where) {
+  FImpl->Calls.Push(std::move(fn), where == TRunsIn::AnyWait);
   FImpl->SignalIfSleeping();
 }
 
@@ -339,12 +365,13 @@ void TApplication::RunOnMainThread(const TThreadMethod& method,
   call.WaitDone(mainAwake);
 }
 
-int TApplication::AddWatch(int fd, std::function<void()> onReadable) {
+int TApplication::AddWatch(int fd, std::function<void()> onReadable, TRunsIn where) {
   int id;
   {
     std::lock_guard lock(FImpl->WatchMutex);
     id = FImpl->NextWatchId++;
-    FImpl->Watches[id] = TWatch{fd, std::make_shared<std::function<void()>>(std::move(onReadable))};
+    FImpl->Watches[id] = TWatch{fd, std::make_shared<std::function<void()>>(std::move(onReadable)),
+                                where == TRunsIn::AnyWait};
   }
   if (!IsMainThread()) WakeUp();
   return id;

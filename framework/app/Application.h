@@ -14,6 +14,10 @@
 
 using TExceptionEvent = TMethod<TObject*, const std::exception&>;
 
+// Where a queued call or a watch runs: in the outermost loop only (the default), or also inside
+// a nested wait, being part of what such waits are made of.
+enum class TRunsIn { OuterLoop, AnyWait };
+
 class TApplication : public TComponent {
   QX_CLASS(TApplication)
   explicit TApplication(TComponent* AOwner);
@@ -29,7 +33,8 @@ class TApplication : public TComponent {
   void Terminate();
   bool Terminated() const;
   // Runs everything that is due now (queued calls, posted messages, due timers, readable
-  // watches) without blocking. Main thread only.
+  // watches) without blocking; inside a nested wait, only what such a wait runs. Main thread
+  // only.
   void ProcessMessages();
   // Waits (poll, no busy waiting) until something is due or `timeout` passes (negative: no
   // limit), then runs it. Returns true when something ran. Main thread only; for tests and
@@ -44,9 +49,25 @@ class TApplication : public TComponent {
   static bool IsMainThread();
 
   // --- Services for the framework's own units ---
+  // A wait inside a handler or a destructor (a thread's stop, a modal message) is nested. While
+  // one is under way the loop runs only what waits are made of: Synchronize calls, and calls and
+  // watches added with TRunsIn::AnyWait (a thread's end, the window connection a modal message
+  // reads). Signal and other watches, timers, posted messages, idle work and the application's
+  // queued calls keep, in their order, for the outermost loop: no handler they would start runs
+  // inside what waits, which may be tearing down what that handler uses. This holds too for a
+  // handler that a nested wait serves and that calls ProcessMessages itself. Main thread only.
+  class TNestedWait {
+   public:
+    TNestedWait();
+    ~TNestedWait();
+    TNestedWait(const TNestedWait&) = delete;
+    TNestedWait& operator=(const TNestedWait&) = delete;
+  };
+  bool InNestedWait() const;
+
   // Queues fn for the main thread; wakes the loop. Safe from any thread. Calls run in the order
   // they were queued; an exception leaving fn goes to HandleException.
-  void Queue(std::function<void()> fn);
+  void Queue(std::function<void()> fn, TRunsIn where = TRunsIn::OuterLoop);
   // Queues fn to run when nothing else is due (no queued call, posted message, due timer or
   // readable watch), the way the host generates paint messages only for an empty queue: a
   // repaint asked for twice before the loop is idle is made once, after what was waiting.
@@ -56,13 +77,12 @@ class TApplication : public TComponent {
   // is re-raised here. A call whose `abandoned` flag is set by the time the main thread reaches
   // it is not run, and the caller is never woken again (the forced stop of a thread).
   void RunOnMainThread(const TThreadMethod& method, const std::atomic<bool>* abandoned = nullptr);
-  // Runs queued calls only (no timers, no watches), waiting up to `wait` (negative: no limit)
-  // for the first one. Main thread only. Lets a thread wait serve Synchronize without
-  // re-entering unrelated handlers.
+  // A nested wait for a thread: runs the queued calls any wait runs (no timers, no watches),
+  // waiting up to `wait` (negative: no limit) for the first one. Main thread only.
   bool ServeQueuedCalls(std::chrono::milliseconds wait);
   // Watches a descriptor for readability (or hang-up); onReadable runs on the main thread.
   // Returns an id.
-  int AddWatch(int fd, std::function<void()> onReadable);
+  int AddWatch(int fd, std::function<void()> onReadable, TRunsIn where = TRunsIn::OuterLoop);
   void RemoveWatch(int id);
   // One-shot main-thread timer; returns an id (never 0). Cancelling an unknown id is harmless.
   // Safe from any thread. Timers due at the same moment run in the order they were started.

@@ -1,6 +1,6 @@
 // The main thread's queue of calls from other threads (internal to the application loop): plain
-// calls (posted messages, OnTerminate, Queue) and Synchronize calls whose callers wait for them.
-// One FIFO for both, so every caller's calls run in the order they were made.
+// calls (posted messages, OnTerminate, Queue) and Synchronize calls whose callers wait for them,
+// run in the order they were made.
 #pragma once
 
 #include <linux/futex.h>
@@ -127,34 +127,51 @@ class TSyncCall {
   std::atomic<int> FDone{kPending};
 };
 
+// Two FIFOs under one lock: the calls any wait may run (Synchronize, a thread's end, a window
+// connection's own work) and the calls only the outermost loop runs (posted messages, the
+// application's queued calls). Every call carries its place in one sequence, so the outermost
+// loop runs them all in the order they were made, while a nested wait takes only the first kind
+// and leaves the rest where they were.
 class TCallQueue {
  public:
-  void Push(std::function<void()> fn) { PushEntry(Entry{std::move(fn), nullptr}); }
-  void Push(TSyncCall* call) { PushEntry(Entry{{}, call}); }
+  void Push(std::function<void()> fn, bool anyWait) {
+    std::lock_guard lock(FMutex);
+    (anyWait ? FAnyWait : FOuter).Push(Entry{std::move(fn), nullptr, FNextSeq++});
+    Count();
+  }
+  void Push(TSyncCall* call) {
+    std::lock_guard lock(FMutex);
+    FAnyWait.Push(Entry{{}, call, FNextSeq++});
+    Count();
+  }
 
-  // Lock-free, so that the main loop may spin on it.
-  bool Empty() const { return FQueued.load() == 0; }
+  // Lock-free, so that the main loop may spin on it. `nested`: whether a nested wait would find
+  // anything to run.
+  bool Empty(bool nested = false) const { return (nested ? FAnyWaitQueued : FQueued).load() == 0; }
 
-  // Runs the calls queued at the moment of the call, one at a time and in order, taking each
-  // out of the queue before running it so that a call may re-enter the loop. `onError` runs
-  // inside the catch block of a plain call's exception. Returns how many ran.
+  // Runs the calls queued at the moment of the call (inside a nested wait, those any wait may
+  // run), one at a time and in order, taking each out of the queue before running it so that a
+  // call may re-enter the loop. `onError` runs inside the catch block of a plain call's
+  // exception. Returns how many ran.
   template <class OnError>
-  int RunPending(OnError onError) {
+  int RunPending(OnError onError, bool nested = false) {
     size_t budget;
     {
       std::lock_guard lock(FMutex);
-      budget = FCount;
+      budget = nested ? FAnyWait.Size() : FAnyWait.Size() + FOuter.Size();
     }
     int ran = 0;
     for (; budget > 0; --budget) {
       Entry e;
       {
         std::lock_guard lock(FMutex);
-        if (FCount == 0) break;
-        e = std::move(FRing[FHead]);
-        FRing[FHead] = Entry{};
-        FHead = (FHead + 1) % FRing.size();
-        FQueued.store(--FCount);
+        TRing* from = &FAnyWait;
+        if (!nested && (FAnyWait.Size() == 0 ||
+                        (FOuter.Size() > 0 && FOuter.Front().Seq < FAnyWait.Front().Seq)))
+          from = &FOuter;
+        if (from->Size() == 0) break;
+        e = from->Pop();
+        Count();
       }
       ++ran;
       if (e.Sync != nullptr) {
@@ -174,24 +191,47 @@ class TCallQueue {
   struct Entry {
     std::function<void()> Fn;
     TSyncCall* Sync = nullptr;
+    uint64_t Seq = 0;
   };
 
   // A ring that only grows: the steady state of the loop allocates nothing per call.
-  void PushEntry(Entry e) {
-    std::lock_guard lock(FMutex);
-    if (FCount == FRing.size()) {
-      std::vector<Entry> bigger(FRing.empty() ? 16 : FRing.size() * 2);
-      for (size_t i = 0; i < FCount; ++i) bigger[i] = std::move(FRing[(FHead + i) % FRing.size()]);
-      FRing.swap(bigger);
-      FHead = 0;
+  class TRing {
+   public:
+    size_t Size() const { return FCount; }
+    const Entry& Front() const { return FRing[FHead]; }
+    void Push(Entry e) {
+      if (FCount == FRing.size()) {
+        std::vector<Entry> bigger(FRing.empty() ? 16 : FRing.size() * 2);
+        for (size_t i = 0; i < FCount; ++i)
+          bigger[i] = std::move(FRing[(FHead + i) % FRing.size()]);
+        FRing.swap(bigger);
+        FHead = 0;
+      }
+      FRing[(FHead + FCount) % FRing.size()] = std::move(e);
+      ++FCount;
     }
-    FRing[(FHead + FCount) % FRing.size()] = std::move(e);
-    FQueued.store(++FCount);
+    Entry Pop() {
+      Entry e = std::move(FRing[FHead]);
+      FRing[FHead] = Entry{};
+      FHead = (FHead + 1) % FRing.size();
+      --FCount;
+      return e;
+    }
+
+   private:
+    std::vector<Entry> FRing;
+    size_t FHead = 0;
+    size_t FCount = 0;
+  };
+
+  // Under FMutex: the counts the lock-free Empty reads.
+  void Count() {
+    FAnyWaitQueued.store(FAnyWait.Size());
+    FQueued.store(FAnyWait.Size() + FOuter.Size());
   }
 
   mutable std::mutex FMutex;
-  std::vector<Entry> FRing;
-  size_t FHead = 0;
-  size_t FCount = 0;
-  std::atomic<size_t> FQueued{0};  // FCount, for Empty
+  TRing FAnyWait, FOuter;
+  uint64_t FNextSeq = 0;
+  std::atomic<size_t> FQueued{0}, FAnyWaitQueued{0};
 };

@@ -42,27 +42,25 @@ class Lexer {
     if (FText.compare(0, 3, "\xEF\xBB\xBF") == 0) FPos = 3;  // UTF-8 byte-order mark
   }
 
-  std::vector<Token> Run() {
-    std::vector<Token> out;
+  // The next token, made when the parser asks for it: a file is never held twice over as
+  // tokens. Line ends in a row (blank lines included) come as one NewLine; at the end of the
+  // text, End again and again.
+  Token Next() {
     while (true) {
       SkipBlanks();
       int line = FLine, col = FCol;
-      if (FPos >= FText.size()) {
-        out.push_back({TokKind::End, "", line, col});
-        return out;
-      }
+      if (FPos >= FText.size()) return Made({TokKind::End, "", line, col});
       char c = FText[FPos];
       if (c == '\r' || c == '\n') {
         Advance();
         if (c == '\r' && Peek() == '\n') Advance();
-        if (out.empty() || out.back().Kind != TokKind::NewLine)
-          out.push_back({TokKind::NewLine, "", line, col});
+        if (FLast != TokKind::NewLine) return Made({TokKind::NewLine, "", line, col});
       } else if (IsIdentStart(c)) {
         String id;
         while (FPos < FText.size() && IsIdentChar(Peek())) id += Advance();
-        out.push_back({TokKind::Ident, id, line, col});
+        return Made({TokKind::Ident, id, line, col});
       } else if (c == '\'' || c == '#') {
-        out.push_back({TokKind::Str, ReadString(), line, col});
+        return Made({TokKind::Str, ReadString(), line, col});
       } else if (std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '$') {
         // A sign, a '$', then everything that could belong to the number, so that "12ab" is
         // one bad number rather than a number and a name.
@@ -70,7 +68,7 @@ class Lexer {
         num += Advance();
         if (num == "-" && Peek() == '$') num += Advance();
         while (FPos < FText.size() && IsIdentChar(Peek())) num += Advance();
-        out.push_back({TokKind::Num, num, line, col});
+        return Made({TokKind::Num, num, line, col});
       } else {
         TokKind k;
         switch (c) {
@@ -108,12 +106,16 @@ class Lexer {
           }
         }
         Advance();
-        out.push_back({k, String(1, c), line, col});
+        return Made({k, String(1, c), line, col});
       }
     }
   }
 
  private:
+  Token Made(Token t) {
+    FLast = t.Kind;
+    return t;
+  }
   char Peek() const { return FPos < FText.size() ? FText[FPos] : '\0'; }
   char Advance() {
     char c = FText[FPos++];
@@ -163,11 +165,12 @@ class Lexer {
   const String& FFile;
   size_t FPos = 0;
   int FLine = 1, FCol = 1;
+  TokKind FLast = TokKind::End;  // kind of the token made last; End before the first
 };
 
 class Parser {
  public:
-  Parser(std::vector<Token> toks, const String& file) : FToks(std::move(toks)), FFile(file) {}
+  Parser(Lexer& lex, const String& file) : FLex(lex), FFile(file) { FToks[0] = FLex.Next(); }
 
   // Objects in file order; [0] is the root.
   std::vector<ObjNode> ParseRoot() {
@@ -202,13 +205,17 @@ class Parser {
   }
 
  private:
-  const Token& Cur() const { return FToks[FPos]; }
-  const Token& Next() { return FToks[FPos++]; }
+  const Token& Cur() const { return FToks[FPos & 1]; }
+  // Consumes the current token; what it returns stays valid until the next call.
+  const Token& Next() {
+    FToks[(FPos + 1) & 1] = FLex.Next();
+    return FToks[FPos++ & 1];
+  }
   [[noreturn]] void Fail(const Token& t, const String& msg) {
     throw FormError(FFile, t.Line, t.Col, msg);
   }
   void SkipNewLines() {
-    while (Cur().Kind == TokKind::NewLine) ++FPos;
+    while (Cur().Kind == TokKind::NewLine) Next();
   }
   const Token& Expect(TokKind k, const char* what) {
     if (Cur().Kind != k) Fail(Cur(), String("expected ") + what);
@@ -353,7 +360,9 @@ class Parser {
     return s;
   }
 
-  std::vector<Token> FToks;
+  Lexer& FLex;
+  // The current token and the one consumed last, alternately.
+  Token FToks[2];
   const String& FFile;
   size_t FPos = 0;
 };
@@ -362,7 +371,7 @@ class Parser {
 
 std::vector<ObjNode> ParseText(const String& text, const String& fileName) {
   Lexer lex(text, fileName);
-  Parser parser(lex.Run(), fileName);
+  Parser parser(lex, fileName);
   return parser.ParseRoot();
 }
 

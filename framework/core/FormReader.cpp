@@ -2,6 +2,7 @@
 // components are created and their properties applied, references and events last.
 #include <fstream>
 #include <sstream>
+#include <unordered_map>
 #include <unordered_set>
 
 #include <qx/framework/core/FormStream.h>
@@ -238,20 +239,20 @@ class Builder {
   }
 
   // Each object must be one its container writes back under itself (a panel inside a timer
-  // would be read and then lost on the next save).
+  // would be read and then lost on the next save). A component is written under one container
+  // at most: one table for the whole file, however deep it nests.
   void CheckPlacement(const std::vector<ObjNode>& nodes) {
-    std::vector<std::vector<size_t>> kids(nodes.size());
-    for (size_t i = 1; i < nodes.size(); ++i) kids[nodes[i].Parent].push_back(i);
-    for (size_t i = 0; i < nodes.size(); ++i) {
-      if (kids[i].empty()) continue;
-      std::unordered_set<TComponent*> written;
-      FComps[i]->GetChildren([&](TComponent* c) { written.insert(c); }, FRoot);
-      for (size_t k : kids[i])
-        if (!written.count(FComps[k])) {
-          const ObjNode& n = nodes[k];
-          Fail(n.Line, n.Col,
-               "a " + n.ClassName + " cannot be placed inside a " + nodes[i].Class->ClassName());
-        }
+    std::unordered_map<const TComponent*, size_t> writtenUnder;
+    writtenUnder.reserve(nodes.size());
+    for (size_t i = 0; i < nodes.size(); ++i)
+      if (nodes[i].HasChildren)
+        FComps[i]->GetChildren([&](TComponent* c) { writtenUnder.emplace(c, i); }, FRoot);
+    for (size_t k = 1; k < nodes.size(); ++k) {
+      auto it = writtenUnder.find(FComps[k]);
+      if (it != writtenUnder.end() && it->second == nodes[k].Parent) continue;
+      const ObjNode& n = nodes[k];
+      Fail(n.Line, n.Col,
+           "a " + n.ClassName + " cannot be placed inside a " + nodes[n.Parent].Class->ClassName());
     }
   }
 

@@ -50,10 +50,12 @@ TThread::TThread(bool CreateSuspended) : FState(std::make_shared<TState>()) {
   // The constructor of the derived class has not run yet; the main loop's next turn comes after
   // it.
   FState->StartPending = true;
-  Application->Queue([state = FState] {
-    TThread* t = state->Owner.load();
-    if (t != nullptr && !state->Destroying && !state->Started) t->Start();
-  });
+  Application->Queue(
+      [state = FState] {
+        TThread* t = state->Owner.load();
+        if (t != nullptr && !state->Destroying && !state->Started) t->Start();
+      },
+      TRunsIn::AnyWait);
 }
 
 TThread::~TThread() {
@@ -119,7 +121,8 @@ void TThread::ThreadProc(std::shared_ptr<TState> state, TThread* self) {
   }
   state->Changed.notify_all();
   if (state->Abandoned) return;
-  Application->Queue([state] { TerminateOnMain(state); });
+  // A wait for this thread (its stop, its free) needs its end: any wait runs it.
+  Application->Queue([state] { TerminateOnMain(state); }, TRunsIn::AnyWait);
 }
 
 void TThread::TerminateOnMain(const std::shared_ptr<TState>& state) {

@@ -58,7 +58,11 @@ void TControl::BeforeDestruction() {
 
 void TControl::SetParent(TWinControl* AParent) {
   if (AParent == FParent) return;
-  for (TControl* p = AParent; p != nullptr; p = p->FParent)
+  // Only a control with children of its own can lie above its new parent: a new control (every
+  // one a form file nests) is checked at once, however deep it goes.
+  auto* self = dynamic_cast<TWinControl*>(this);
+  const bool mayBeAbove = self != nullptr && self->ControlCount() > 0;
+  for (TControl* p = AParent; p != nullptr; p = mayBeAbove ? p->FParent : nullptr)
     if (p == this) throw Exception("a control cannot be its own parent: " + Name());
   if (FParent != nullptr) FParent->RemoveControl(this);
   if (AParent != nullptr) AParent->InsertControl(this);
@@ -163,9 +167,25 @@ TCanvas* TControl::Canvas() {
 }
 
 IControlHost* TControl::Host() const {
-  const TControl* c = this;
-  while (c->FParent != nullptr) c = c->FParent;
-  return dynamic_cast<IControlHost*>(const_cast<TControl*>(c));
+  if (FParent != nullptr) return FHost;
+  return dynamic_cast<IControlHost*>(const_cast<TControl*>(this));
+}
+
+void TControl::SetHostBelow(IControlHost* host) {
+  FHost = host;
+  auto* w = dynamic_cast<TWinControl*>(this);
+  if (w == nullptr || w->FControls.empty()) return;
+  // Without recursion: the chain may be a form file's hundreds of thousands deep.
+  std::vector<TWinControl*> todo{w};
+  while (!todo.empty()) {
+    TWinControl* parent = todo.back();
+    todo.pop_back();
+    for (TControl* c : parent->FControls) {
+      c->FHost = host;
+      auto* cw = dynamic_cast<TWinControl*>(c);
+      if (cw != nullptr && !cw->FControls.empty()) todo.push_back(cw);
+    }
+  }
 }
 
 TPoint TControl::FormOrigin() const {
@@ -216,22 +236,28 @@ TWinControl::TWinControl(TComponent* AOwner) : TControl(AOwner) {}
 
 TWinControl::~TWinControl() {
   // Children belong to their owner, which may free them after this control.
-  for (TControl* c : FControls) c->FParent = nullptr;
+  for (TControl* c : FControls) {
+    c->FParent = nullptr;
+    c->SetHostBelow(c->Host());
+  }
   FControls.clear();
 }
 
 void TWinControl::InsertControl(TControl* AControl) {
   AControl->FParent = this;
+  AControl->SetHostBelow(Host());
   FControls.push_back(AControl);
   if (AControl->FAlign != alNone) AControl->RequestAlign();
   Invalidate();
 }
 
 void TWinControl::RemoveControl(TControl* AControl) {
-  auto it = std::find(FControls.begin(), FControls.end(), AControl);
-  if (it == FControls.end()) return;
-  FControls.erase(it);
+  // Controls usually go last created first: search from the back.
+  auto it = std::find(FControls.rbegin(), FControls.rend(), AControl);
+  if (it == FControls.rend()) return;
+  FControls.erase(std::next(it).base());
   AControl->FParent = nullptr;
+  AControl->SetHostBelow(AControl->Host());
   if (IsDestroying()) return;
   if (AControl->FAlign != alNone && !FAligning && !IsLoading()) AlignControls();
   Invalidate();

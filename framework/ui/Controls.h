@@ -105,7 +105,12 @@ class TControl : public TComponent {
   friend class TWinControl;
   // The top of the parent chain when it can host controls (a form), else nullptr.
   IControlHost* Host() const;
+  // Gives this control and every control under it `host` as the host of their parent chain.
+  void SetHostBelow(IControlHost* host);
   TWinControl* FParent = nullptr;
+  // While parented: the host at the top of the chain, kept by every change of parent, so that
+  // neither painting nor a form file's deep nesting walks the chain.
+  IControlHost* FHost = nullptr;
   int32_t FLeft = 0, FTop = 0, FWidth = 0, FHeight = 0;
   bool FVisible = true;
   TAlign FAlign = alNone;

@@ -181,7 +181,9 @@ void TX11Connection::Attach(Display* dpy) {
     }
     XRRFreeMonitors(monitors);
   }
-  FWatch = Application->AddWatch(ConnectionNumber(Dpy), [this] { Drain(); });
+  // A modal message waits on this connection's events.
+  FWatch = Application->AddWatch(
+      ConnectionNumber(Dpy), [this] { Drain(); }, TRunsIn::AnyWait);
   WatchForStalls();
 }
 

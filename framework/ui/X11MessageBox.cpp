@@ -70,5 +70,12 @@ void TX11Backend::RunModal(const String& title, const TBitmap& image, const TRec
   });
   XMapRaised(Dpy, modal->Win);
   Flush();
-  while (!modal->Done && !Broken()) Application->HandleMessage(std::chrono::milliseconds(200));
+  // A nested wait: only this connection is served meanwhile (events Xlib has read already are
+  // taken here, the rest when the connection is readable); the application's timers, signals
+  // and posted messages wait until the message is closed.
+  TApplication::TNestedWait nested;
+  while (!modal->Done && !Broken()) {
+    Drain();
+    if (!modal->Done && !Broken()) Application->HandleMessage(std::chrono::milliseconds(200));
+  }
 }

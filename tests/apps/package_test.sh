@@ -29,6 +29,7 @@ libqx-dev | usr/include/qx/Version\.h$                 |
 libqx-dev | usr/lib/(.*/)?pkgconfig/qx-udps\.pc$       |
 libqx-dev | usr/lib/(.*/)?pkgconfig/qx-mastervol\.pc$  |
 libqx-dev | usr/lib/(.*/)?cmake/Qx/QxConfig\.cmake$    |
+libqx-dev | usr/share/doc/qx/examples/udp-echo/        |
 libqx-dev | usr/lib/(.*/)?libqx-udps\.so -> libqx-udps\.so\.1$ |
 libqx-dev | \.so\.1\.0\.0$                             | !
 qxvolumed | usr/bin/qxvolumed$                         |
@@ -63,6 +64,7 @@ dpkg-deb --ctrl-tarfile "$(deb libqx1)" | tar -xO ./shlibs | grep -qx "libqx-udp
 for pkg in libqx-dev qxvolumed; do
   dpkg-deb -f "$(deb "$pkg")" Depends | grep -q "libqx1 (= $version)" || fail "$pkg does not depend on libqx1 $version"
 done
+dpkg-deb -f "$(deb qxvolumed)" Depends | grep -q "libmosquitto1" || fail "qxvolumed does not depend on libmosquitto1"
 
 lintian --fail-on error "$out"/*.deb >"$out/lintian.log" 2>&1 ||
   { cat "$out/lintian.log"; fail "lintian reports errors"; }

@@ -13,9 +13,13 @@ fail() {
 }
 
 for p in qxvolumed qxudp qxvolume qxoverlay qxdesign; do
-  out="$("$bin/$p" --version)" || fail "$p --version: exit $?"
-  [[ "$out" =~ ^$p\ .*\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "$p --version: '$out'"
-  "$bin/$p" --help | grep -q -- '--version' || fail "$p --help does not list --version"
+  for v in --version -V --vers; do
+    out="$("$bin/$p" $v)" || fail "$p $v: exit $?"
+    [[ "$out" =~ ^$p\ .*\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "$p $v: '$out'"
+  done
+  for h in --help -h --he; do
+    "$bin/$p" $h | grep -q -- '--version' || fail "$p $h does not list --version"
+  done
   "$bin/$p" --bogus >/dev/null 2>"$err"
   rc=$?
   want="$p: unknown option '--bogus'
@@ -38,6 +42,12 @@ qxvolumed --port 70000|--port needs a port number from 0 to 65535
 qxvolumed --port=0x20|--port needs a port number from 0 to 65535
 qxvolumed --remote-ip pc.local|--remote-ip needs a dotted IPv4 address
 qxvolumed --remote-ip 192.168.1|--remote-ip needs a dotted IPv4 address
+qxvolumed --remote-ip 0.0.0.0|--remote-ip needs the address of one machine
+qxvolumed --remote-ip 255.255.255.255|--remote-ip needs the address of one machine
+qxvolumed --remote-ip 224.0.0.251|--remote-ip needs the address of one machine
+qxvolumed --remote-ip 192.168.1.255|--remote-ip needs the address of one machine
+qxvolumed --p 2801|option '--p' is ambiguous
+qxvolumed --snapshot-keep x|--snapshot-keep needs a number of frames
 qxvolumed --align left|--align needs top or bottom
 qxvolumed --audio oss|--audio needs one of: auto, pulse, alsa
 qxvolumed --json=yes|option '--json' takes no value

@@ -14,8 +14,14 @@ for _ in $(seq 100); do grep -q '"active":true' "$dir/listen.out" 2>/dev/null &&
 grep -q '"event":"status","active":true,"error":0,"desc":""' "$dir/listen.out"
 
 "$bin" send 127.0.0.1 "$port" 'AT+SETVOL=40' --line-end-tx CRLF --json > "$dir/send.out"
-grep -qx '{"event":"reply","text":"OK\\r\\n","hex":"HEX(4) 4F4B0D0A","peer":"127.0.0.1","port":"'"$port"'"}' "$dir/send.out"
+grep -qx '{"event":"reply","text":"OK\\r\\n","hex":"HEX(4) 4F4B0D0A","peer":"127.0.0.1","port":'"$port"'}' "$dir/send.out"
 grep -q '"event":"packet","text":"AT+SETVOL=40","hex":"HEX(12) 41542B534554564F4C3D3430","peer":"127.0.0.1"' "$dir/listen.out"
+
+# --no-reply returns once the datagram has left: it is received, and the answer is not waited for.
+"$bin" send 127.0.0.1 "$port" 'AT+MUTE' --line-end-tx CRLF --no-reply --json > "$dir/noreply.out"
+for _ in $(seq 100); do grep -q '"text":"AT+MUTE"' "$dir/listen.out" && break; sleep 0.05; done
+grep -q '"text":"AT+MUTE"' "$dir/listen.out"
+[ ! -s "$dir/noreply.out" ]
 
 kill -INT %1
 wait %1

@@ -35,5 +35,21 @@ while IFS='|' read -r home prefix dir daemon; do
     failures=$((failures + 1))
   fi
 done <<<"$cases"
+# The installed unit with the README's MQTT drop-in (a broker reached, the password a credential)
+# stays hardened: systemd's exposure score below 2.
+if command -v systemd-analyze >/dev/null; then
+  rm -rf "$stage/root"
+  DESTDIR="$stage/root" cmake --install "$build" --prefix /usr --component unit >/dev/null 2>&1
+  { cat "$stage/root/usr/lib/systemd/user/qxvolumed.service"
+    printf '[Service]\nLoadCredential=mqtt-password:%%h/.config/qxvolumed/mqtt-password\n'
+    printf 'ExecStart=\nExecStart=/usr/bin/qxvolumed --mqtt mqtt://volume@broker.lan:1883\n'
+  } >"$stage/qxvolumed.service"
+  score="$(systemd-analyze security --offline=true "$stage/qxvolumed.service" 2>/dev/null |
+    sed -n 's/.*Overall exposure level for qxvolumed.service: \([0-9.]*\).*/\1/p')"
+  if ! awk -v s="$score" 'BEGIN { exit !(s != "" && s < 2) }'; then
+    echo "FAIL: the unit with the MQTT drop-in scores '$score' in systemd-analyze security"
+    failures=$((failures + 1))
+  fi
+fi
 [ "$failures" -eq 0 ] && echo "unit path: ok"
 exit "$failures"

@@ -1,5 +1,6 @@
 // TThread: Synchronize, OnTerminate, FreeOnTerminate, WaitFor and destruction while running.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <functional>
@@ -185,6 +186,38 @@ TEST(ThreadWait, WaitForServesSynchronizeAndOnTerminate) {
   t->WaitFor();
   EXPECT_EQ(synced, 5);
   EXPECT_EQ(log.Calls, 1);
+}
+
+// A wait for a thread is nested: it serves the thread's Synchronize and its end and nothing else,
+// even when a handler it serves turns the loop itself. The watch, the timer and the application's
+// call that came due meanwhile run afterwards, in order: none runs inside whatever waits, which
+// may be tearing down what they use.
+TEST(ThreadWait, AWaitRunsNothingButWhatTheThreadNeeds) {
+  std::vector<String> log;
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  ASSERT_EQ(write(fds[1], "x", 1), 1);
+  const int watch = Application->AddWatch(fds[0], [&] {
+    char c;
+    if (read(fds[0], &c, 1) == 1) log.push_back("watch");
+  });
+  Application->StartTimer(std::chrono::milliseconds(0), [&] { log.push_back("timer"); });
+  Application->Queue([&] { log.push_back("queued"); });
+  TOwned<TLambdaThread> t(new TLambdaThread([&](TLambdaThread& self) {
+    self.Synchronize(TThreadMethod::Callable([&] {
+      log.push_back("sync");
+      Application->ProcessMessages();
+    }));
+  }));
+  t->OnTerminate = TNotifyEvent::Callable([&](TObject*) { log.push_back("end"); });
+  t->Start();
+  t->WaitFor();
+  EXPECT_EQ(log, (std::vector<String>{"sync", "end"}));
+  EXPECT_TRUE(LoopUntil([&] { return log.size() >= 5; }));
+  EXPECT_EQ(log, (std::vector<String>{"sync", "end", "queued", "timer", "watch"}));
+  Application->RemoveWatch(watch);
+  close(fds[0]);
+  close(fds[1]);
 }
 
 TEST(ThreadWait, FreeingARunningThreadTerminatesItWithoutDeadlock) {

@@ -112,6 +112,29 @@ one-datagram 60
 set-and-get 20
 TABLE
 
+# Remotes as they send, against the built-in form: each datagram whole, its lines ending in
+# CR LF, LF or nothing; each answer ends as its question did. (datagram as printf reads it |
+# the volume after | the reply in hexadecimal, "-" for none)
+hex() { printf "$1" | od -An -tx1 | tr -d ' \n'; }
+send AT+SETVOL=50
+wait_for "back to 50 %" volume_is 50
+while IFS='|' read -r datagram vol reply; do
+  got="$(send x --raw-hex "$(hex "$datagram")" --hex-reply --wait "$([ "$reply" = - ] && echo 0 || echo 5)")"
+  [ "$reply" = - ] || [ "$got" = "$(hex "$reply")" ] || fail "'$datagram' is answered '$reply' (got $got)"
+  wait_for "'$datagram' leaves $vol %" volume_is "$vol"
+done <<'TABLE'
+AT+SETVOL=45|45|-
+AT+SETVOL=46\r\n|46|-
+AT+SETVOL=47\n|47|-
+AT+SETVOL=48\r\nAT+VOLUP\nAT+VOLUP|52|-
+AT+GETVOL|52|VOL=52
+AT+GETVOL\r\n|52|VOL=52\r\n
+AT+GETVOL\n|52|VOL=52\n
+AT+GETVOL\nAT+GETMUTE\n|52|VOL=52\nMUTE=0\n
+AT+SETVOL=53\r\nAT+GETVOL\r\nAT+GETMUTE|53|VOL=53\r\nMUTE=0
+AT+SETVOL=54\r\nAT+SETV|54|-
+TABLE
+
 # The sound server restarts: the daemon carries on and drives the new one.
 "$QX_PULSE_STOP"
 "$QX_PULSE_START" || fail "the private sound server restarts"
@@ -127,15 +150,29 @@ rc=$?
   fail "the bind failure is one line: $(cat "$dir/second.err")"
 grep -q '"error":' "$dir/second" && fail "the bind failure is not a status event: $(cat "$dir/second")"
 
-# A datagram-mode daemon obeys a command that ends in CR LF.
+# --line-end CRLF joins a line split over datagrams; one whose end never comes is reported as
+# ignored, naming its sender and why.
 port2="$(free_port)"
-"$bin" --port "$port2" --line-end '' --json --no-overlay >"$dir/dgram" 2>&1 &
-dgram=$!
-for _ in $(seq 100); do grep -q '"active":true' "$dir/dgram" && break; sleep 0.05; done
-"$peer" "$port2" AT+SETVOL=41
-wait_for "a datagram-mode daemon obeys AT+SETVOL=41 CR LF" volume_is 41
-kill "$dgram"
-wait "$dgram"
+"$bin" --port "$port2" --line-end CRLF --json --no-overlay --snapshot "$dir/few" --snapshot-keep 2 \
+  >"$dir/lines" 2>&1 &
+lined=$!
+for _ in $(seq 100); do grep -q '"active":true' "$dir/lines" && break; sleep 0.05; done
+# Two datagrams from one socket: one sender.
+python3 -c 'import socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.1", 0))
+for piece in sys.argv[2:]: s.sendto(piece.encode(), ("127.0.0.1", int(sys.argv[1])))' \
+  "$port2" 'AT+SETVOL=4' $'1\r\n'
+wait_for "a line split over two datagrams sets 41 %" volume_is 41
+"$peer" "$port2" x --raw-hex "$(hex 'AT+SETVOL=9')"
+lines_has() { grep -qF -- "$1" "$dir/lines"; }
+wait_for "the unfinished line is reported" lines_has '"event":"ignored","peer":"127.0.0.1","port":'
+lines_has '"lines":1,"bytes":11,"reason":"no line end within 5 s"}' || fail "the report: $(grep ignored "$dir/lines")"
+volume_is 41 || fail "the unfinished line changed the volume"
+kill "$lined"
+wait "$lined"
+# Only the last frames stay: the folder does not grow with every change.
+[ "$(ls "$dir/few" | wc -l)" = 2 ] || fail "--snapshot-keep 2 keeps 2 frames: $(ls "$dir/few")"
 
 # SIGINT: the final status event, exit 0.
 kill -INT "$daemon"

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """qxvolumed where its surroundings misbehave: an output that closes or is never read, form files
 that never end or are too large, a form that binds a taken port, a full disk under --snapshot,
-a sound server that stalls, a stranger's datagrams between the peer's fragments, and a flood
-from rotating source addresses. Every case checks that the peer's commands still apply and that
+a sound server that stalls, a stranger's datagrams between the peer's fragments, a flood
+from rotating source addresses, a burst of SIGHUP, and reloads while a local user tries to
+take the port. Every case checks that the peer's commands still apply and that
 the daemon stops promptly. Loopback only; the sound server is the private one of with-pulse.
   with-pulse qxvolumed_hostile.py QXVOLUMED [CASE...]"""
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -198,6 +200,71 @@ def case_reload():
         stop(p, "reload")
     finally:
         os.unlink(f.name)
+
+
+def case_sighup_burst():
+    """100 SIGHUP in a second: each reload runs whole, and one form serves afterwards."""
+    p, peer = start([])
+    for _ in range(100):
+        p.send_signal(signal.SIGHUP)
+        time.sleep(0.01)
+    if not wait_until(lambda: p.poll() is not None or peer.volume() is not None, 5):
+        fail("SIGHUP burst: the daemon answers afterwards")
+    peer.send("AT+SETVOL=37")
+    if p.poll() is not None or not wait_until(lambda: sink_volume() == 37, 5):
+        fail(f"SIGHUP burst: the daemon serves on (status {p.poll()})")
+    stop(p, "SIGHUP burst")
+
+
+# A local user who takes a UDP port the moment it is free.
+SQUATTER = """
+import socket, sys
+print("trying", flush=True)
+while True:
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    try:
+        s.bind(("127.0.0.1", int(sys.argv[1])))
+    except OSError:
+        s.close()
+        continue
+    print("bound", flush=True)
+    break
+"""
+
+
+def case_reload_keeps_port():
+    """Reloads ten times a second while a local user loops on binding the port and the peer sends
+    paced commands: the port is never free, and every command reaches the daemon."""
+    squat = None
+    can_squat = os.geteuid() == 0 and shutil.which("setpriv")
+    if not can_squat:
+        print("reload_keeps_port: without a squatter (it runs as nobody, which needs root)")
+    with tempfile.NamedTemporaryFile(suffix=".out") as out:
+        p, peer = start(["--json"], stdout=out)
+        if can_squat:
+            squat = subprocess.Popen(["setpriv", "--reuid=nobody", "--regid=nogroup",
+                                      "--clear-groups", sys.executable, "-c", SQUATTER,
+                                      str(peer.port)], stdout=subprocess.PIPE)
+            if squat.stdout.readline() != b"trying\n":
+                fail("reloads: the squatter runs")
+        try:
+            for i in range(300):
+                peer.send(f"AT+SETVOL={i % 100}")
+                if i % 10 == 0:
+                    p.send_signal(signal.SIGHUP)
+                time.sleep(0.01)
+            peer.send("AT+SETVOL=63")
+            if not wait_until(lambda: sink_volume() == 63, 10) or p.poll() is not None:
+                fail(f"reloads: the last command applies (status {p.poll()})")
+        finally:
+            if squat:
+                squat.kill()
+                squat.wait()
+        if squat and squat.stdout.read():
+            fail("reloads: another user bound the daemon's port")
+        stop(p, "reloads")
+        if peer_commands(out.name, "AT+SETVOL") != 301:
+            fail(f"reloads: {peer_commands(out.name, 'AT+SETVOL')} of 301 commands reached it")
 
 
 def peer_commands(out_path, word):

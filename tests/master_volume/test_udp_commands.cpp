@@ -119,7 +119,7 @@ TEST_F(UdpLink, EveryLineIsOneCommandWhenAsked) {
       {true, "AT+SETVOL=40\r\n", 40, ""},
       {true, "AT+SETVOL=40\r\nAT+MUTE", 40, ""},
       {true, "AT+SETVOL=20\r\nAT+GETVOL", 20, "VOL=20"},
-      {true, "AT+SETVOL=35\nAT+GETVOL\r\rAT+GETMUTE\n", 35, "VOL=35\r\nMUTE=0"},
+      {true, "AT+SETVOL=35\nAT+GETVOL\r\rAT+GETMUTE\n", 35, "VOL=35\rMUTE=0\n"},
       {true, "\r\n\r\n", 20, ""},
       {true, "AT+SETVOL=40 \r\nAT+VOLDOWN", 18, ""},
       // The whole packet is one command: the first line's argument takes the rest.
@@ -143,6 +143,45 @@ TEST_F(UdpLink, EveryLineIsOneCommandWhenAsked) {
     EXPECT_EQ(Packet(c.Text), c.Response);
     EXPECT_EQ(Percent(), c.Volume);
     EXPECT_EQ(Packet("AT+GETVOL", "127.0.0.2"), "");  // never to another peer
+    TObject::Free(v);
+  }
+}
+
+// Whole datagrams, as the daemon takes them: each answer ends as its question did, none when
+// none, so that a remote reads back what it would have sent.
+TEST_F(UdpLink, EachAnswerEndsWithItsQuestionsLineEnd) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"AT+GETVOL", "VOL=20"},
+      {"AT+GETVOL\r\n", "VOL=20\r\n"},
+      {"AT+GETVOL\n", "VOL=20\n"},
+      {"AT+GETVOL\r\nAT+GETMUTE\r\n", "VOL=20\r\nMUTE=0\r\n"},
+      {"AT+GETVOL\nAT+GETMUTE", "VOL=20\nMUTE=0"},
+      {"AT+SETVOL=30\r\nAT+GETVOL\r\nAT+VOLUP\r\n", "VOL=30\r\n"},
+  };
+  for (const auto& [question, answer] : cases) {
+    SCOPED_TRACE(question);
+    endpoint->ChangeLevel(0.2f);
+    auto* v = Linked();
+    v->SetFUdpAtEachLine(true);
+    udp->SetFUDPLineEndRx("");
+    v->SetFOnUdpQuery(TOnUdpQuery::Callable([v](TObject*, TQxUdpCommand q, String& a) {
+      a = q == TQxUdpCommand::GetVolume ? "VOL=" + IntToStr(v->Volume()) : String("MUTE=0");
+    }));
+    EXPECT_EQ(Packet(question), answer);
+    TObject::Free(v);
+  }
+}
+
+// 0.0.0.0 names no sender: a datagram "from" it (a host without an address yet, or a forgery)
+// is never the peer's, even when the peer is written so.
+TEST_F(UdpLink, NoDatagramFromAnAddressOfNobodyIsObeyed) {
+  for (const char* peer : {"0.0.0.0", "255.255.255.255", "224.0.0.1"}) {
+    SCOPED_TRACE(peer);
+    endpoint->ChangeLevel(0.2f);
+    auto* v = Linked();
+    v->SetFUdpRemoteIP(peer);
+    Packet("AT+SETVOL=90", peer);
+    EXPECT_EQ(Percent(), 20);
     TObject::Free(v);
   }
 }

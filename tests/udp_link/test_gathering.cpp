@@ -376,3 +376,86 @@ TEST(FloodRule, ThePreferredSendersDatagramsGoAheadOfACrowd) {
   EXPECT_EQ(std::vector<std::string>(got.begin(), got.begin() + mine.size()), mine);
   EXPECT_EQ(got.size() + g.Dropped(), 150 + mine.size());
 }
+
+namespace {
+
+// A gatherer on its own socket, fed by a loopback peer.
+struct TLineBench {
+  TLineBench() {
+    Sock.CreateSocket();
+    Sock.Bind("127.0.0.1", "0");
+  }
+  void Send(const std::string& d) { From.SendTo(Sock.GetLocalSinPort(), d); }
+  // The next packet by CR LF lines, once something has arrived; nothing when no line is complete.
+  std::optional<std::string> Next() {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!G.Poll(Sock) && std::chrono::steady_clock::now() < end) Sock.CanRead(10);
+    if (!G.Gather(Sock, RawByteString("\r\n"), 100, nullptr)) return std::nullopt;
+    return std::string(G.Packet());
+  }
+  TUDPBlockSocket Sock;
+  TPacketGatherer G;
+  Peer From;
+};
+
+}  // namespace
+
+// A complete line never waits for an unfinished fragment behind it, whether the fragment comes
+// in the same datagram or right after; the fragment begins the sender's next line.
+TEST(LineMode, ACompleteLineGoesOutAtOnceAndTheFragmentWaitsInItsSendersBuffer) {
+  struct TCase {
+    std::vector<std::string> Datagrams;
+    std::string First;
+  };
+  const TCase cases[] = {
+      {{"whole\r\npart"}, "whole"},
+      {{"whole\r\n", "part"}, "whole"},
+      {{"a\r\nb\nc\r\npart"}, "a\r\nb\r\nc"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Datagrams[0]);
+    TLineBench b;
+    b.G.SetLineReadMs(60000);  // were the fragment waited for, the 5 s budget would show
+    for (const std::string& d : c.Datagrams) b.Send(d);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(b.Next(), c.First);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2500));
+    EXPECT_TRUE(b.G.Holding());
+    b.Send("ner\r\n");
+    EXPECT_EQ(b.Next(), "partner");
+    EXPECT_FALSE(b.G.HasDroppedLines());
+  }
+}
+
+// A line whose end does not come in time is dropped even when its sender says nothing more, and
+// the drop is noted with the sender, the bytes and the reason; over-long lines likewise.
+TEST(LineMode, ADroppedLineIsNotedWithItsSenderAndReason) {
+  TLineBench b;
+  b.G.SetLineReadMs(50);
+  b.Send("part");
+  EXPECT_EQ(b.Next(), std::nullopt);
+  ASSERT_TRUE(Pump([&] {
+    b.G.ExpireLines();
+    return b.G.HasDroppedLines();
+  }));
+  auto drops = b.G.TakeDroppedLines();
+  ASSERT_EQ(drops.size(), 1u);
+  EXPECT_EQ(ntohs(drops[0].From.sin_port), b.From.Port());
+  EXPECT_EQ(drops[0].Lines, 1u);
+  EXPECT_EQ(drops[0].Bytes, 4u);
+  EXPECT_EQ(TPacketGatherer::DropReason(drops[0].Why, b.G.LineWaitMs()),
+            "no line end within 50 ms");
+  EXPECT_FALSE(b.G.HasDroppedLines());
+  b.Send("next\r\n");
+  EXPECT_EQ(b.Next(), "next");
+
+  b.G.SetLineReadMs(60000);
+  const std::string chunk(30000, 'L');
+  for (int i = 0; i < 3; ++i) b.Send(chunk);
+  EXPECT_EQ(b.Next(), std::nullopt);  // every datagram received so far is taken
+  drops = b.G.TakeDroppedLines();
+  ASSERT_EQ(drops.size(), 1u);
+  EXPECT_EQ(TPacketGatherer::DropReason(drops[0].Why, 60000), "no line end within 65536 bytes");
+  EXPECT_EQ(TPacketGatherer::DropReason(TPacketGatherer::TLineDrop::NoEnd, 5000),
+            "no line end within 5 s");
+}

@@ -119,6 +119,91 @@ TEST(Lifecycle, StopIsPromptAndQueuedDatagramsAreDiscarded) {
   EXPECT_FALSE(u->UDPActive());
 }
 
+// A handler that stops its own component (a "quit" packet) must not wait for the thread that
+// waits for this very handler: the stop takes effect when the handler returns. The handler's
+// response still goes out, nothing after it is delivered, and the stop's status follows.
+TEST(Lifecycle, AHandlerThatStopsItsOwnComponentDoesNotWaitForItself) {
+  TOwned<TQxUDPS> u(new TQxUDPS(nullptr));
+  Recorder r;
+  r.Attach(u.get());
+  ASSERT_TRUE(StartOnLoopback(u.get(), r));
+  bool activeAfterStop = true;
+  r.Respond = [&](const PacketEvent&) {
+    u->SetUDPActive(false);
+    activeAfterStop = u->UDPActive();
+    return String("bye");
+  };
+  Peer peer;
+  peer.SendTo(u->BoundPort(), "quit");
+  peer.SendTo(u->BoundPort(), "more");
+  auto reply = peer.Receive();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->Bytes, "bye");
+  ASSERT_TRUE(Pump([&] { return r.Statuses.size() >= 2; }));
+  EXPECT_FALSE(activeAfterStop);
+  EXPECT_FALSE(r.Statuses[1].Active);
+  EXPECT_EQ(r.Statuses[1].Error, 0);
+  PumpFor(std::chrono::milliseconds(20));
+  EXPECT_EQ(r.Packets.size(), 1u);
+  EXPECT_EQ(r.Statuses.size(), 2u);
+  EXPECT_FALSE(u->UDPActive());
+}
+
+// A component takes over another's bound socket and thread: datagrams that waited in the socket
+// reach it, its responses leave from the same port, and the port is never free in between.
+TEST(Lifecycle, AComponentTakesOverTheRunningSocketOfAnotherOnTheSameAddressAndPort) {
+  TOwned<TQxUDPS> old(new TQxUDPS(nullptr));
+  Recorder oldRec;
+  oldRec.Attach(old.get());
+  ASSERT_TRUE(StartOnLoopback(old.get(), oldRec));
+  const int port = old->BoundPort();
+  Peer peer;
+  peer.SendTo(port, "waiting");  // the main loop does not turn until the takeover
+
+  struct Refused {
+    const char* Why;
+    String Ip, Port;
+  };
+  for (const Refused& c : {Refused{"another port", "127.0.0.1", IntToStr(port + 1)},
+                           Refused{"another address", "127.0.0.2", IntToStr(port)}}) {
+    TOwned<TQxUDPS> other(new TQxUDPS(nullptr));
+    other->SetFUDPLocalIP(c.Ip);
+    other->SetFUDPRxPort(c.Port);
+    EXPECT_FALSE(other->TakeOverReceiveThread(old.get())) << c.Why;
+    EXPECT_TRUE(old->UDPActive()) << c.Why;
+  }
+
+  TOwned<TQxUDPS> now(new TQxUDPS(nullptr));
+  Recorder rec;
+  rec.Attach(now.get());
+  rec.Respond = [](const PacketEvent& p) { return "got " + p.Packet; };
+  now->SetFUDPRxPort(IntToStr(port));
+  ASSERT_TRUE(now->TakeOverReceiveThread(old.get()));
+  EXPECT_FALSE(old->UDPActive());
+  EXPECT_TRUE(now->UDPActive());
+  EXPECT_EQ(now->BoundPort(), port);
+  old.reset();
+  {
+    // The port was never free for anyone else.
+    const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    EXPECT_NE(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    close(s);
+  }
+  auto reply = peer.Receive();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->Bytes, "got waiting");
+  EXPECT_EQ(reply->FromPort, port);
+  EXPECT_TRUE(oldRec.Packets.empty());
+  EXPECT_EQ(oldRec.Statuses.size(), 1u);  // no status for the takeover
+  now->SetUDPActive(false);
+  ASSERT_EQ(rec.Statuses.size(), 1u);
+  EXPECT_FALSE(rec.Statuses[0].Active);
+}
+
 TEST(Lifecycle, DestroyingRightAfterStartingIsClean) {
   for (int i = 0; i < 20; ++i) {
     TOwned<TQxUDPS> u(new TQxUDPS(nullptr));

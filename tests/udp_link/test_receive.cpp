@@ -187,17 +187,38 @@ TEST_F(Receive, ARxTimeoutBelowOneIsRaisedBeforeTheHandlerOfTheFirstPacket) {
   EXPECT_EQ(seen, (std::vector<int32_t>{1, 1}));
 }
 
-TEST_F(Receive, AnUnfinishedLineIsDroppedAndCompleteLinesStillArrive) {
+// The complete line goes out at once; the fragment after it waits for its end, and once its
+// time is up it is dropped and the application is told who sent it and why.
+TEST_F(Receive, AnUnfinishedLineIsReportedWhenDroppedAndCompleteLinesStillArrive) {
+  struct TDrop {
+    String Ip, Port, Reason;
+    int32_t Lines, Bytes;
+  };
+  std::vector<TDrop> drops;
+  udp->SetFOnLineDropped(TOnLineDropped::Callable(
+      [&](TObject* s, String ip, String port, int32_t lines, int32_t bytes, String reason) {
+        EXPECT_EQ(s, udp.get());
+        drops.push_back({ip, port, reason, lines, bytes});
+      }));
   udp->SetFUDPLineEndRx("CRLF");
   Start();
+  const auto sent = std::chrono::steady_clock::now();
   peer.SendTo(port, "whole\r\npart");
-  // The remainder never completes: the packet goes out with what was complete, within the
-  // gathering budget, and the remainder is gone.
-  ASSERT_TRUE(Pump([&] { return !rec.Packets.empty(); }, std::chrono::seconds(15)));
+  ASSERT_TRUE(WaitPackets(1));
+  // Far below the line's 5 s: nothing waited for "part".
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(2500));
   EXPECT_EQ(rec.Packets[0].Packet, "whole");
+  ASSERT_TRUE(Pump([&] { return !drops.empty(); }, std::chrono::seconds(15)));
+  ASSERT_EQ(drops.size(), 1u);
+  EXPECT_EQ(drops[0].Ip, "127.0.0.1");
+  EXPECT_EQ(drops[0].Port, IntToStr(peer.Port()));
+  EXPECT_EQ(drops[0].Lines, 1);
+  EXPECT_EQ(drops[0].Bytes, 4);
+  EXPECT_EQ(drops[0].Reason, "no line end within 5 s");
   peer.SendTo(port, "next\r\n");
   ASSERT_TRUE(WaitPackets(2));
   EXPECT_EQ(rec.Packets[1].Packet, "next");
+  EXPECT_EQ(rec.Packets.size(), 2u);
 }
 
 TEST_F(Receive, AStopIsPromptWhileALineNeverCompletes) {
