@@ -29,6 +29,7 @@ function(qx_library target name export description)
   set(PC_NAME ${name})
   set(PC_DESCRIPTION "${description}")
   string(REPLACE ";" " " PC_REQUIRES "${ARGN}")
+  set(PC_LIBS_PRIVATE "${QX_PC_LIBS_PRIVATE_${target}}")
   configure_file(${CMAKE_SOURCE_DIR}/packaging/qx.pc.in ${CMAKE_BINARY_DIR}/packaging/${name}.pc.in
                  @ONLY)
   set(QX_PC_FILES ${QX_PC_FILES} ${name} PARENT_SCOPE)
@@ -39,9 +40,13 @@ qx_library(net qx-net Net "The blocking UDP socket layer of the Qx components" q
 qx_library(platform qx-platform Platform "Linux host services for the Qx components" qx-framework)
 qx_library(TQxUDPS qx-udps UDPS "TQxUDPS: the UDP server and client component" qx-framework qx-net
            qx-platform)
+# libcrypto is linked by the library itself: a static link alone would need it named.
+set(QX_PC_LIBS_PRIVATE_QxSignedCommand "-lcrypto")
+qx_library(QxSignedCommand qx-signed Signed
+           "Signed AT command lines (HMAC-SHA256) for the Qx volume remote")
 qx_library(QxMasterVolPkg qx-mastervol MasterVol
            "TQxMasterVol: the master-volume component with its on-screen overlay" qx-udps
-           qx-framework qx-platform)
+           qx-signed qx-framework qx-platform)
 
 install(
   TARGETS ${QX_LIBRARY_TARGETS}

@@ -106,6 +106,10 @@ QX_DEFINE_CLASS(TQxMasterVol, TComponent, [](TPropsBuilder<TQxMasterVol>& p) {
   p.template Event<TOnUdpQuery>("OnUdpQuery", &C::OnUdpQuery, &C::SetFOnUdpQuery);
   p.Text("AudioDevice", &C::AudioDevice, &C::SetFAudioDevice);
   p.template Event<TOnDeviceChange>("OnDeviceChange", &C::OnDeviceChange, &C::SetFOnDeviceChange);
+  p.Text("UdpKeyFile", &C::UdpKeyFile, &C::SetFUdpKeyFile);
+  p.Text("UdpCounterFile", &C::UdpCounterFile, &C::SetFUdpCounterFile);
+  p.template Event<TOnUdpKeyProblem>("OnUdpKeyProblem", &C::OnUdpKeyProblem,
+                                     &C::SetFOnUdpKeyProblem);
 })
 
 TQxMasterVol::TQxMasterVol(TComponent* AOwner) : TComponent(AOwner) {
@@ -152,6 +156,7 @@ void TQxMasterVol::Loaded() {
   const bool wasLoading = IsLoading();
   TComponent::Loaded();
   if (FDeviceDue) BindDevice();
+  if (!IsDesigning() && wasLoading && !FUdpKeyFile.empty()) LoadUdpKeyFile();
   if (!IsDesigning() && wasLoading && FVolumeTrackBar != nullptr) {
     FVolume = GetActualVolume();
     MoveTrackBar(FVolume);

@@ -6,12 +6,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include <qx/framework/app/Messages.h>
 #include <qx/framework/core/Classes.h>
 #include <qx/framework/core/ComObj.h>
 #include <qx/framework/ui/ComCtrls.h>
+#include <qx/master_volume/SignedCommand.h>
 #include <qx/platform/audio/mmdevapi.h>
 #include <qx/platform/mixer/mmsystem.h>
 #include <qx/udp_link/PeerAddress.h>
@@ -27,6 +29,8 @@ enum class TQxUdpCommand { None, SetVolume, Mute, VolumeDown, VolumeUp, GetMute,
 // Sender, the query (GetMute or GetVolume), Answer: the application's words for it, empty for no
 // answer. The component itself never answers; it only sends on what the application says.
 using TOnUdpQuery = TMethod<TObject*, TQxUdpCommand, String&>;
+// Sender, Problem: one line about the key file or the counter file of signed commands.
+using TOnUdpKeyProblem = TMethod<TObject*, String>;
 
 // One command text of a packet and the line end that followed it.
 struct TQxUdpCommandLine {
@@ -83,11 +87,26 @@ class TQxMasterVol : public TComponent {
   // The same, each with the line end that followed it (CR LF, CR, LF, or none for the last line
   // of a packet and for a whole packet): a query's answer ends with it.
   std::vector<TQxUdpCommandLine> UdpCommandLines(const String& PacketUDP) const;
-  // Whether a packet from PeerIP is obeyed: PeerIP is UdpRemoteIP, character for character, and
-  // names one host (a datagram from 0.0.0.0 is nobody's, whatever UdpRemoteIP holds).
+  // Whether a packet from PeerIP is obeyed: PeerIP is UdpRemoteIP, character for character, or
+  // UdpRemoteIP is empty and lines must be signed (then the key, not the address, tells the
+  // peer); and PeerIP names one host (a datagram from 0.0.0.0 is nobody's, whatever UdpRemoteIP
+  // holds).
   bool IsUdpPeer(const String& PeerIP) const {
-    return PeerIP == FUdpRemoteIP && !IsNoHostIPv4(PeerIP);
+    return (PeerIP == FUdpRemoteIP || (FUdpRemoteIP.empty() && FUdpKeyWanted)) &&
+           !IsNoHostIPv4(PeerIP);
   }
+  // Signed commands (SignedCommand.h). With a key, a line is obeyed only when signed by it with a
+  // counter above every one accepted before; every other line is dropped unanswered, and an
+  // answer is signed with its question's counter. The key comes from UdpKeyFile, read when the
+  // component is loaded or the property is written at run time, or from the program itself; it is
+  // never stored with the form. A key file that cannot be read leaves every line dropped.
+  void SetUdpKey(const TQxCommandKey& Key);
+  void ClearUdpKey();
+  bool UdpKeySet() const { return FUdpKeyWanted; }
+  // Lines dropped by the key check so far.
+  uint64_t UdpSignedDropped() const { return FUdpSignedDropped; }
+  // The last problem said through OnUdpKeyProblem (empty: none).
+  const String& UdpKeyProblem() const { return FUdpKeyProblem; }
 
   // Published properties.
   const String& WindowsVer() const { return FWindowsVer; }
@@ -112,6 +131,14 @@ class TQxMasterVol : public TComponent {
   void SetFUdpAtEachLine(bool Value) { FUdpAtEachLine = Value; }
   const TOnUdpQuery& OnUdpQuery() const { return FOnUdpQuery; }
   void SetFOnUdpQuery(const TOnUdpQuery& Value) { FOnUdpQuery = Value; }
+  // The key file of signed commands; empty: none.
+  const String& UdpKeyFile() const { return FUdpKeyFile; }
+  void SetFUdpKeyFile(const String& Value);
+  // Where the last accepted counter is kept; empty: DefaultCounterFile (under $XDG_STATE_HOME).
+  const String& UdpCounterFile() const { return FUdpCounterFile; }
+  void SetFUdpCounterFile(const String& Value);
+  const TOnUdpKeyProblem& OnUdpKeyProblem() const { return FOnUdpKeyProblem; }
+  void SetFOnUdpKeyProblem(const TOnUdpKeyProblem& Value) { FOnUdpKeyProblem = Value; }
   const String& UdpRxPort() const { return FUdpRxPort; }
   const String& UdpTxPort() const { return FUdpTxPort; }
   const String& UdpRemoteIP() const { return FUdpRemoteIP; }
@@ -212,6 +239,18 @@ class TQxMasterVol : public TComponent {
   // Obeys one command text from the peer; a query's answer is added to Response. False when the
   // component was freed or unlinked by a handler it called.
   bool ObeyUdpCommand(const String& text, const String& lineEnd, String& Response);
+  // The signed part (QxMasterVolSigned.cpp): obeys the packet's lines that the key accepts.
+  void ObeySignedPacket(const String& PeerIP, const String& PacketUDP, String& Response);
+  // The packet's lines that the key would accept now, without their signatures.
+  std::vector<TQxUdpCommandLine> SignedCommandLines(const String& PacketUDP) const;
+  // Every non-empty line of a packet, cut at CR LF, CR and LF, with the line end that followed it.
+  static std::vector<TQxUdpCommandLine> CutUdpLines(const String& PacketUDP);
+  // Gives the linked UDP component the check that lets signed lines go ahead (or takes it back).
+  void InstallUdpPreference();
+  void LoadUdpKeyFile();
+  void SayUdpKeyProblem(const String& Problem);
+  // An answer to the signed line being obeyed, signed with its counter.
+  String SignedAnswer(const String& answer) const;
 
   // Where the volume lives, one owner per question:
   //   - FVolume: the component's volume (Volume, what OnAudioChange and the AT queries report);
@@ -255,6 +294,16 @@ class TQxMasterVol : public TComponent {
   String FVersion;
 
   bool FMovingTrackBar = false;
+
+  String FUdpKeyFile;
+  String FUdpCounterFile;
+  TOnUdpKeyProblem FOnUdpKeyProblem;
+  bool FUdpKeyWanted = false;  // lines must be signed (even while no key could be read)
+  std::unique_ptr<TSignedCommands> FSigned;
+  std::shared_ptr<IQxUDPSPreference> FUdpPreference;  // the one installed on FUdp, if any
+  uint64_t FUdpSignedDropped = 0;
+  uint64_t FAnswerCounter = 0;  // the counter of the signed line being obeyed, 0: none
+  String FUdpKeyProblem;
   // On the legacy path, a mixer handle whose change messages (MM_MIXM_CONTROL_CHANGE) come to
   // the hidden window, as the endpoint's notifications do.
   HMIXER FMixerWatch = nullptr;

@@ -55,6 +55,7 @@ void TQxMasterVol::setFUdp(TQxUDPS* Value) {
   }
   if (!IsInstalled(this)) Installed().push_back(this);
   Value->SetFUDPPreferredIP(FUdpRemoteIP);
+  InstallUdpPreference();
 }
 
 void TQxMasterVol::ReleaseUdpLink() {
@@ -75,6 +76,8 @@ void TQxMasterVol::ReleaseUdpLink() {
   FSavedUdpGetPacket = TOnGetPacketUDP();
   FSavedUdpStatus = TOnUDPStatus();
   if (!IsDesigning() && udp->UDPPreferredIP() == FUdpRemoteIP) udp->SetFUDPPreferredIP("");
+  if (FUdpPreference && udp->Preference() == FUdpPreference) udp->SetPreference(nullptr);
+  FUdpPreference.reset();
   RemoveFreeNotification(udp);
   FUdp = nullptr;
 }
@@ -122,7 +125,7 @@ bool TQxMasterVol::ObeyUdpCommand(const String& text, const String& lineEnd, Str
         const String rx = AnsiToString(LineEndBytes(FUdp->UDPLineEndRx()));
         Response += !lineEnd.empty() ? lineEnd : !rx.empty() ? rx : String("\r\n");
       }
-      Response += answer + lineEnd;
+      Response += (FAnswerCounter != 0 ? SignedAnswer(answer) : answer) + lineEnd;
       break;
     }
     case TQxUdpCommand::None:
@@ -139,13 +142,19 @@ void TQxMasterVol::MyOnGetPacketUDP(TObject*, String PacketUDP, String PacketUDP
     // The application's handler may have freed this component or unlinked it.
     if (!IsInstalled(this)) return;
   }
+  if (FUdpKeyWanted) return ObeySignedPacket(PeerIP, PacketUDP, Response);
   if (!IsUdpPeer(PeerIP)) return;
   for (const TQxUdpCommandLine& line : UdpCommandLines(PacketUDP))
     if (!ObeyUdpCommand(line.Text, line.LineEnd, Response)) return;
 }
 
 std::vector<TQxUdpCommandLine> TQxMasterVol::UdpCommandLines(const String& PacketUDP) const {
+  if (FUdpKeyWanted) return SignedCommandLines(PacketUDP);
   if (!FUdpAtEachLine) return {{PacketUDP, String()}};
+  return CutUdpLines(PacketUDP);
+}
+
+std::vector<TQxUdpCommandLine> TQxMasterVol::CutUdpLines(const String& PacketUDP) {
   std::vector<TQxUdpCommandLine> lines;
   for (size_t start = 0; start < PacketUDP.size();) {
     size_t end = PacketUDP.find_first_of("\r\n", start);
@@ -190,4 +199,5 @@ void TQxMasterVol::SetFUdpTxPort(const String& Value) {
 void TQxMasterVol::SetFUdpRemoteIP(const String& Value) {
   FUdpRemoteIP = Value;
   if (FUdp != nullptr && !IsDesigning()) FUdp->SetFUDPPreferredIP(Value);
+  InstallUdpPreference();
 }

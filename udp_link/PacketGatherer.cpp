@@ -137,15 +137,19 @@ void TPacketGatherer::TQueue::Favour(uint32_t addr) {
   FHeavyKnown = FFloodKnown = false;
 }
 
-void TPacketGatherer::SetPreferred(uint32_t addr) {
-  if (addr == FPreferred) return;
+void TPacketGatherer::SetPreferred(uint32_t addr, IQxUDPSPreference* prefer) {
+  if (addr == FPreferred && prefer == FPrefer) return;
   FPreferred = addr;
-  // Its datagrams already queued go first too, so that they stay ahead of its later ones.
-  FQueue.Favour(addr);
+  FPrefer = prefer;
+  // Its datagrams already queued go first too, so that they stay ahead of its later ones. (A
+  // preference by content takes over from the next datagram on.)
+  FQueue.Favour(prefer == nullptr ? addr : 0);
 }
 
 bool TPacketGatherer::Contested() const {
-  return FPreferred != 0 && NowMs() - FMixedAtMs < MixedWindowMs;
+  // A preference by content cannot go by who is talking: a forger may share the peer's address
+  // and port, and then only the content tells them apart.
+  return FPrefer != nullptr || (FPreferred != 0 && NowMs() - FMixedAtMs < MixedWindowMs);
 }
 
 bool TPacketGatherer::Poll(TUDPBlockSocket& sock) {
@@ -154,10 +158,10 @@ bool TPacketGatherer::Poll(TUDPBlockSocket& sock) {
   std::string_view data;
   while (!FQueue.Full() && sock.ReceiveNext(0, data)) {
     Heard(sock.RemoteSin());
-    FQueue.Push(data, sock.RemoteSin(), IsPreferred(sock.RemoteSin()));
+    FQueue.Push(data, sock.RemoteSin(), IsPreferred(data, sock.RemoteSin()));
   }
-  if (FQueue.Full() && NowMs() - FMixedAtMs < MixedWindowMs &&
-      (FPreferred != 0 || sock.WaitingBytes() > FOverloadBytes))
+  if (FQueue.Full() && (Contested() || (NowMs() - FMixedAtMs < MixedWindowMs &&
+                                        sock.WaitingBytes() > FOverloadBytes)))
     Drain(sock);
   return FQueue.Count() > 0;
 }
@@ -174,11 +178,12 @@ void TPacketGatherer::Drain(TUDPBlockSocket& sock) {
   for (size_t n = 0; n < MaxDrained && sock.ReceiveNext(0, data); ++n) {
     const sockaddr_in& from = sock.RemoteSin();
     Heard(from);
+    const bool preferred = IsPreferred(data, from);
     if (!FQueue.Full()) {
-      FQueue.Push(data, from, IsPreferred(from));
+      FQueue.Push(data, from, preferred);
       continue;
     }
-    FQueue.PushFair(data, from, IsPreferred(from));
+    FQueue.PushFair(data, from, preferred);
     ++FDropped;  // this datagram or the one it replaced
   }
 }
@@ -271,7 +276,7 @@ void TPacketGatherer::PutBack(std::string_view data, const sockaddr_in& from) {
   if (FFromQueue)
     FQueue.Unpop();
   else
-    FQueue.Push(data, from, IsPreferred(from));  // read from the socket, so the queue is empty
+    FQueue.Push(data, from, IsPreferred(data, from));  // read from the socket: the queue is empty
 }
 
 TPacketGatherer::TLine* TPacketGatherer::LineOf(const sockaddr_in& from) {
@@ -322,6 +327,10 @@ bool TPacketGatherer::DropIfOverlong(TLine& line) {
 
 TPacketGatherer::TLine& TPacketGatherer::Accept(std::string_view data, const sockaddr_in& from) {
   TLine& line = LineFor(from);
+  if (FPrefer != nullptr && !line.Held.Empty() && FPrefer->Prefer(data, from)) {
+    line.Held.Clear();
+    line.Discarding = false;
+  }
   const int64_t now = NowMs();
   if (!line.Held.Empty() && now - line.StartedMs > FReadTimeout)
     DropUnfinished(line, TLineDrop::NoEnd);

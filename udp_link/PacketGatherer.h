@@ -17,6 +17,7 @@
 
 #include <qx/net/RecvBuffer.h>
 #include <qx/net/blcksock.h>
+#include <qx/udp_link/PacketPreference.h>
 
 class TPacketGatherer {
  public:
@@ -61,8 +62,10 @@ class TPacketGatherer {
   void SetOverloadBytes(int64_t bytes) { FOverloadBytes = bytes; }
   // How long a line may take to complete (LineReadMs unless set).
   void SetLineReadMs(int32_t ms) { FLineReadMs = ms; }
-  // The sender kept first, by its IPv4 address (network order, any port); 0 names none.
-  void SetPreferred(uint32_t addr);
+  // The sender kept first, by its IPv4 address (network order, any port); 0 names none. With
+  // `prefer`, it decides for each datagram instead, and a datagram it prefers also ends its
+  // sender's unfinished line: bytes sent ahead of a line that proves itself are not its own.
+  void SetPreferred(uint32_t addr, IQxUDPSPreference* prefer = nullptr);
   // Data already received waits to be gathered (no system call needed).
   bool Pending() const { return FQueue.Count() > 0 || FHasCarry; }
   // Some sender's unfinished line is held, waiting for its end.
@@ -124,7 +127,11 @@ class TPacketGatherer {
   bool IsPreferred(const sockaddr_in& from) const {
     return FPreferred != 0 && from.sin_addr.s_addr == FPreferred;
   }
-  // Several senders are talking and one of them is preferred.
+  bool IsPreferred(std::string_view data, const sockaddr_in& from) const {
+    return FPrefer != nullptr ? FPrefer->Prefer(data, from) : IsPreferred(from);
+  }
+
+  // Several senders are talking and one of them is preferred; or a preference by content is set.
   bool Contested() const;
   TLine* LineOf(const sockaddr_in& from);
   // The sender's line, made (in place of an idle line or the least recently heard stranger's)
@@ -156,6 +163,7 @@ class TPacketGatherer {
   int32_t FReadTimeout = 0;
   int32_t FLineReadMs = LineReadMs;
   uint32_t FPreferred = 0;
+  IQxUDPSPreference* FPrefer = nullptr;
 
   // Reserved once: a line's place never moves.
   std::vector<TLine> FLines;

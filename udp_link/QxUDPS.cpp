@@ -114,6 +114,17 @@ void TQxUDPS::SetFUDPPreferredIP(const String& Value) {
   ++FPropsVersion;
 }
 
+std::shared_ptr<IQxUDPSPreference> TQxUDPS::Preference() const {
+  std::lock_guard<std::mutex> g(FLineEndLock);
+  return FPreference;
+}
+
+void TQxUDPS::SetPreference(std::shared_ptr<IQxUDPSPreference> Value) {
+  std::lock_guard<std::mutex> g(FLineEndLock);
+  FPreference = std::move(Value);
+  ++FPropsVersion;
+}
+
 TQxUDPSLiveProps TQxUDPS::LiveProps() const {
   TQxUDPSLiveProps p;
   p.Version = FPropsVersion;
@@ -121,6 +132,7 @@ TQxUDPSLiveProps TQxUDPS::LiveProps() const {
     std::lock_guard<std::mutex> g(FLineEndLock);
     p.LineEndRx = LineEndBytes(FUDPLineEndRx);
     p.LineEndTx = LineEndBytes(FUDPLineEndTx);
+    p.Prefer = FPreference;
   }
   p.UTF8 = FUTF8;
   // With UTF8 the wire carries UTF-8, line ends included.

@@ -98,6 +98,10 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   // receive thread can take (any port); empty, or anything else, names none.
   const String& UDPPreferredIP() const { return FUDPPreferredIP; }
   void SetFUDPPreferredIP(const String& Value);
+  // Decides which datagrams go ahead instead of UDPPreferredIP while set (not a published
+  // property: it is code, given by the program or a linked component).
+  std::shared_ptr<IQxUDPSPreference> Preference() const;
+  void SetPreference(std::shared_ptr<IQxUDPSPreference> Value);
   const String& Version() const { return FVersion; }
 
   // Last bind outcome, as the status event reports it.
@@ -162,7 +166,8 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   String FUdpResponse;
   std::atomic<int32_t> FUDPRxTimeout{100};
   String FUDPPreferredIP;
-  std::atomic<uint32_t> FPreferredAddr{0};  // FUDPPreferredIP parsed, for the workers
+  std::atomic<uint32_t> FPreferredAddr{0};         // FUDPPreferredIP parsed, for the workers
+  std::shared_ptr<IQxUDPSPreference> FPreference;  // under FLineEndLock
   String FCLPacketUDP;
   String FCLPacketUDPHex;
   String FCLPeerIP;
@@ -175,7 +180,7 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   std::atomic<bool> FUTF8{false};
   String FVersion;
 
-  mutable std::mutex FLineEndLock;         // the two line-end texts, read by the workers
+  mutable std::mutex FLineEndLock;         // line ends and FPreference, read by the workers
   std::atomic<uint32_t> FPropsVersion{0};  // counts the writes of what LiveProps gives
   std::shared_ptr<TQxUDPSLink> FClientLink;
   std::atomic<int> FBoundPort{0};

@@ -17,7 +17,7 @@ void TQxUDPSLink::Cut() {
 bool TQxUDPSExchange::Take(TPacketGatherer& gather, TUDPBlockSocket& sock,
                            const TQxUDPSLiveProps& props, int32_t readTimeout,
                            const std::atomic<bool>* stop) {
-  gather.SetPreferred(props.PreferredAddr);
+  gather.SetPreferred(props.PreferredAddr, props.Prefer.get());
   if (!gather.Gather(sock, props.LineEndRx, readTimeout, stop)) return false;
   const std::string_view data = gather.Packet();
   if (data.empty()) return false;

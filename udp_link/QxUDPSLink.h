@@ -6,12 +6,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include <qx/net/blcksock.h>
 #include <qx/udp_link/PacketGatherer.h>
+#include <qx/udp_link/PacketPreference.h>
 #include <qx/udp_link/PacketText.h>
 
 struct TQxUDPSExchange;
@@ -21,9 +23,10 @@ struct TQxUDPSLiveProps {
   RawByteString LineEndRx, LineEndTx;  // as they go on the wire
   bool UTF8 = false;
   bool Broadcast = false;
-  int32_t RxTimeout = 1;       // UDPRxTimeout, at least 1
-  uint32_t PreferredAddr = 0;  // UDPPreferredIP, network order; 0: none
-  uint32_t Version = 0;        // changes with every write of one of these properties
+  int32_t RxTimeout = 1;                      // UDPRxTimeout, at least 1
+  uint32_t PreferredAddr = 0;                 // UDPPreferredIP, network order; 0: none
+  std::shared_ptr<IQxUDPSPreference> Prefer;  // decides instead of PreferredAddr when set
+  uint32_t Version = 0;                       // changes with every write of one of these properties
 };
 
 // What a worker needs of its component; the component implements it.

@@ -5,8 +5,10 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 
 #include <qx/framework/app/Application.h>
+#include <qx/master_volume/SignedCommand.h>
 #include <qx/net/synachar.h>
 #include <qx/udp_link/QxUDPS.h>
 #include "apps/common/CommandLine.h"
@@ -39,6 +41,10 @@ const char* kUsage =
     "  --respond TEXT      answer each packet (or reply) with TEXT\n"
     "  --count N           (listen) stop after N packets\n"
     "  --no-reply          (send) return once the datagram has left, without waiting for replies\n"
+    "  --key-file FILE     (send) sign each line of TEXT with the key in FILE, its counter the\n"
+    "                      Unix time in milliseconds (COMMAND;n=COUNTER;h=TAG); each reply line\n"
+    "                      must carry one of those counters and the key's tag, and one that does\n"
+    "                      not is reported (exit status 1)\n"
     "  --json              one JSON object per line instead of text\n"
     "  -h, --help          this text\n"
     "  -V, --version       the version\n"
@@ -65,7 +71,8 @@ int Usage(const String& error) {
 int Parse(int argc, char** argv, Options& o) {
   Line = std::make_unique<TCommandLine>("qxudp", kUsage);
   Line->Flag("utf8", o.UTF8).Flag("json", o.Json).Flag("no-reply", o.NoReply);
-  for (const char* name : {"ip", "line-end-rx", "line-end-tx", "rx-timeout", "respond", "count"})
+  for (const char* name :
+       {"ip", "line-end-rx", "line-end-tx", "rx-timeout", "respond", "count", "key-file"})
     Line->Value(name, [&o, name](const String& v) {
       o.Values[String("--") + name] = v;
       return String();
@@ -93,6 +100,7 @@ void Configure(TQxUDPS* u, const Options& o) {
 }
 
 int Listen(const Options& o) {
+  if (o.Values.count("--key-file")) return Usage("--key-file is for send");
   if (!o.Positional.empty()) return Usage("listen takes no arguments besides options");
   TOwned<TComponent> root(new TComponent(nullptr));
   auto* u = new TQxUDPS(root.get());
@@ -141,11 +149,63 @@ int Listen(const Options& o) {
   return failed ? 1 : 0;
 }
 
+// Signs each line of a text (cut at CR and LF, which stay as they are) with counters from the
+// Unix time in milliseconds, one more for each further line; the counters go into `sent`.
+String SignLines(TCommandMac& mac, const String& text, std::set<uint64_t>& sent) {
+  using namespace std::chrono;
+  uint64_t counter = static_cast<uint64_t>(
+      duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
+  String out;
+  for (size_t start = 0; start <= text.size();) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == String::npos) end = text.size();
+    if (end > start) {
+      out += AnsiToString(
+          RawByteString(mac.Sign(StringToAnsi(text.substr(start, end - start)).Bytes(), counter)));
+      sent.insert(counter++);
+    }
+    if (end < text.size()) out += text[end];
+    start = end + 1;
+  }
+  return out;
+}
+
+// Whether every line of a reply is signed by the key with one of the counters sent.
+bool RepliesVerify(TCommandMac& mac, const String& reply, const std::set<uint64_t>& sent) {
+  bool ok = false;
+  for (size_t start = 0; start < reply.size();) {
+    size_t end = reply.find_first_of("\r\n", start);
+    if (end == String::npos) end = reply.size();
+    if (end > start) {
+      const RawByteString wire = StringToAnsi(reply.substr(start, end - start));
+      TSignedLine s;
+      if (!ParseSignedLine(wire.Bytes(), s) || sent.count(s.Counter) == 0 || !mac.Verify(s))
+        return false;
+      ok = true;
+    }
+    start = end + 1;
+  }
+  return ok;
+}
+
 int Send(const Options& o) {
   if (o.Positional.size() != 3) return Usage("send needs HOST PORT TEXT");
   const String& host = o.Positional[0];
   const String& port = o.Positional[1];
-  const String& text = o.Positional[2];
+  String text = o.Positional[2];
+  std::unique_ptr<TCommandMac> mac;
+  std::set<uint64_t> sent;
+  if (o.Values.count("--key-file")) {
+    TQxCommandKey key;
+    std::string error;
+    if (!ReadKeyFile(o.Values.at("--key-file"), key, error)) {
+      std::fprintf(stderr, "qxudp: %s\n", error.c_str());
+      return 2;
+    }
+    mac = std::make_unique<TCommandMac>(key);
+    Cleanse(key.data(), key.size());
+    text = SignLines(*mac, text, sent);
+  }
   if (o.Values.count("--ip") || o.Values.count("--port") || o.Values.count("--count") ||
       o.Values.count("--rx-timeout"))
     return Usage("--ip, --port, --count and --rx-timeout are for listen");
@@ -196,8 +256,15 @@ int Send(const Options& o) {
   TEventPrinter out(o.Json);
   const std::optional<String> respond =
       o.Values.count("--respond") ? std::optional<String>(o.Values.at("--respond")) : std::nullopt;
+  int forged = 0;
   u->SetFOnGetPacketUDP(TOnGetPacketUDP::Callable(
       [&](TObject*, String reply, String hex, String peer, String rport, String& response) {
+        if (mac && !RepliesVerify(*mac, reply, sent)) {
+          ++forged;
+          std::fprintf(stderr, "qxudp: the reply from %s:%s fails its tag: %s\n", peer.c_str(),
+                       rport.c_str(), Visible(reply).c_str());
+          return;
+        }
         out.Packet("reply", reply, hex, peer, rport);
         if (respond) response = *respond;
       }));
@@ -205,7 +272,7 @@ int Send(const Options& o) {
   // The send ends about a second after its last reply.
   while (!Application->Terminated() && u->ClientSendsRunning() > 0)
     Application->HandleMessage(std::chrono::milliseconds(20));
-  return 0;
+  return forged > 0 ? 1 : 0;
 }
 
 }  // namespace

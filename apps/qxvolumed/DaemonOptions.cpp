@@ -27,7 +27,12 @@ const char* const kUsage =
     "  --ip ADDR          the address to listen on (0.0.0.0: every interface)\n"
     "  --port PORT        the port to listen on\n"
     "  --remote-ip ADDR   the one peer whose commands are obeyed, as dotted IPv4 (one machine:\n"
-    "                     no 0.0.0.0, broadcast or multicast address)\n"
+    "                     no 0.0.0.0, broadcast or multicast address); with a key, 'any' lets\n"
+    "                     every sender that proves the key be the peer\n"
+    "  --key-file FILE    obey only lines signed with the key in FILE (COMMAND;n=COUNTER;h=TAG),\n"
+    "                     a file only its owner can read (default: the systemd credential\n"
+    "                     qxvolumed.key, if there is one)\n"
+    "  --new-key FILE     write a fresh key into the new file FILE (mode 0600) and exit\n"
     "  --line-end TEXT    join the lines a remote splits over datagrams, ended by TEXT: CRLF\n"
     "                     or CR (either also takes LF), other text literally; empty: whole\n"
     "                     datagrams, as the built-in form\n"
@@ -94,6 +99,11 @@ int ParseDaemonOptions(int argc, char** argv, TDaemonOptions& o) {
              })
       .Value("remote-ip",
              [&](const String& v) {
+               // With a key, the key tells the peer: checked once the key is known.
+               if (v == "any") {
+                 o.RemoteIP = String();
+                 return String();
+               }
                // The peer check compares the sender's address as text: a name would match nobody.
                if (!IsDottedIPv4(v))
                  return "--remote-ip needs a dotted IPv4 address such as 192.168.1.20, not '" + v +
@@ -124,6 +134,16 @@ int ParseDaemonOptions(int argc, char** argv, TDaemonOptions& o) {
                return OneOf("--audio", v, {"auto", "pulse", "alsa"});
              })
       .DisplayOptions(o.Display, o.Output)
+      .Value("key-file",
+             [&](const String& v) {
+               o.KeyFile = v;
+               return v.empty() ? String("--key-file needs a file") : String();
+             })
+      .Value("new-key",
+             [&](const String& v) {
+               o.NewKey = v;
+               return v.empty() ? String("--new-key needs a file") : String();
+             })
       .Value("form",
              [&](const String& v) {
                o.Form = v;

@@ -12,7 +12,9 @@ struct TDaemonOptions {
   // Overrides, applied after the form is loaded; unset ones leave the form's values.
   std::optional<String> LocalIP;   // --ip: the UDP component's UDPLocalIP
   std::optional<String> RxPort;    // --port: the volume component's UdpRxPort
-  std::optional<String> RemoteIP;  // --remote-ip: UdpRemoteIP
+  std::optional<String> RemoteIP;  // --remote-ip: UdpRemoteIP ("any": empty, needs a key)
+  String KeyFile;                  // --key-file FILE: commands must be signed by its key
+  String NewKey;                   // --new-key FILE: write a fresh key there and exit
   std::optional<String> LineEnd;   // --line-end: UDPLineEndRx
   std::optional<bool> AlignTop;    // --align top|bottom
   std::optional<String> Device;    // --device NAME: the volume component's AudioDevice

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include <qx/framework/app/Application.h>
@@ -77,6 +78,31 @@ bool ReadFormFile(const String& path, String& text, String& error) {
   }
   close(fd);
   return ok;
+}
+
+// The key of signed commands: --key-file, else the credential qxvolumed.key that systemd's
+// LoadCredential= puts into $CREDENTIALS_DIRECTORY. A private folder of the service's own, so its
+// file's mode is systemd's affair. False with the error when a key was named and is no key.
+bool ReadDaemonKey(const TDaemonOptions& o, std::optional<TQxCommandKey>& key, String& error) {
+  std::string path = o.KeyFile;
+  TQxCommandKey k;
+  if (path.empty()) {
+    const char* dir = std::getenv("CREDENTIALS_DIRECTORY");
+    if (dir == nullptr || dir[0] == '\0') return true;
+    path = String(dir) + "/qxvolumed.key";
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return true;
+    String text;
+    if (!ReadFormFile(path, text, error)) return false;
+    const bool ok = ParseKeyText(text, k, error);
+    if (!ok) error = path + " " + error;
+    Cleanse(text.data(), text.size());
+    if (ok) key = k;
+    return ok;
+  }
+  if (!ReadKeyFile(path, k, error)) return false;
+  key = k;
+  return true;
 }
 
 // The daemon activates the UDP component itself once the command line is applied, so a form's
@@ -210,6 +236,12 @@ class TDaemon {
       return e.what();
     }
     if (String error = form->FindParts(); !error.empty()) return fileName + ": " + error;
+    // A key file the form names that is no key stops the start, as --key-file's would.
+    if (!Key && form->Volume->UdpKeySet() && !form->Volume->UdpKeyProblem().empty())
+      return fileName + ": UdpKeyFile " + form->Volume->UdpKeyProblem();
+    if (O.RemoteIP && O.RemoteIP->empty() && !Key && !form->Volume->UdpKeySet())
+      return "--remote-ip any needs a key (--key-file): without one, only the address tells "
+             "the peer";
     out = std::move(form);
     return "";
   }
@@ -222,6 +254,9 @@ class TDaemon {
     form.HookEvents();
     ApplyOverrides(form, O);
     form.HookDevice();
+    form.Volume->SetFOnUdpKeyProblem(
+        TOnUdpKeyProblem::Callable([](TObject*, String problem) { Fail(0, problem); }));
+    if (Key) form.Volume->SetUdpKey(*Key);
     if (!O.Snapshot.empty()) form.OnOverlayFrame = Snapshots;
   }
 
@@ -361,6 +396,7 @@ class TDaemon {
 
   const TDaemonOptions& O;
   TEventPrinter Printer;
+  std::optional<TQxCommandKey> Key;
   TVolumeListeners AudioListeners;
   std::optional<TMqttTarget> Mqtt;
   TOwned<TVolumeRemote> Form;
@@ -429,8 +465,14 @@ int main(int argc, char** argv) {
     fileName = o.Form;
   }
   text = WithoutActivation(text);
+  if (!o.NewKey.empty()) {
+    if (!WriteNewKeyFile(o.NewKey, error)) return Fail(2, error);
+    std::printf("%s\n", o.NewKey.c_str());
+    return 0;
+  }
   if (o.PrintForm) return PrintForm(text, fileName, o);
   TDaemon daemon(o);
+  if (!ReadDaemonKey(o, daemon.Key, error)) return Fail(2, error);
   if (int status = PrepareMqtt(o.Mqtt, daemon.Mqtt); status >= 0) return status;
   // First, so that every thread started later has the signals blocked.
   // A stop is heard even while a long form is read again, and then ends the process in time.

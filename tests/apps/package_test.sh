@@ -19,6 +19,7 @@ table='
 libqx1    | usr/lib/(.*/)?libqx-udps\.so\.1( .*)?$       |
 libqx1    | usr/lib/(.*/)?libqx-mastervol\.so\.1\.0\.0$ |
 libqx1    | usr/lib/(.*/)?libqx-framework\.so\.1( .*)?$  |
+libqx1    | usr/lib/(.*/)?libqx-signed\.so\.1( .*)?$     |
 libqx1    | usr/share/doc/libqx1/copyright$            |
 libqx1    | \.so( .*)?$                                | !
 libqx1    | usr/include/                               | !

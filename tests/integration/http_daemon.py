@@ -8,25 +8,11 @@ import subprocess
 import time
 
 
-def pactl(*args):
-    return subprocess.run(["pactl", *args], capture_output=True, text=True, check=True).stdout
-
-
-def sink_volume():
-    return int(pactl("get-sink-volume", "@DEFAULT_SINK@").split("/")[1].strip().rstrip("%"))
+from daemon_kit import pactl, sink_volume, wait_until  # noqa: F401 (shared with the tests)
 
 
 def sink_mute():
     return pactl("get-sink-mute", "@DEFAULT_SINK@").split(":")[1].strip() == "yes"
-
-
-def wait_until(cond, seconds=15.0):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        if cond():
-            return True
-        time.sleep(0.05)
-    return False
 
 
 def free_port(kind=socket.SOCK_STREAM):

@@ -15,8 +15,6 @@ import sys
 import tempfile
 import time
 
-from http_daemon import pactl, sink_volume, wait_until  # noqa: F401 (the shared helpers)
-from http_daemon import free_port as shared_free_port
 
 BIN = sys.argv[1]
 ONLY = sys.argv[2:]
@@ -24,16 +22,7 @@ if not os.environ.get("PULSE_SERVER"):
     sys.exit("run me under scripts/with-pulse")
 os.environ.pop("DISPLAY", None)
 os.environ.pop("WAYLAND_DISPLAY", None)
-FAILS = []
-
-
-def fail(what):
-    FAILS.append(what)
-    print("FAIL:", what, file=sys.stderr)
-
-
-def free_port():
-    return shared_free_port(socket.SOCK_DGRAM)
+from daemon_kit import FAILS, fail, free_port, pactl, sink_volume, wait_until
 
 
 class Peer:

@@ -56,7 +56,11 @@ TEST_F(Component, ValuesAfterConstruction) {
                                         "UdpAtEachLine",
                                         "OnUdpQuery",
                                         "AudioDevice",
-                                        "OnDeviceChange"}));
+                                        "OnDeviceChange",
+
+                                        "UdpKeyFile",
+                                        "UdpCounterFile",
+                                        "OnUdpKeyProblem"}));
 }
 
 // A form holding the component, a track bar and a handler, as an application publishes it.
