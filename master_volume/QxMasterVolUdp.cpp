@@ -11,7 +11,6 @@
 
 #include <qx/master_volume/QxMasterVol.h>
 #include <qx/master_volume/frmVolumeU.h>
-#include <qx/udp_link/PacketText.h>
 
 namespace {
 
@@ -118,7 +117,7 @@ bool TQxMasterVol::ObeyUdpCommand(const String& text, String& Response) {
       // Answers to several queries of one packet go back in one datagram, a line each; the
       // receive thread ends the last with the receive line end.
       if (!Response.empty()) {
-        const String lineEnd = AnsiToString(LineEndBytes(FUdp->UDPLineEndRx()));
+        const String lineEnd = FUdp->AnswerLineEnd();
         Response += lineEnd.empty() ? String("\r\n") : lineEnd;
       }
       Response += answer;

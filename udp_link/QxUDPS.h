@@ -10,13 +10,15 @@
 #include <mutex>
 
 #include <qx/framework/core/Classes.h>
-#include <qx/framework/threads/Threads.h>
-#include <qx/framework/ui/Forms.h>
-#include <qx/net/blcksock.h>
-#include <qx/udp_link/PacketText.h>
-#include <qx/udp_link/QxUDPSLink.h>
-#include <qx/udp_link/UDPClientThread.h>
-#include <qx/udp_link/UDPServerThread.h>
+#include <qx/udp_link/QxUDPSOwner.h>
+
+class IClosingOwner;
+class TCriticalSection;
+class TUDPThread;
+struct TQxUDPSLink;
+
+// The process-wide lock around the receive threads' send queues.
+extern TCriticalSection* csCriticalSection;
 
 // Sender, PacketUDP, PacketUDPHex, PeerIP, PeerPort, Response (in and out).
 using TOnGetPacketUDP = TMethod<TObject*, String, String, String, String, String&>;
@@ -94,7 +96,11 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   // UDPRxPort is "0".
   int BoundPort() const { return FBoundPort; }
   // One-shot sends still running (they end about a second after their last reply).
-  int ClientSendsRunning() const { return FClientLink->Running; }
+  int ClientSendsRunning() const;
+  // The text that ends an answer to a received packet, as the receive thread ends a response:
+  // what UDPLineEndRx names ("CRLF" gives CR LF), empty for none. For a handler that puts
+  // several lines into one response.
+  String AnswerLineEnd() const;
 
  protected:
   void Loaded() override;
@@ -103,7 +109,8 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   virtual void DoClientPacketUDP();
   void SetEvents();
   void RestoreEvents();
-  TCustomForm* GetForm() const;
+  // The owner when it is a form that offers its closing, or none.
+  IClosingOwner* GetForm() const;
   void FmyOnFormClose(TObject* Sender, TCloseAction& Action);
   void KillUDPSrvThread(TObject* Sender);
   String GetMACAdress();

@@ -7,7 +7,9 @@
 #include <optional>
 
 #include <qx/framework/app/Application.h>
+#include <qx/net/blcksock.h>
 #include <qx/net/synachar.h>
+#include <qx/udp_link/PacketText.h>
 #include <qx/udp_link/QxUDPS.h>
 #include "apps/common/CommandLine.h"
 #include "apps/common/EventOutput.h"

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include <qx/framework/core/FormStream.h>
+#include <qx/udp_link/PacketText.h>
 #include "volume_fixture.h"
 
 namespace {

@@ -5,6 +5,9 @@
 #include <thread>
 
 #include <qx/framework/core/FormStream.h>
+#include <qx/framework/threads/Threads.h>
+#include <qx/framework/ui/Forms.h>
+#include <qx/udp_link/UDPServerThread.h>
 #include "UdpTestKit.h"
 
 namespace {
