@@ -26,6 +26,16 @@ enum class TQxUdpCommand { None, SetVolume, Mute, VolumeDown, VolumeUp, GetMute,
 // Sender, the query (GetMute or GetVolume), Answer: the application's words for it, empty for no
 // answer. The component itself never answers; it only sends on what the application says.
 using TOnUdpQuery = TMethod<TObject*, TQxUdpCommand, String&>;
+// One command text of a packet and the command it is (None: no command).
+struct TQxUdpLine {
+  String Text;
+  TQxUdpCommand Command = TQxUdpCommand::None;
+  bool operator==(const TQxUdpLine&) const = default;
+};
+// Sender, PeerIP, FromPeer (the configured peer sent it), Lines: what the parser made of a packet,
+// once per packet before the component acts on it, so that an application need not parse again.
+// Only a packet from the peer is parsed; another sender's has no lines.
+using TOnUdpCommand = TMethod<TObject*, String, bool, std::vector<TQxUdpLine>>;
 
 // The message the endpoint callback posts to the hidden window; WParam carries the new percent.
 constexpr UINT WM_QXVOLUME_NOTIFY = 1713;
@@ -34,8 +44,8 @@ constexpr UINT WM_QXVOLUME_NOTIFY = 1713;
 // component's that is still alive, or none. Read on the notification thread.
 extern std::atomic<HWND> AFWindow;
 
-// Registered with the endpoint; runs on the endpoint's notification thread, where it only stores
-// the new level in Fvol and posts it with WM_QXVOLUME_NOTIFY to AFWindow.
+// Registered with the endpoint; runs on the endpoint's notification thread, where it only posts
+// the new level with WM_QXVOLUME_NOTIFY to AFWindow.
 class TMyEndpointVolumeCallback : public TInterfacedObjectOf<IAudioEndpointVolumeCallback> {
  public:
   HRESULT OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA pNotify) override;
@@ -94,6 +104,8 @@ class TQxMasterVol : public TComponent {
   void SetFUdpAtEachLine(bool Value) { FUdpAtEachLine = Value; }
   const TOnUdpQuery& OnUdpQuery() const { return FOnUdpQuery; }
   void SetFOnUdpQuery(const TOnUdpQuery& Value) { FOnUdpQuery = Value; }
+  const TOnUdpCommand& OnUdpCommand() const { return FOnUdpCommand; }
+  void SetFOnUdpCommand(const TOnUdpCommand& Value) { FOnUdpCommand = Value; }
   const String& UdpRxPort() const { return FUdpRxPort; }
   const String& UdpTxPort() const { return FUdpTxPort; }
   const String& UdpRemoteIP() const { return FUdpRemoteIP; }
@@ -168,13 +180,13 @@ class TQxMasterVol : public TComponent {
   void ReleaseUdpLink();
   // Obeys one command text from the peer; a query's answer is added to Response. False when the
   // component was freed or unlinked by a handler it called.
-  bool ObeyUdpCommand(const String& text, String& Response);
+  bool ObeyUdpCommand(const TQxUdpLine& line, String& Response);
 
   // Where the volume lives, one owner per question:
   //   - FVolume: the component's volume (Volume, what OnAudioChange and the AT queries report);
   //     set by SetVolume, the steps, the track bar and each change notification;
   //   - the overlay's cells Fvol and FMute (frmVolumeU.h): what the overlay paints, written by
-  //     its ShowLevel (Fvol also by the endpoint callback, on its way here);
+  //     its ShowLevel on the main thread only (the endpoint callback posts its level);
   //   - the endpoint's or the mixer's known state (platform/): what the system has, which
   //     GetActualVolume and GetMute read; the track bar only shows FVolume.
   // FLastVol is a trace of the last percent SetVolume applied, read by nothing.
@@ -199,6 +211,7 @@ class TQxMasterVol : public TComponent {
   String FUdpAtCmdGetVol;
   bool FUdpAtEachLine = false;
   TOnUdpQuery FOnUdpQuery;
+  TOnUdpCommand FOnUdpCommand;
   String FUdpRemoteIP;
   String FUdpRxPort;
   String FUdpTxPort;

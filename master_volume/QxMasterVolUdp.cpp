@@ -91,10 +91,10 @@ TQxUdpCommand TQxMasterVol::MatchUdpCommand(const String& text) const {
   return TQxUdpCommand::None;
 }
 
-bool TQxMasterVol::ObeyUdpCommand(const String& text, String& Response) {
-  switch (MatchUdpCommand(text)) {
+bool TQxMasterVol::ObeyUdpCommand(const TQxUdpLine& line, String& Response) {
+  switch (line.Command) {
     case TQxUdpCommand::SetVolume: {
-      const int32_t value = StrToIntDef(text.substr(FUdpAtCmdIn.size()), -1);
+      const int32_t value = StrToIntDef(line.Text.substr(FUdpAtCmdIn.size()), -1);
       if (value >= 0) SetVolume(value);
       break;
     }
@@ -111,7 +111,7 @@ bool TQxMasterVol::ObeyUdpCommand(const String& text, String& Response) {
     case TQxUdpCommand::GetVolume: {
       if (!FOnUdpQuery.Assigned()) break;
       String answer;
-      FOnUdpQuery(this, MatchUdpCommand(text), answer);
+      FOnUdpQuery(this, line.Command, answer);
       if (!IsInstalled(this)) return false;
       if (answer.empty()) break;
       // Answers to several queries of one packet go back in one datagram, a line each; the
@@ -137,9 +137,19 @@ void TQxMasterVol::MyOnGetPacketUDP(TObject*, String PacketUDP, String PacketUDP
     // The application's handler may have freed this component or unlinked it.
     if (!IsInstalled(this)) return;
   }
-  if (!IsUdpPeer(PeerIP)) return;
-  for (const String& text : UdpCommandTexts(PacketUDP))
-    if (!ObeyUdpCommand(text, Response)) return;
+  const bool fromPeer = IsUdpPeer(PeerIP);
+  std::vector<TQxUdpLine> lines;
+  if (fromPeer)
+    for (String& text : UdpCommandTexts(PacketUDP)) {
+      const TQxUdpCommand command = MatchUdpCommand(text);
+      lines.push_back({std::move(text), command});
+    }
+  if (FOnUdpCommand.Assigned()) {
+    FOnUdpCommand(this, PeerIP, fromPeer, lines);
+    if (!IsInstalled(this)) return;
+  }
+  for (const TQxUdpLine& line : lines)
+    if (!ObeyUdpCommand(line, Response)) return;
 }
 
 std::vector<String> TQxMasterVol::UdpCommandTexts(const String& PacketUDP) const {

@@ -202,8 +202,9 @@ void TQxUDPS::DoGetPacketUDP() {
     FOnGetPacketUDP(this, FPacketUDP, FPacketUDPHex, FPeerIP, FPeerPort, FUdpResponse);
 }
 
-void TQxUDPS::BindResult(int32_t error, const String& errorDesc, int boundPort) {
+void TQxUDPS::BindResult(int32_t error, int errnoValue, const String& errorDesc, int boundPort) {
   FUDPError = error;
+  FUDPErrno = errnoValue;
   FUDPErrorDesc = errorDesc;
   FBoundPort = boundPort;
   FUDPActive = error == 0;

@@ -92,6 +92,8 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   // Last bind outcome, as the status event reports it.
   int32_t UDPError() const { return FUDPError; }
   const String& UDPErrorDesc() const { return FUDPErrorDesc; }
+  // The errno the last bind's code was made from (0: none), for the system's own words.
+  int UDPErrno() const { return FUDPErrno; }
   // The local port the receive socket is bound to while active (0 otherwise); useful when
   // UDPRxPort is "0".
   int BoundPort() const { return FBoundPort; }
@@ -125,7 +127,7 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   // A snapshot of the properties the workers go by while the main thread may write them.
   TQxUDPSLiveProps LiveProps() const override;
   // Main thread: sets the bind outcome's fields and raises the status.
-  void BindResult(int32_t error, const String& errorDesc, int boundPort) override;
+  void BindResult(int32_t error, int errnoValue, const String& errorDesc, int boundPort) override;
   // Main thread: puts the packet into the receive slots (the reply slots for a one-shot send's
   // reply), raises the event and takes the handler's response. A packet of the receive thread is
   // the moment it reads data, when a UDPRxTimeout below 1 ms becomes 1 in the property itself.
@@ -141,6 +143,7 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   String FUDPLineEndRx;
   String FUDPLocalIP;
   int32_t FUDPError = 0;
+  int FUDPErrno = 0;
   String FUDPErrorDesc;
   String FpcIP;
   std::unique_ptr<TStringList> FpcIPs;

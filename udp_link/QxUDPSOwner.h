@@ -25,8 +25,10 @@ class IQxUDPSOwner {
   // Any thread, holding the link's lock: the properties for the worker's next step. Changes
   // nothing.
   virtual TQxUDPSLiveProps LiveProps() const = 0;
-  // Main thread: the receive socket's bind outcome (0 and empty on success, with the port bound).
-  virtual void BindResult(int32_t error, const String& errorDesc, int boundPort) = 0;
+  // Main thread: the receive socket's bind outcome (0 and empty on success, with the port bound),
+  // with the errno the code was made from (0: none).
+  virtual void BindResult(int32_t error, int errnoValue, const String& errorDesc,
+                          int boundPort) = 0;
   // Main thread: raises the packet event for a packet (a one-shot send's reply when `reply`) and
   // leaves the handler's response in it. False when the properties changed meanwhile, so that
   // packets already cut by the old ones are not delivered as they are.

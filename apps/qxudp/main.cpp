@@ -113,7 +113,7 @@ int Listen(const Options& o) {
     if (error != 0) {
       if (++failures == 1)
         std::fprintf(stderr, "qxudp: cannot listen on %s:%s: %s\n", u->UDPLocalIP().c_str(),
-                     u->UDPRxPort().c_str(), SocketErrorText(error).c_str());
+                     u->UDPRxPort().c_str(), SocketErrorText(error, u->UDPErrno()).c_str());
       Application->Terminate();
       return;
     }
@@ -152,7 +152,7 @@ int Send(const Options& o) {
     probe.Connect(host, port);
     if (probe.LastError() != 0) {
       std::fprintf(stderr, "qxudp: nothing sent to %s:%s: %s\n", host.c_str(), port.c_str(),
-                   SocketErrorText(probe.LastError()).c_str());
+                   SocketErrorText(probe.LastError(), probe.LastErrno()).c_str());
       return 1;
     }
   }

@@ -158,6 +158,42 @@ TEST_F(UdpLink, WithoutARemoteIPNothingActsButTheApplicationSeesEveryPacket) {
   EXPECT_EQ(app.PacketSenders, (std::vector<TObject*>(3, v)));
 }
 
+// The application learns what the parser made of each packet, before the component acts on it.
+TEST_F(UdpLink, EveryPacketIsHandedOnAsParsedBeforeItIsObeyed) {
+  struct Case {
+    const char* Text;
+    const char* Peer;
+    bool FromPeer;
+    std::vector<TQxUdpLine> Lines;
+  };
+  const Case cases[] = {
+      {"AT+VOLUP\r\nhello",
+       "127.0.0.1",
+       true,
+       {{"AT+VOLUP", TQxUdpCommand::VolumeUp}, {"hello", TQxUdpCommand::None}}},
+      {"AT+GETVOL", "127.0.0.1", true, {{"AT+GETVOL", TQxUdpCommand::GetVolume}}},
+      {"AT+VOLUP", "127.0.0.2", false, {}},
+  };
+  auto* v = Linked();
+  v->SetFUdpAtEachLine(true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Text);
+    int calls = 0;
+    const int32_t before = Percent();
+    v->SetFOnUdpCommand(TOnUdpCommand::Callable(
+        [&](TObject* s, String peer, bool fromPeer, std::vector<TQxUdpLine> lines) {
+          ++calls;
+          EXPECT_EQ(s, v);
+          EXPECT_EQ(peer, c.Peer);
+          EXPECT_EQ(fromPeer, c.FromPeer);
+          EXPECT_EQ(lines, c.Lines);
+          EXPECT_EQ(Percent(), before);  // nothing obeyed yet
+        }));
+    Packet(c.Text, c.Peer);
+    EXPECT_EQ(calls, 1);
+  }
+}
+
 TEST_F(UdpLink, AnEmptySetVolumeWordTakesEveryPacketAsANumber) {
   auto* v = Linked();
   v->SetFUdpAtCmdIn("");
