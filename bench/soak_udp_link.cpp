@@ -17,6 +17,7 @@
 #include <vector>
 
 #include <qx/framework/app/Application.h>
+#include <qx/udp_link/PacketGatherer.h>
 #include <qx/udp_link/QxUDPS.h>
 
 namespace {

@@ -35,18 +35,37 @@ function(qx_library target name export description)
   set(QX_PC_FILES ${QX_PC_FILES} ${name} PARENT_SCOPE)
 endfunction()
 
-qx_library(framework qx-framework Framework "The component framework the Qx components are written against")
-qx_library(net qx-net Net "The blocking UDP socket layer of the Qx components" qx-framework)
-qx_library(platform qx-platform Platform "Linux host services for the Qx components" qx-framework)
-qx_library(TQxUDPS qx-udps UDPS "TQxUDPS: the UDP server and client component" qx-framework qx-net
-           qx-platform)
+qx_library(qx_core qx-core Core
+           "The core of the Qx component framework: objects, form streaming, threads, the message loop")
+qx_library(qx_ui qx-ui UI "The Qx framework's controls, forms, canvas and window back ends" qx-core)
+qx_library(qx_design qx-design Design "The Qx framework's designer: palette, property editors, packages"
+           qx-core)
+qx_library(net qx-net Net "The blocking UDP socket layer of the Qx components" qx-core)
+qx_library(qx_hostinfo qx-hostinfo HostInfo "Linux host service for the Qx components: adapters, NetBIOS status"
+           qx-core)
+qx_library(qx_audio qx-audio Audio "Linux host service for the Qx components: the audio endpoint" qx-core)
+qx_library(qx_mixer qx-mixer Mixer "Linux host service for the Qx components: the legacy mixer" qx-core)
+qx_library(qx_windows qx-windows Windows "Linux host service for the Qx components: window calls"
+           qx-ui)
+# The UDP component stands on the core and the socket layer only: no GUI or sound library.
+qx_library(TQxUDPS qx-udps UDPS "TQxUDPS: the UDP server and client component" qx-core qx-net)
 # libcrypto is linked by the library itself: a static link alone would need it named.
 set(QX_PC_LIBS_PRIVATE_QxSignedCommand "-lcrypto")
 qx_library(QxSignedCommand qx-signed Signed
            "Signed AT command lines (HMAC-SHA256) for the Qx volume remote")
 qx_library(QxMasterVolPkg qx-mastervol MasterVol
-           "TQxMasterVol: the master-volume component with its on-screen overlay" qx-udps
-           qx-signed qx-framework qx-platform)
+           "TQxMasterVol: the master-volume component with its on-screen overlay" qx-udps qx-core
+           qx-ui qx-audio qx-mixer qx-signed)
+
+# The design-time packages: loaded by a designer (qxdesign), linked by nobody.
+foreach(pair QxUDPSReg:qx-udps-design QxMasterVolReg:qx-mastervol-design)
+  string(REPLACE ":" ";" pair ${pair})
+  list(GET pair 0 t)
+  list(GET pair 1 name)
+  set_target_properties(${t} PROPERTIES OUTPUT_NAME ${name} VERSION ${PROJECT_VERSION}
+                                        SOVERSION ${PROJECT_VERSION_MAJOR} INSTALL_RPATH "$ORIGIN")
+  install(TARGETS ${t} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libs NAMELINK_SKIP)
+endforeach()
 
 install(
   TARGETS ${QX_LIBRARY_TARGETS}

@@ -41,8 +41,9 @@ set(CPACK_DEBIAN_LIBS_DESCRIPTION
     "Qx components: the TQxUDPS and TQxMasterVol libraries
 TQxUDPS is a UDP server and client component; TQxMasterVol reads, sets and
 mutes the system volume, shows an on-screen overlay and obeys AT commands
-over UDP. This package holds their shared libraries and the component
-framework, socket layer and host services they are written against.")
+over UDP. This package holds their shared libraries, their design-time
+packages for the form designer, and the component framework, socket layer
+and host services they are written against.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libqx-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)

@@ -37,9 +37,7 @@ HRESULT TMyEndpointVolumeCallback::OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA pNot
   if (pNotify == nullptr || !std::isfinite(pNotify->fMasterVolume)) return S_OK;
   const float level = std::clamp(pNotify->fMasterVolume, 0.0f, 1.0f);
   const int32_t percent = static_cast<int32_t>(Round(level * 100.0));
-  Fvol.store(percent);
-  // The percent also travels with the message: the overlay step on the main thread writes Fvol
-  // too, and one running between this store and the window procedure would undo the change.
+  // The percent travels in the message: the overlay's cell Fvol is the main thread's alone.
   PostMessageW(AFWindow.load(), WM_QXVOLUME_NOTIFY, static_cast<WPARAM>(percent), 0);
   return S_OK;
 }
@@ -110,6 +108,7 @@ QX_DEFINE_CLASS(TQxMasterVol, TComponent, [](TPropsBuilder<TQxMasterVol>& p) {
   p.Text("UdpCounterFile", &C::UdpCounterFile, &C::SetFUdpCounterFile);
   p.template Event<TOnUdpKeyProblem>("OnUdpKeyProblem", &C::OnUdpKeyProblem,
                                      &C::SetFOnUdpKeyProblem);
+  p.template Event<TOnUdpCommand>("OnUdpCommand", &C::OnUdpCommand, &C::SetFOnUdpCommand);
 })
 
 TQxMasterVol::TQxMasterVol(TComponent* AOwner) : TComponent(AOwner) {
@@ -286,12 +285,11 @@ void TQxMasterVol::Step(int direction) {
     FEndPointVolume->VolumeStepUp(nullptr);
   else
     FEndPointVolume->VolumeStepDown(nullptr);
+  // The level the step reached, before anything shows or reports it; the notification then
+  // confirms it as for any change.
+  FVolume = GetActualVolume();
+  if (FVolumeTrackBar != nullptr) MoveTrackBar(FVolume);
   ShowFrmVolume();
-  // Without a track bar the notification brings Volume up to date.
-  if (FVolumeTrackBar != nullptr) {
-    FVolume = GetActualVolume();
-    MoveTrackBar(FVolume);
-  }
 }
 
 void TQxMasterVol::Mute(bool mt) {

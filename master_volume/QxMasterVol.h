@@ -32,11 +32,19 @@ using TOnUdpQuery = TMethod<TObject*, TQxUdpCommand, String&>;
 // Sender, Problem: one line about the key file or the counter file of signed commands.
 using TOnUdpKeyProblem = TMethod<TObject*, String>;
 
-// One command text of a packet and the line end that followed it.
-struct TQxUdpCommandLine {
+// One command text of a packet, the command it is (None: no command) and the line end that
+// followed it.
+struct TQxUdpLine {
   String Text;
+  TQxUdpCommand Command = TQxUdpCommand::None;
   String LineEnd;
+  bool operator==(const TQxUdpLine&) const = default;
 };
+// Sender, PeerIP, FromPeer (the configured peer sent it; with a key, lines that prove it came),
+// Lines: what the parser made of a packet, once per packet before the component acts on it, so
+// that an application need not parse again. Only a packet from the peer is parsed; another
+// sender's has no lines.
+using TOnUdpCommand = TMethod<TObject*, String, bool, std::vector<TQxUdpLine>>;
 
 // The message the endpoint callback posts to the hidden window; WParam carries the new percent.
 constexpr UINT WM_QXVOLUME_NOTIFY = 1713;
@@ -50,8 +58,8 @@ using TOnDeviceChange = TMethod<TObject*, String, bool>;
 // component's that is still alive, or none. Read on the notification thread.
 extern std::atomic<HWND> AFWindow;
 
-// Registered with the endpoint; runs on the endpoint's notification thread, where it only stores
-// the new level in Fvol and posts it with WM_QXVOLUME_NOTIFY to AFWindow.
+// Registered with the endpoint; runs on the endpoint's notification thread, where it only posts
+// the new level with WM_QXVOLUME_NOTIFY to AFWindow.
 class TMyEndpointVolumeCallback : public TInterfacedObjectOf<IAudioEndpointVolumeCallback> {
  public:
   HRESULT OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA pNotify) override;
@@ -86,7 +94,7 @@ class TQxMasterVol : public TComponent {
   std::vector<String> UdpCommandTexts(const String& PacketUDP) const;
   // The same, each with the line end that followed it (CR LF, CR, LF, or none for the last line
   // of a packet and for a whole packet): a query's answer ends with it.
-  std::vector<TQxUdpCommandLine> UdpCommandLines(const String& PacketUDP) const;
+  std::vector<TQxUdpLine> UdpCommandLines(const String& PacketUDP) const;
   // Whether a packet from PeerIP is obeyed: PeerIP is UdpRemoteIP, character for character, or
   // UdpRemoteIP is empty and lines must be signed (then the key, not the address, tells the
   // peer); and PeerIP names one host (a datagram from 0.0.0.0 is nobody's, whatever UdpRemoteIP
@@ -139,6 +147,8 @@ class TQxMasterVol : public TComponent {
   void SetFUdpCounterFile(const String& Value);
   const TOnUdpKeyProblem& OnUdpKeyProblem() const { return FOnUdpKeyProblem; }
   void SetFOnUdpKeyProblem(const TOnUdpKeyProblem& Value) { FOnUdpKeyProblem = Value; }
+  const TOnUdpCommand& OnUdpCommand() const { return FOnUdpCommand; }
+  void SetFOnUdpCommand(const TOnUdpCommand& Value) { FOnUdpCommand = Value; }
   const String& UdpRxPort() const { return FUdpRxPort; }
   const String& UdpTxPort() const { return FUdpTxPort; }
   const String& UdpRemoteIP() const { return FUdpRemoteIP; }
@@ -238,13 +248,13 @@ class TQxMasterVol : public TComponent {
   void ReleaseUdpLink();
   // Obeys one command text from the peer; a query's answer is added to Response. False when the
   // component was freed or unlinked by a handler it called.
-  bool ObeyUdpCommand(const String& text, const String& lineEnd, String& Response);
+  bool ObeyUdpCommand(const TQxUdpLine& line, String& Response);
   // The signed part (QxMasterVolSigned.cpp): obeys the packet's lines that the key accepts.
   void ObeySignedPacket(const String& PeerIP, const String& PacketUDP, String& Response);
   // The packet's lines that the key would accept now, without their signatures.
-  std::vector<TQxUdpCommandLine> SignedCommandLines(const String& PacketUDP) const;
+  std::vector<TQxUdpLine> SignedCommandLines(const String& PacketUDP) const;
   // Every non-empty line of a packet, cut at CR LF, CR and LF, with the line end that followed it.
-  static std::vector<TQxUdpCommandLine> CutUdpLines(const String& PacketUDP);
+  static std::vector<TQxUdpLine> CutUdpLines(const String& PacketUDP);
   // Gives the linked UDP component the check that lets signed lines go ahead (or takes it back).
   void InstallUdpPreference();
   void LoadUdpKeyFile();
@@ -256,7 +266,7 @@ class TQxMasterVol : public TComponent {
   //   - FVolume: the component's volume (Volume, what OnAudioChange and the AT queries report);
   //     set by SetVolume, the steps, the track bar and each change notification;
   //   - the overlay's cells Fvol and FMute (frmVolumeU.h): what the overlay paints, written by
-  //     its ShowLevel (Fvol also by the endpoint callback, on its way here);
+  //     its ShowLevel on the main thread only (the endpoint callback posts its level);
   //   - the endpoint's or the mixer's known state (platform/): what the system has, which
   //     GetActualVolume and GetMute read; the track bar only shows FVolume.
   // FLastVol is a trace of the last percent SetVolume applied, read by nothing.
@@ -281,6 +291,7 @@ class TQxMasterVol : public TComponent {
   String FUdpAtCmdGetVol;
   bool FUdpAtEachLine = false;
   TOnUdpQuery FOnUdpQuery;
+  TOnUdpCommand FOnUdpCommand;
   String FUdpRemoteIP;
   String FUdpRxPort;
   String FUdpTxPort;

@@ -53,18 +53,20 @@ QX_PACKAGE_EXPORT void Register() {
 }
 
 QX_PACKAGE_EXPORT const TQxPackageInfo* QxPackageInfo() {
-  static const char* const requires_[] = {"framework", "design", "net", "TQxUDPS"};
+  // Design-only: an application links the runtime package QxMasterVolPkg.
+  static const char* const requires_[] = {"framework", "design", "net", "TQxUDPS",
+                                          "QxMasterVolPkg"};
   static const TQxBitmapResource bitmaps[] = {
       {"TQXMASTERVOL", PaletteDib().data(), PaletteDib().size()}};
-  static const TQxPackageInfo info{"QxMasterVolPkg",
-                                   "Velmor master volume component",
+  static const TQxPackageInfo info{"QxMasterVolReg",
+                                   "Velmor master volume component (design time)",
                                    "1.0.0.0",
                                    "1.0.0.0",
-                                   "QxMasterVolPkg",
+                                   "QxMasterVolReg",
                                    "QxMasterVolPkg",
                                    requires_,
-                                   4,
-                                   false,
+                                   5,
+                                   true,
                                    false,
                                    bitmaps,
                                    1};

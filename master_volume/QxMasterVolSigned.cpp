@@ -104,7 +104,7 @@ void TQxMasterVol::InstallUdpPreference() {
 
 void TQxMasterVol::ObeySignedPacket(const String& PeerIP, const String& PacketUDP,
                                     String& Response) {
-  const std::vector<TQxUdpCommandLine> lines = CutUdpLines(PacketUDP);
+  const std::vector<TQxUdpLine> lines = CutUdpLines(PacketUDP);
   // A non-empty UdpRemoteIP still narrows who may speak.
   if (!IsUdpPeer(PeerIP) || !FSigned) {
     FUdpSignedDropped += lines.size();
@@ -113,7 +113,7 @@ void TQxMasterVol::ObeySignedPacket(const String& PeerIP, const String& PacketUD
   // The counter file is written on a thread of its own: a failure comes back with a later packet.
   if (String problem = FSigned->TakeProblem(); !problem.empty()) SayUdpKeyProblem(problem);
   // Each line is checked when its turn comes, after the lines before it were obeyed.
-  for (const TQxUdpCommandLine& line : lines) {
+  for (const TQxUdpLine& line : lines) {
     std::string_view command;
     uint64_t counter = 0;
     // The bytes as they came on the wire (one per character): the tag covers those.
@@ -123,20 +123,21 @@ void TQxMasterVol::ObeySignedPacket(const String& PeerIP, const String& PacketUD
       continue;
     }
     FAnswerCounter = counter;
-    if (!ObeyUdpCommand(AnsiToString(RawByteString::FromBytes(command)), line.LineEnd, Response))
-      return;
+    const String text = AnsiToString(RawByteString::FromBytes(command));
+    if (!ObeyUdpCommand({text, MatchUdpCommand(text), line.LineEnd}, Response)) return;
     FAnswerCounter = 0;
   }
 }
 
-std::vector<TQxUdpCommandLine> TQxMasterVol::SignedCommandLines(const String& PacketUDP) const {
-  std::vector<TQxUdpCommandLine> commands;
+std::vector<TQxUdpLine> TQxMasterVol::SignedCommandLines(const String& PacketUDP) const {
+  std::vector<TQxUdpLine> commands;
   if (!FSigned) return commands;
-  for (const TQxUdpCommandLine& line : CutUdpLines(PacketUDP)) {
+  for (const TQxUdpLine& line : CutUdpLines(PacketUDP)) {
     std::string_view command;
     const RawByteString wire = StringToAnsi(line.Text);
     if (FSigned->Check(wire.Bytes(), command))
-      commands.push_back({AnsiToString(RawByteString::FromBytes(command)), line.LineEnd});
+      commands.push_back(
+          {AnsiToString(RawByteString::FromBytes(command)), TQxUdpCommand::None, line.LineEnd});
   }
   return commands;
 }

@@ -11,7 +11,6 @@
 
 #include <qx/master_volume/QxMasterVol.h>
 #include <qx/master_volume/frmVolumeU.h>
-#include <qx/udp_link/PacketText.h>
 
 namespace {
 
@@ -95,10 +94,10 @@ TQxUdpCommand TQxMasterVol::MatchUdpCommand(const String& text) const {
   return TQxUdpCommand::None;
 }
 
-bool TQxMasterVol::ObeyUdpCommand(const String& text, const String& lineEnd, String& Response) {
-  switch (MatchUdpCommand(text)) {
+bool TQxMasterVol::ObeyUdpCommand(const TQxUdpLine& line, String& Response) {
+  switch (line.Command) {
     case TQxUdpCommand::SetVolume: {
-      const int32_t value = StrToIntDef(text.substr(FUdpAtCmdIn.size()), -1);
+      const int32_t value = StrToIntDef(line.Text.substr(FUdpAtCmdIn.size()), -1);
       if (value >= 0) SetVolume(value);
       break;
     }
@@ -115,17 +114,17 @@ bool TQxMasterVol::ObeyUdpCommand(const String& text, const String& lineEnd, Str
     case TQxUdpCommand::GetVolume: {
       if (!FOnUdpQuery.Assigned()) break;
       String answer;
-      FOnUdpQuery(this, MatchUdpCommand(text), answer);
+      FOnUdpQuery(this, line.Command, answer);
       if (!IsInstalled(this)) return false;
       if (answer.empty()) break;
       // Each answer ends as its question did, so a remote that sends bare datagrams gets bare
       // answers and one that sends lines gets lines; answers to several queries of one packet
       // share one datagram. What the application's handler put first is kept apart from them.
       if (!Response.empty() && Response.find_last_of("\r\n") != Response.size() - 1) {
-        const String rx = AnsiToString(LineEndBytes(FUdp->UDPLineEndRx()));
-        Response += !lineEnd.empty() ? lineEnd : !rx.empty() ? rx : String("\r\n");
+        const String rx = FUdp->AnswerLineEnd();
+        Response += !line.LineEnd.empty() ? line.LineEnd : !rx.empty() ? rx : String("\r\n");
       }
-      Response += (FAnswerCounter != 0 ? SignedAnswer(answer) : answer) + lineEnd;
+      Response += (FAnswerCounter != 0 ? SignedAnswer(answer) : answer) + line.LineEnd;
       break;
     }
     case TQxUdpCommand::None:
@@ -142,20 +141,29 @@ void TQxMasterVol::MyOnGetPacketUDP(TObject*, String PacketUDP, String PacketUDP
     // The application's handler may have freed this component or unlinked it.
     if (!IsInstalled(this)) return;
   }
+  bool fromPeer = IsUdpPeer(PeerIP);
+  // With a key, the lines that prove it now (each is checked again when its turn comes).
+  std::vector<TQxUdpLine> lines;
+  if (fromPeer) lines = UdpCommandLines(PacketUDP);
+  if (FUdpKeyWanted) fromPeer = !lines.empty();
+  for (TQxUdpLine& line : lines) line.Command = MatchUdpCommand(line.Text);
+  if (FOnUdpCommand.Assigned()) {
+    FOnUdpCommand(this, PeerIP, fromPeer, lines);
+    if (!IsInstalled(this)) return;
+  }
   if (FUdpKeyWanted) return ObeySignedPacket(PeerIP, PacketUDP, Response);
-  if (!IsUdpPeer(PeerIP)) return;
-  for (const TQxUdpCommandLine& line : UdpCommandLines(PacketUDP))
-    if (!ObeyUdpCommand(line.Text, line.LineEnd, Response)) return;
+  for (const TQxUdpLine& line : lines)
+    if (!ObeyUdpCommand(line, Response)) return;
 }
 
-std::vector<TQxUdpCommandLine> TQxMasterVol::UdpCommandLines(const String& PacketUDP) const {
+std::vector<TQxUdpLine> TQxMasterVol::UdpCommandLines(const String& PacketUDP) const {
   if (FUdpKeyWanted) return SignedCommandLines(PacketUDP);
-  if (!FUdpAtEachLine) return {{PacketUDP, String()}};
+  if (!FUdpAtEachLine) return {{PacketUDP}};
   return CutUdpLines(PacketUDP);
 }
 
-std::vector<TQxUdpCommandLine> TQxMasterVol::CutUdpLines(const String& PacketUDP) {
-  std::vector<TQxUdpCommandLine> lines;
+std::vector<TQxUdpLine> TQxMasterVol::CutUdpLines(const String& PacketUDP) {
+  std::vector<TQxUdpLine> lines;
   for (size_t start = 0; start < PacketUDP.size();) {
     size_t end = PacketUDP.find_first_of("\r\n", start);
     if (end == String::npos) end = PacketUDP.size();
@@ -163,7 +171,8 @@ std::vector<TQxUdpCommandLine> TQxMasterVol::CutUdpLines(const String& PacketUDP
     size_t next = end;
     if (next < PacketUDP.size()) next += PacketUDP.compare(end, 2, "\r\n") == 0 ? 2 : 1;
     if (end > start)
-      lines.push_back({PacketUDP.substr(start, end - start), PacketUDP.substr(end, next - end)});
+      lines.push_back({PacketUDP.substr(start, end - start), TQxUdpCommand::None,
+                       PacketUDP.substr(end, next - end)});
     start = next;
   }
   return lines;
@@ -171,7 +180,7 @@ std::vector<TQxUdpCommandLine> TQxMasterVol::CutUdpLines(const String& PacketUDP
 
 std::vector<String> TQxMasterVol::UdpCommandTexts(const String& PacketUDP) const {
   std::vector<String> texts;
-  for (TQxUdpCommandLine& line : UdpCommandLines(PacketUDP)) texts.push_back(std::move(line.Text));
+  for (TQxUdpLine& line : UdpCommandLines(PacketUDP)) texts.push_back(std::move(line.Text));
   return texts;
 }
 

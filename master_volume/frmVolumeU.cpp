@@ -5,7 +5,7 @@
 #include <qx/platform/windows/WinUser.h>
 
 TfrmVolume* frmVolume = nullptr;
-std::atomic<int32_t> Fvol{0};
+int32_t Fvol = 0;
 bool FMute = false;
 
 namespace {
@@ -39,7 +39,7 @@ void TVolPanel::Paint() {
 void TVolPanel::DrawBar() {
   auto* form = dynamic_cast<TfrmVolume*>(Parent());
   TCanvas* c = Canvas();
-  const int32_t vol = Fvol.load(std::memory_order_relaxed);
+  const int32_t vol = Fvol;
   const int32_t W = Width();
   const int32_t A = W - 172;
   // 64-bit product: a volume far outside 0..100 must not wrap around.
@@ -109,7 +109,7 @@ void TfrmVolume::ShowLevel(int32_t volume, bool mute, TAlign edge, TCustomForm* 
   Timer2->SetEnabled(false);
   Timer1->SetEnabled(false);
   Timer1->SetEnabled(true);
-  Fvol.store(volume);
+  Fvol = volume;
   FMute = mute;
   if (!Visible()) Show();
   if (focusBack != nullptr && focusBack->Visible()) focusBack->SetFocus();

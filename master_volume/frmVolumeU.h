@@ -3,7 +3,6 @@
 // four seconds after the last change and then faded out. One form serves the whole process.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include <qx/framework/app/Timers.h>
@@ -78,8 +77,8 @@ class TfrmVolume : public TForm {
 
 // The one overlay form of the process, or nullptr.
 extern TfrmVolume* frmVolume;
-// The volume in percent the overlay shows; also stored by the endpoint notification thread.
-extern std::atomic<int32_t> Fvol;
+// The volume in percent the overlay shows (main thread only).
+extern int32_t Fvol;
 // The mute state the overlay shows (main thread only).
 extern bool FMute;
 

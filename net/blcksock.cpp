@@ -24,6 +24,7 @@ TUDPBlockSocket::TUDPBlockSocket(TUDPBlockSocket&& other) noexcept
       FWakeFdErrno(other.FWakeFdErrno),
       FAborted(other.FAborted.load()),
       FLastError(other.FLastError),
+      FLastErrno(other.FLastErrno),
       FWakeFdFailed(other.FWakeFdFailed),
       FTimeout(other.FTimeout),
       FTTL(other.FTTL),
@@ -46,6 +47,7 @@ TUDPBlockSocket& TUDPBlockSocket::operator=(TUDPBlockSocket&& other) noexcept {
     FWakeFdErrno = other.FWakeFdErrno;
     FAborted = other.FAborted.load();
     FLastError = other.FLastError;
+    FLastErrno = other.FLastErrno;
     FWakeFdFailed = other.FWakeFdFailed;
     FTimeout = other.FTimeout;
     FTTL = other.FTTL;
@@ -69,7 +71,7 @@ void TUDPBlockSocket::Release() noexcept {
 }
 
 void TUDPBlockSocket::FailErrno(int err) {
-  Fail(ErrnoToWinsock(err));
+  Fail(ErrnoToWinsock(err), err);
 }
 
 String TUDPBlockSocket::LastErrorDesc() const {

@@ -126,6 +126,9 @@ class TUDPBlockSocket {
 
   int LastError() const { return FLastError; }
   String LastErrorDesc() const;
+  // The errno LastError was made from, 0 when it came from no system call (a time-out, a name
+  // look-up, a check of the socket's own): its strerror text says it in the system's words.
+  int LastErrno() const { return FLastErrno; }
 
   // The local host's name. Opens no socket.
   String LocalName();
@@ -142,8 +145,9 @@ class TUDPBlockSocket {
   bool EnsureSocket();
   void ApplyOptions();
   void SetOK() { Fail(0); }
-  void Fail(int code) {
+  void Fail(int code, int err = 0) {
     FLastError = code;
+    FLastErrno = err;
     FWakeFdFailed = false;
   }
   void FailErrno(int err);
@@ -154,6 +158,7 @@ class TUDPBlockSocket {
   int FWakeFdErrno = 0;  // why the object has no FWakeFd
   std::atomic<bool> FAborted{false};
   int FLastError = 0;
+  int FLastErrno = 0;
   bool FWakeFdFailed = false;  // LastError is about FWakeFd
   int FTimeout = -1;           // -1: not set, system default
   int FTTL = -1;               // -1: not set

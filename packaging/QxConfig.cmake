@@ -1,6 +1,7 @@
 # find_package(Qx CONFIG): the imported targets Qx::UDPS and Qx::MasterVol (and the layers they
-# stand on: Qx::Framework, Qx::Net, Qx::Platform, Qx::Signed), each carrying its include folder, its
-# dependencies and C++20.
+# stand on: Qx::Core, Qx::UI, Qx::Design, Qx::Net, Qx::HostInfo, Qx::Audio, Qx::Mixer,
+# Qx::Windows, Qx::Signed), each carrying its include folder, its dependencies and C++20. Qx::UDPS
+# brings no GUI or sound library.
 # Published under the MIT licence (its SPDX identifier); the text is in LICENSE at the source's
 # root and in each Debian package's copyright file.
 set(Qx_LICENSE "MIT")

@@ -5,7 +5,6 @@
 
 #include <qx/platform/hostinfo/iphlpapi.h>
 #include <qx/platform/hostinfo/nb30.h>
-#include <qx/udp_link/QxUDPS.h>
 
 namespace {
 
@@ -62,34 +61,7 @@ void GetAdapterList(TStrings* List, bool AllAdapters, bool MACOnly) {
   }
 }
 
-void TQxUDPS::RefreshPcIP() {
-  TStringList list;
-  GetAdapterList(&list, false, false);
-  if (list.Count() > 0) FpcIP = list[0];
-}
-
-String TQxUDPS::GetFpcIP() {
-  RefreshPcIP();
-  return FpcIP;
-}
-
-void TQxUDPS::SetFpcIPs(TStrings* /*Value*/) {
-  GetAdapterList(FpcIPs.get(), true, false);
-}
-
-void TQxUDPS::SetFpcName(const String& /*Value*/) {
-  TUDPBlockSocket sock;
-  FpcName = sock.LocalName();
-}
-
-void TQxUDPS::SetFpcMAC(const String& /*Value*/) {
-  TStringList list;
-  GetAdapterList(&list, false, true);
-  if (list.Count() > 0) FpcMAC = list[0];
-  FpcMAC = StringReplace(FpcMAC, "-", "", rfReplaceAll);
-}
-
-String TQxUDPS::GetMACAdress() {
+String NetbiosMacAddress() {
   String result;
   NCB ncb;
   LANA_ENUM lenum;

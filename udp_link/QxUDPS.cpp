@@ -6,9 +6,14 @@
 #include <chrono>
 
 #include <qx/framework/app/Application.h>
+#include <qx/framework/core/ClosingOwner.h>
 #include <qx/framework/core/ScopeExit.h>
 #include <qx/net/synachar.h>
 #include <qx/udp_link/HostIdentity.h>
+#include <qx/udp_link/PacketText.h>
+#include <qx/udp_link/QxUDPSLink.h>
+#include <qx/udp_link/UDPClientThread.h>
+#include <qx/udp_link/UDPServerThread.h>
 
 namespace {
 
@@ -221,9 +226,10 @@ void TQxUDPS::DoGetPacketUDP() {
     FOnGetPacketUDP(this, FPacketUDP, FPacketUDPHex, FPeerIP, FPeerPort, FUdpResponse);
 }
 
-void TQxUDPS::BindResult(int32_t error, const String& errorDesc, int boundPort) {
+void TQxUDPS::BindResult(int32_t error, int errnoValue, const String& errorDesc, int boundPort) {
   auto own = ScopedFlag(FInOwnDelivery);
   FUDPError = error;
+  FUDPErrno = errnoValue;
   FUDPErrorDesc = errorDesc;
   FBoundPort = boundPort;
   FUDPActive = error == 0;
@@ -263,16 +269,16 @@ void TQxUDPS::DoClientPacketUDP() {
     FOnGetPacketUDP(this, FCLPacketUDP, FCLPacketUDPHex, FCLPeerIP, FCLPeerPort, FCLUdpResponse);
 }
 
-TCustomForm* TQxUDPS::GetForm() const {
-  return dynamic_cast<TCustomForm*>(Owner());
+IClosingOwner* TQxUDPS::GetForm() const {
+  return dynamic_cast<IClosingOwner*>(Owner());
 }
 
 void TQxUDPS::SetEvents() {
   if (IsDesigning() || FHookInstalled) return;
-  auto* form = dynamic_cast<TForm*>(Owner());
+  IClosingOwner* form = GetForm();
   if (form == nullptr) return;
-  FSavedOnFormClose = form->OnClose;
-  form->OnClose = TCloseEvent(this, &TQxUDPS::FmyOnFormClose);
+  FSavedOnFormClose = form->OwnerOnClose();
+  form->OwnerOnClose() = TCloseEvent(this, &TQxUDPS::FmyOnFormClose);
   FHookInstalled = true;
 }
 
@@ -280,19 +286,27 @@ void TQxUDPS::RestoreEvents() {
   // Only a hook this component installed is taken back; otherwise the form keeps its handler.
   if (!FHookInstalled) return;
   FHookInstalled = false;
-  if (TCustomForm* form = GetForm()) form->OnClose = FSavedOnFormClose;
+  if (IClosingOwner* form = GetForm()) form->OwnerOnClose() = FSavedOnFormClose;
 }
 
 void TQxUDPS::FmyOnFormClose(TObject* Sender, TCloseAction& Action) {
   if (FSavedOnFormClose) FSavedOnFormClose(Sender, Action);
-  TCustomForm* form = GetForm();
-  if (form != nullptr && form->HandleAllocated() && FUDPActive) {
+  IClosingOwner* form = GetForm();
+  if (form != nullptr && form->OwnerHasWindow() && FUDPActive) {
     try {
       SetUDPActive(false);
     } catch (...) {
       Application->HandleException(this);
     }
   }
+}
+
+int TQxUDPS::ClientSendsRunning() const {
+  return FClientLink->Running;
+}
+
+String TQxUDPS::AnswerLineEnd() const {
+  return AnsiToString(LineEndBytes(UDPLineEndRx()));
 }
 
 void TQxUDPS::UDPServerSendTo(const String& ip, const String& port, const RawByteString& data) {

@@ -10,13 +10,15 @@
 #include <mutex>
 
 #include <qx/framework/core/Classes.h>
-#include <qx/framework/threads/Threads.h>
-#include <qx/framework/ui/Forms.h>
-#include <qx/net/blcksock.h>
-#include <qx/udp_link/PacketText.h>
-#include <qx/udp_link/QxUDPSLink.h>
-#include <qx/udp_link/UDPClientThread.h>
-#include <qx/udp_link/UDPServerThread.h>
+#include <qx/udp_link/QxUDPSOwner.h>
+
+class IClosingOwner;
+class TCriticalSection;
+class TUDPThread;
+struct TQxUDPSLink;
+
+// The process-wide lock around the receive threads' send queues.
+extern TCriticalSection* csCriticalSection;
 
 // Sender, PacketUDP, PacketUDPHex, PeerIP, PeerPort, Response (in and out).
 using TOnGetPacketUDP = TMethod<TObject*, String, String, String, String, String&>;
@@ -107,11 +109,17 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   // Last bind outcome, as the status event reports it.
   int32_t UDPError() const { return FUDPError; }
   const String& UDPErrorDesc() const { return FUDPErrorDesc; }
+  // The errno the last bind's code was made from (0: none), for the system's own words.
+  int UDPErrno() const { return FUDPErrno; }
   // The local port the receive socket is bound to while active (0 otherwise); useful when
   // UDPRxPort is "0".
   int BoundPort() const { return FBoundPort; }
   // One-shot sends still running (they end about a second after their last reply).
-  int ClientSendsRunning() const { return FClientLink->Running; }
+  int ClientSendsRunning() const;
+  // The text that ends an answer to a received packet, as the receive thread ends a response:
+  // what UDPLineEndRx names ("CRLF" gives CR LF), empty for none. For a handler that puts
+  // several lines into one response.
+  String AnswerLineEnd() const;
 
  protected:
   void Loaded() override;
@@ -120,7 +128,8 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   virtual void DoClientPacketUDP();
   void SetEvents();
   void RestoreEvents();
-  TCustomForm* GetForm() const;
+  // The owner when it is a form that offers its closing, or none.
+  IClosingOwner* GetForm() const;
   void FmyOnFormClose(TObject* Sender, TCloseAction& Action);
   void KillUDPSrvThread(TObject* Sender);
   String GetMACAdress();
@@ -135,7 +144,7 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   // A snapshot of the properties the workers go by while the main thread may write them.
   TQxUDPSLiveProps LiveProps() const override;
   // Main thread: sets the bind outcome's fields and raises the status.
-  void BindResult(int32_t error, const String& errorDesc, int boundPort) override;
+  void BindResult(int32_t error, int errnoValue, const String& errorDesc, int boundPort) override;
   // Main thread: puts the packet into the receive slots (the reply slots for a one-shot send's
   // reply), raises the event and takes the handler's response. A packet of the receive thread is
   // the moment it reads data, when a UDPRxTimeout below 1 ms becomes 1 in the property itself.
@@ -154,6 +163,7 @@ class TQxUDPS : public TComponent, private IQxUDPSOwner {
   String FUDPLineEndRx;
   String FUDPLocalIP;
   int32_t FUDPError = 0;
+  int FUDPErrno = 0;
   String FUDPErrorDesc;
   String FpcIP;
   std::unique_ptr<TStringList> FpcIPs;

@@ -1,5 +1,6 @@
 // One component taking over another's running receive thread.
 #include <qx/udp_link/QxUDPS.h>
+#include <qx/udp_link/UDPServerThread.h>
 
 bool TQxUDPS::TakeOverReceiveThread(TQxUDPS* running) {
   if (running == nullptr || running == this || FUDPThread != nullptr || FUDPActive || IsDesigning())

@@ -42,14 +42,16 @@ QX_PACKAGE_EXPORT void Register() {
 }
 
 QX_PACKAGE_EXPORT const TQxPackageInfo* QxPackageInfo() {
-  static const char* const requires_[] = {"framework", "design", "net"};
+  // Design-only: an application links the runtime package TQxUDPS, which registers nothing.
+  static const char* const requires_[] = {"framework", "design", "net", "TQxUDPS"};
   static const TQxBitmapResource bitmaps[] = {
       {"TQXUDPS", PaletteDib().data(), PaletteDib().size()}};
-  static const TQxPackageInfo info{"TQxUDPS", "Velmor UDP server and client component",
-                                   "1.0.0.0", "1.0.0.0",
-                                   "TQxUDPS", "TQxUDPS",
-                                   requires_, 3,
-                                   false,     false,
-                                   bitmaps,   1};
+  static const TQxPackageInfo info{
+      "QxUDPSReg", "Velmor UDP server and client component (design time)",
+      "1.0.0.0",   "1.0.0.0",
+      "QxUDPSReg", "TQxUDPS",
+      requires_,   4,
+      true,        false,
+      bitmaps,     1};
   return &info;
 }

@@ -57,9 +57,10 @@ void TUDPThread::Execute() {
   // the status: until then UDPActive reads true there, as the assignment that started the thread
   // left it. Only the main thread cuts the link, so no lock is needed to look at it there.
   const TThreadMethod status =
-      TThreadMethod::Callable([link = FLink, err, desc = err == 0 ? String() : sock.LastErrorDesc(),
+      TThreadMethod::Callable([link = FLink, err, errnoValue = sock.LastErrno(),
+                               desc = err == 0 ? String() : sock.LastErrorDesc(),
                                port = err == 0 ? sock.GetLocalSinPort() : 0] {
-        if (link->Owner != nullptr) link->Owner->BindResult(err, desc, port);
+        if (link->Owner != nullptr) link->Owner->BindResult(err, errnoValue, desc, port);
       });
   // Built once: the hand-off of a run allocates nothing.
   const TThreadMethod deliver = TThreadMethod::Callable([this] { DeliverRun(); });

@@ -177,19 +177,16 @@ String OneOf(const String& option, const String& value, std::initializer_list<co
   return option + " needs one of: " + list;
 }
 
-String SocketErrorText(int32_t code) {
+String SocketErrorText(int32_t code, int err) {
   // Name look-ups fail in getaddrinfo's words.
   static const std::pair<int32_t, int> kLookups[] = {
       {WSAHOST_NOT_FOUND, EAI_NONAME}, {WSATRY_AGAIN, EAI_AGAIN},        {WSANO_RECOVERY, EAI_FAIL},
       {WSANO_DATA, EAI_NODATA},        {WSATYPE_NOT_FOUND, EAI_SERVICE},
   };
   String text;
+  if (err != 0) text = std::strerror(err);
   for (const auto& [wsa, gai] : kLookups)
-    if (code == wsa) text = gai_strerror(gai);
-  // Otherwise the errno the code was made from; from the top, so that of two errno values
-  // sharing a code the more telling one wins (EACCES over EPERM, ENOBUFS over ENOMEM).
-  for (int e = 133; e > 0 && text.empty(); --e)
-    if (ErrnoToWinsock(e) == code) text = std::strerror(e);
+    if (text.empty() && code == wsa) text = gai_strerror(gai);
   if (text.empty()) text = WinsockErrorDesc(code);
   if (!text.empty() && std::isupper(static_cast<unsigned char>(text[0])) &&
       !(text.size() > 1 && std::isupper(static_cast<unsigned char>(text[1]))))

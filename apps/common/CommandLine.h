@@ -73,5 +73,6 @@ String OneOf(const String& option, const String& value, std::initializer_list<co
 bool IsDottedIPv4(const String& text);
 
 // A socket error code as the programs print it: the system's own words in lower case ("address
-// already in use"), never a bare number.
-String SocketErrorText(int32_t code);
+// already in use"), never a bare number: those of `err`, the errno the code was made from, when
+// there is one (TUDPBlockSocket::LastErrno, TQxUDPS::UDPErrno).
+String SocketErrorText(int32_t code, int err = 0);

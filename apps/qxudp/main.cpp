@@ -9,7 +9,9 @@
 
 #include <qx/framework/app/Application.h>
 #include <qx/master_volume/SignedCommand.h>
+#include <qx/net/blcksock.h>
 #include <qx/net/synachar.h>
+#include <qx/udp_link/PacketText.h>
 #include <qx/udp_link/QxUDPS.h>
 #include "apps/common/CommandLine.h"
 #include "apps/common/EventOutput.h"
@@ -130,7 +132,7 @@ int Listen(const Options& o) {
     if (error != 0) {
       if (++failures == 1)
         std::fprintf(stderr, "qxudp: cannot listen on %s:%s: %s\n", u->UDPLocalIP().c_str(),
-                     u->UDPRxPort().c_str(), SocketErrorText(error).c_str());
+                     u->UDPRxPort().c_str(), SocketErrorText(error, u->UDPErrno()).c_str());
       Application->Terminate();
       return;
     }
@@ -221,7 +223,7 @@ int Send(const Options& o) {
     probe.Connect(host, port);
     if (probe.LastError() != 0) {
       std::fprintf(stderr, "qxudp: nothing sent to %s:%s: %s\n", host.c_str(), port.c_str(),
-                   SocketErrorText(probe.LastError()).c_str());
+                   SocketErrorText(probe.LastError(), probe.LastErrno()).c_str());
       return 1;
     }
   }

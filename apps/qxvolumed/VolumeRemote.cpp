@@ -1,5 +1,6 @@
 #include "VolumeRemote.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include <qx/framework/app/Application.h>
@@ -31,15 +32,20 @@ TVolumeRemote::~TVolumeRemote() {
 
 void TVolumeRemote::UdpGetPacket(TObject*, String PacketUDP, String PacketUDPHex, String PeerIP,
                                  String PeerPort, String&) {
-  if (Printer == nullptr || Volume == nullptr) return;
-  bool command = false;
-  if (Volume->IsUdpPeer(PeerIP))
-    for (const String& text : Volume->UdpCommandTexts(PacketUDP))
-      command = command || Volume->MatchUdpCommand(text) != TQxUdpCommand::None;
+  // Printed or counted once the volume component has parsed it (VolumeUdpCommand), which
+  // follows at once for every packet.
+  FPacket = {std::move(PacketUDP), std::move(PacketUDPHex), std::move(PeerIP), std::move(PeerPort)};
+}
+
+void TVolumeRemote::VolumeUdpCommand(TObject*, String, bool, std::vector<TQxUdpLine> Lines) {
+  if (Printer == nullptr) return;
+  const bool command = std::any_of(Lines.begin(), Lines.end(), [](const TQxUdpLine& l) {
+    return l.Command != TQxUdpCommand::None;
+  });
   if (command || Verbose)
-    Printer->Packet("packet", PacketUDP, PacketUDPHex, PeerIP, PeerPort);
+    Printer->Packet("packet", FPacket.Text, FPacket.Hex, FPacket.PeerIP, FPacket.PeerPort);
   else
-    Ignore(PeerIP, PacketUDP.size());
+    Ignore(FPacket.PeerIP, FPacket.Text.size());
 }
 
 void TVolumeRemote::Ignore(const String& peer, size_t bytes) {
@@ -131,5 +137,9 @@ void TVolumeRemote::HookEvents() {
   Volume->SetFOnUdpQuery(
       TOnUdpQuery::Callable([this](TObject* s, TQxUdpCommand query, String& answer) {
         VolumeUdpQuery(s, query, answer);
+      }));
+  Volume->SetFOnUdpCommand(TOnUdpCommand::Callable(
+      [this](TObject* s, String peer, bool fromPeer, std::vector<TQxUdpLine> lines) {
+        VolumeUdpCommand(s, std::move(peer), fromPeer, std::move(lines));
       }));
 }

@@ -20,6 +20,8 @@ class TVolumeRemote : public TForm {
 
  public:
   explicit TVolumeRemote(TComponent* AOwner) : TForm(AOwner) {}
+  // Its files are plain TForm files: the class adds only the daemon's handlers.
+  const TClassInfo* StreamedClass() const override { return TForm::StaticClassInfo(); }
 
   // Published so that form files of earlier versions, which bound them by name, still load; the
   // daemon binds its handlers itself whatever a file says.
@@ -28,6 +30,9 @@ class TVolumeRemote : public TForm {
   void UdpStatus(TObject* Sender, bool Active, int32_t Error, String ErrorDesc);
   void VolumeAudioChange(TObject* Sender, int32_t MasterVolume, bool Mute);
   void VolumeUdpQuery(TObject* Sender, TQxUdpCommand Query, String& Answer);
+  // Prints a packet that holds a command (any packet, with Verbose) and counts the others.
+  void VolumeUdpCommand(TObject* Sender, String PeerIP, bool FromPeer,
+                        std::vector<TQxUdpLine> Lines);
 
   // Finds the volume component and the UDP component it is linked to. Returns the error text,
   // empty when both are there.
@@ -59,6 +64,10 @@ class TVolumeRemote : public TForm {
   void Ignore(const String& peer, size_t bytes);
   void ReportIgnored();
 
+  // The packet the UDP component raised last, until the volume component's parse of it.
+  struct TPacket {
+    String Text, Hex, PeerIP, PeerPort;
+  } FPacket;
   std::map<String, TIgnored> FIgnored;
   int64_t FIgnoredTimer = 0;
   int64_t FIgnoredSince = 0;

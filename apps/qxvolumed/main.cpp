@@ -105,32 +105,6 @@ bool ReadDaemonKey(const TDaemonOptions& o, std::optional<TQxCommandKey>& key, S
   return true;
 }
 
-// The daemon activates the UDP component itself once the command line is applied, so a form's
-// own UDPActive = True would only bind the form's port first (and fail where that port is
-// taken): it is read as False.
-String WithoutActivation(const String& form) {
-  String out;
-  size_t start = 0;
-  while (start < form.size()) {
-    size_t end = form.find('\n', start);
-    end = end == String::npos ? form.size() : end + 1;
-    const String line = form.substr(start, end - start);
-    const size_t key = line.find_first_not_of(" \t");
-    const size_t eq = line.find('=');
-    bool active = false;
-    if (key != String::npos && eq != String::npos && line.compare(key, 9, "UDPActive") == 0) {
-      String value = line.substr(eq + 1);
-      value.erase(0, value.find_first_not_of(" \t"));
-      value.erase(value.find_last_not_of(" \t\r\n") + 1);
-      active = SameText(line.substr(key, line.find_first_of(" \t=", key) - key), "UDPActive") &&
-               SameText(value, "True");
-    }
-    out += active ? line.substr(0, key) + "UDPActive = False\n" : line;
-    start = end;
-  }
-  return out;
-}
-
 // Writes each overlay frame shown into a folder, numbered in order, keeping the last `keep` (all
 // when 0): a daemon that runs for days must not fill the disk. A frame is written under a
 // temporary name and renamed, so the folder only ever holds whole frames; a failure is said once
@@ -166,12 +140,31 @@ std::function<void()> SnapshotWriter(const String& dir, int keep) {
   };
 }
 
+// Reads a form with the command line applied over it, from the reader's hook: the file's
+// properties are in and the link is made, and no component is loaded yet, so nothing has bound
+// the file's port. The daemon activates the UDP component itself once it serves, so the file's
+// UDPActive is held back rather than binding that port first (and failing where it is taken).
+String ReadForm(TVolumeRemote& form, const String& text, const String& fileName,
+                const TDaemonOptions& o) {
+  try {
+    ReadComponentFromText(&form, text, fileName, false, [&o, &form](TComponent*) {
+      if (!form.FindParts().empty()) return;  // refused below
+      form.Udp->SetUDPActive(false);
+      if (o.LocalIP) form.Udp->SetFUDPLocalIP(*o.LocalIP);
+      if (o.LineEnd) form.Udp->SetFUDPLineEndRx(*o.LineEnd);
+      // Through the volume component, which copies it into the UDP component it is linked to.
+      if (o.RxPort) form.Volume->SetFUdpRxPort(*o.RxPort);
+      if (o.RemoteIP) form.Volume->SetFUdpRemoteIP(*o.RemoteIP);
+    });
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  if (String error = form.FindParts(); !error.empty()) return fileName + ": " + error;
+  return "";
+}
+
+// The device and the overlay's edge from the command line, once the form is loaded.
 void ApplyOverrides(TVolumeRemote& form, const TDaemonOptions& o) {
-  if (o.LocalIP) form.Udp->SetFUDPLocalIP(*o.LocalIP);
-  if (o.LineEnd) form.Udp->SetFUDPLineEndRx(*o.LineEnd);
-  // Through the volume component, which copies it into the UDP component it is linked to.
-  if (o.RxPort) form.Volume->SetFUdpRxPort(*o.RxPort);
-  if (o.RemoteIP) form.Volume->SetFUdpRemoteIP(*o.RemoteIP);
   if (o.Device) form.Volume->SetFAudioDevice(*o.Device);
   if (o.AlignTop) {
     TAlign edge = *o.AlignTop ? alTop : alBottom;
@@ -188,24 +181,15 @@ int PrintForm(const String& text, const String& fileName, const TDaemonOptions& 
   SetWin32Version(10, 0);
   TScopedVirtualEndpoint endpoint;
   TOwned<TVolumeRemote> form(new TVolumeRemote(nullptr));
-  try {
-    ReadComponentFromText(form.get(), text, fileName);
-  } catch (const std::exception& e) {
-    return Fail(2, e.what());
-  }
-  if (String error = form->FindParts(); !error.empty()) return Fail(2, fileName + ": " + error);
+  if (String error = ReadForm(*form, text, fileName, o); !error.empty()) return Fail(2, error);
   ApplyOverrides(*form, o);
-  String printed = WriteComponentToText(form.get());
-  const String head = "object " + form->Name() + ": " + form->ClassName();
-  if (printed.rfind(head, 0) == 0)
-    printed = "object " + form->Name() + ": TForm" + printed.substr(head.size());
-  std::fputs(printed.c_str(), stdout);
+  std::fputs(WriteComponentToText(form.get()).c_str(), stdout);
   return 0;
 }
 
 String BindFailureText(const TVolumeRemote& form, int32_t error) {
   String text = "cannot listen on " + form.Udp->UDPLocalIP() + ":" + form.Udp->UDPRxPort() + ": " +
-                SocketErrorText(error);
+                SocketErrorText(error, form.Udp->UDPErrno());
   if (error == WSAEADDRINUSE) text += " (another qxvolumed? try --port)";
   return text;
 }
@@ -230,12 +214,7 @@ class TDaemon {
   // Builds a form from its text; returns the error text, empty when `out` holds the new form.
   String Build(const String& text, const String& fileName, TOwned<TVolumeRemote>& out) {
     TOwned<TVolumeRemote> form(new TVolumeRemote(nullptr));
-    try {
-      ReadComponentFromText(form.get(), text, fileName);
-    } catch (const std::exception& e) {
-      return e.what();
-    }
-    if (String error = form->FindParts(); !error.empty()) return fileName + ": " + error;
+    if (String error = ReadForm(*form, text, fileName, O); !error.empty()) return error;
     // A key file the form names that is no key stops the start, as --key-file's would.
     if (!Key && form->Volume->UdpKeySet() && !form->Volume->UdpKeyProblem().empty())
       return fileName + ": UdpKeyFile " + form->Volume->UdpKeyProblem();
@@ -342,7 +321,7 @@ class TDaemon {
       return;
     }
     TOwned<TVolumeRemote> form;
-    error = Build(WithoutActivation(text), O.Form.empty() ? "<built-in form>" : O.Form, form);
+    error = Build(text, O.Form.empty() ? "<built-in form>" : O.Form, form);
     if (!error.empty()) {
       Fail(0, "SIGHUP: " + error + "; the running form is kept");
       return;
@@ -464,7 +443,6 @@ int main(int argc, char** argv) {
     if (!ReadFormFile(o.Form, text, error)) return Fail(2, error);
     fileName = o.Form;
   }
-  text = WithoutActivation(text);
   if (!o.NewKey.empty()) {
     if (!WriteNewKeyFile(o.NewKey, error)) return Fail(2, error);
     std::printf("%s\n", o.NewKey.c_str());

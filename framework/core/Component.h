@@ -53,6 +53,10 @@ class TComponent : public TPersistent {
   virtual TComponent* GetParentComponent() const { return nullptr; }
   virtual void SetParentComponent(TComponent*) {}
   virtual void GetChildren(const std::function<void(TComponent*)>& proc, TComponent* root);
+  // The class a form file names for this component, and whose properties it holds: its own,
+  // unless the class is a program's form that adds only handlers to a framework class, and its
+  // files stay that framework class's files (a designer opens them like any other).
+  virtual const TClassInfo* StreamedClass() const { return ClassInfo(); }
 
  protected:
   // Components go through Free, their owner or TOwned, never a bare delete (see TObject).

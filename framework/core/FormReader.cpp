@@ -55,8 +55,8 @@ struct Fixup {
 
 class Builder {
  public:
-  Builder(TComponent* root, const String& file, bool designing)
-      : FRoot(root), FFile(file), FDesigning(designing) {}
+  Builder(TComponent* root, const String& file, bool designing, const TFormReadHook& afterRead = {})
+      : FRoot(root), FFile(file), FDesigning(designing), FAfterRead(afterRead) {}
 
   // Checks everything the file alone can tell before any component is made; then builds. A
   // refused file runs no Loaded: what was created is freed and the root leaves the loading
@@ -66,6 +66,7 @@ class Builder {
     FComps.assign(nodes.size(), nullptr);
     try {
       BuildAll(nodes);
+      if (FAfterRead) Guard(nodes[0].Line, nodes[0].Col, [&] { FAfterRead(FRoot); });
       Loaded(nodes);
     } catch (...) {
       for (size_t i = nodes.size(); i-- > 1;) TObject::Free(FComps[i]);
@@ -320,6 +321,7 @@ class Builder {
   TComponent* FRoot;
   const String& FFile;
   bool FDesigning;
+  TFormReadHook FAfterRead;
   std::vector<TComponent*> FComps;  // by node index; [0] is the root
   std::vector<Fixup> FRefs, FEvents;
 };
@@ -335,13 +337,13 @@ String ReadFile(const String& path) {
 }  // namespace
 
 void ReadComponentFromText(TComponent* root, const String& text, const String& fileName,
-                           bool designing) {
+                           bool designing, const TFormReadHook& afterRead) {
   std::vector<ObjNode> nodes = ParseText(text, fileName);
   const TClassInfo* cls = FindClass(nodes[0].ClassName);
   if (cls == nullptr || !root->ClassInfo()->InheritsFrom(cls))
     throw FormError(fileName, nodes[0].Line, nodes[0].Col,
                     "the file describes a " + nodes[0].ClassName + ", not a " + root->ClassName());
-  Builder(root, fileName, designing).Build(nodes);
+  Builder(root, fileName, designing, afterRead).Build(nodes);
 }
 
 TComponent* CreateComponentFromText(const String& text, TComponent* owner, const String& fileName,

@@ -76,11 +76,12 @@ class Writer {
   void WriteHeader(TComponent* c, int depth) {
     String ind = Indent(depth);
     FOut << ind << "object ";
+    const TClassInfo* cls = c->StreamedClass();
     if (c->Name().empty())
-      FOut << c->ClassName() << "\n";
+      FOut << cls->ClassName() << "\n";
     else
-      FOut << c->Name() << ": " << c->ClassName() << "\n";
-    for (const TPropInfo* p : c->ClassInfo()->Properties()) {
+      FOut << c->Name() << ": " << cls->ClassName() << "\n";
+    for (const TPropInfo* p : cls->Properties()) {
       if (SameText(p->Name(), "Name") || p->IsReadOnly()) continue;
       WriteProp(c, p, Indent(depth + 1));
     }

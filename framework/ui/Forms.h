@@ -5,6 +5,7 @@
 #include <memory>
 
 #include <qx/framework/app/Messages.h>
+#include <qx/framework/core/ClosingOwner.h>
 #include <qx/framework/ui/ControlHost.h>
 #include <qx/framework/ui/Controls.h>
 #include <qx/framework/ui/WindowBackend.h>
@@ -132,13 +133,17 @@ class TCustomForm : public TWinControl, public IWindowEvents, public IControlHos
 // The form whose window handle `wnd` is (while its handle exists), or nullptr.
 TCustomForm* FindFormByHandle(HWND wnd);
 
-class TForm : public TCustomForm {
+// A plain form also offers its closing to the components it owns (a UDP component stops its
+// receive thread when its form closes).
+class TForm : public TCustomForm, public IClosingOwner {
   QX_CLASS(TForm)
  protected:
   ~TForm() override = default;
 
  public:
   explicit TForm(TComponent* AOwner) : TCustomForm(AOwner) {}
+  TCloseEvent& OwnerOnClose() override { return OnClose; }
+  bool OwnerHasWindow() const override { return HandleAllocated(); }
 };
 
 // The primary display.

@@ -38,6 +38,14 @@ for ex in udp-echo volume-remote; do
 done
 export LD_LIBRARY_PATH="$libdir"
 
+# The UDP component brings no GUI or sound library, by pkg-config or by Qx::UDPS.
+udps_libs="$(PKG_CONFIG_SYSROOT_DIR="$stage" PKG_CONFIG_LIBDIR="$pcdir" pkg-config --libs qx-udps)"
+for flag in $udps_libs; do
+  [[ "$flag" =~ ^-L|^-lqx-(udps|core|net)$ ]] || fail "qx-udps.pc brings $flag"
+done
+bash "$src/tests/apps/needed_libs.sh" "$libdir" "$stage/udp-echo-pc/udp-echo" \
+  "$stage/udp-echo-cmake/udp-echo" || fail "the UDP example loads a GUI or sound library"
+
 # Waits until FILE has a line matching PATTERN (10 s at most).
 wait_for() {
   for _ in $(seq 200); do grep -q "$2" "$1" 2>/dev/null && return 0; sleep 0.05; done

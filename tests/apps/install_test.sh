@@ -18,7 +18,7 @@ for f in bin/qxvolumed bin/qxudp include/qx/udp_link/QxUDPS.h include/qx/master_
   lib/systemd/user/qxvolumed@.service; do
   [ -e "$root/$f" ] || fail "$f is not installed"
 done
-for lib in libqx-udps.so.1 libqx-mastervol.so.1 libqx-framework.so.1; do
+for lib in libqx-udps.so.1 libqx-mastervol.so.1 libqx-core.so.1 libqx-ui.so.1 libqx-udps-design.so.1; do
   [ -n "$(find "$root" -name "$lib")" ] || fail "$lib is not installed"
 done
 grep -qx "ExecStart=$prefix/bin/qxvolumed" "$root/lib/systemd/user/qxvolumed.service" ||

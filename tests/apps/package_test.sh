@@ -18,8 +18,13 @@ version="$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackCo
 table='
 libqx1    | usr/lib/(.*/)?libqx-udps\.so\.1( .*)?$       |
 libqx1    | usr/lib/(.*/)?libqx-mastervol\.so\.1\.0\.0$ |
-libqx1    | usr/lib/(.*/)?libqx-framework\.so\.1( .*)?$  |
+libqx1    | usr/lib/(.*/)?libqx-core\.so\.1( .*)?$       |
+libqx1    | usr/lib/(.*/)?libqx-ui\.so\.1( .*)?$         |
+libqx1    | usr/lib/(.*/)?libqx-audio\.so\.1( .*)?$      |
+libqx1    | usr/lib/(.*/)?libqx-udps-design\.so\.1( .*)?$ |
 libqx1    | usr/lib/(.*/)?libqx-signed\.so\.1( .*)?$     |
+libqx1    | usr/lib/(.*/)?libqx-framework\.             | !
+libqx1    | usr/lib/(.*/)?libqx-platform\.              | !
 libqx1    | usr/share/doc/libqx1/copyright$            |
 libqx1    | \.so( .*)?$                                | !
 libqx1    | usr/include/                               | !
@@ -31,6 +36,8 @@ libqx-dev | usr/lib/(.*/)?pkgconfig/qx-mastervol\.pc$  |
 libqx-dev | usr/lib/(.*/)?cmake/Qx/QxConfig\.cmake$    |
 libqx-dev | usr/share/doc/qx/examples/udp-echo/        |
 libqx-dev | usr/lib/(.*/)?libqx-udps\.so -> libqx-udps\.so\.1$ |
+libqx-dev | usr/lib/(.*/)?libqx-core\.so -> libqx-core\.so\.1$ |
+libqx-dev | usr/lib/(.*/)?libqx-udps-design\.so( .*)?$ | !
 libqx-dev | \.so\.1\.0\.0$                             | !
 qxvolumed | usr/bin/qxvolumed$                         |
 qxvolumed | usr/bin/qxdesign$                          |

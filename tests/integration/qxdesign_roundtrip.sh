@@ -33,13 +33,14 @@ sink_volume() { pactl get-sink-volume @DEFAULT_SINK@ | grep -o '[0-9]*%' | head 
 pactl set-sink-volume @DEFAULT_SINK@ 37%
 
 check "palette" "Velmor: TQxUDPS TQxMasterVol" "$("$bin" palette)"
-lib="$(dirname "$bin")/../lib/libqx-udps.so"
+lib="$(dirname "$bin")/../lib/libqx-udps-design.so"
 check "a package named twice" "Velmor: TQxUDPS TQxMasterVol" "$("$bin" --package "$lib" palette)"
 has_line() { grep -qxF -- "$2" <<<"$3" || { echo "FAIL: $1: no line '$2' in: $3" >&2; exit 1; }; }
 pkg="$("$bin" package "$lib")"
 has_line "package" "file version: 1.0.0.0" "$pkg"
 has_line "package" "product name: TQxUDPS" "$pkg"
-has_line "package" "requires: framework, design, net" "$pkg"
+has_line "package" "requires: framework, design, net, TQxUDPS" "$pkg"
+has_line "package" "design-only: yes" "$pkg"
 for class in TQxUDPS TQxMasterVol; do
   "$bin" bitmap "$class" -o "$class.bmp"
   check "$class.bmp size" 1782 "$(stat -c %s "$class.bmp")"

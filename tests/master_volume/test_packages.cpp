@@ -38,10 +38,12 @@ TEST(Packages, CarryTheirBitmapDescriptionVersionBlockAndRequirements) {
   struct Case {
     const char* Path;
     const char* Name;
+    const char* Product;
     const char* Bitmap;
   };
-  for (const Case& c : {Case{QX_UDP_PACKAGE, "TQxUDPS", "TQXUDPS"},
-                        Case{QX_VOLUME_PACKAGE, "QxMasterVolPkg", "TQXMASTERVOL"}}) {
+  for (const Case& c :
+       {Case{QX_UDP_PACKAGE, "QxUDPSReg", "TQxUDPS", "TQXUDPS"},
+        Case{QX_VOLUME_PACKAGE, "QxMasterVolReg", "QxMasterVolPkg", "TQXMASTERVOL"}}) {
     SCOPED_TRACE(c.Name);
     TDesignPackage p(c.Path);
     const TQxPackageInfo& i = p.Info();
@@ -50,11 +52,12 @@ TEST(Packages, CarryTheirBitmapDescriptionVersionBlockAndRequirements) {
     EXPECT_STREQ(i.FileVersion, "1.0.0.0");
     EXPECT_STREQ(i.ProductVersion, "1.0.0.0");
     EXPECT_STREQ(i.FileDescription, c.Name);
-    EXPECT_STREQ(i.ProductName, c.Name);
+    EXPECT_STREQ(i.ProductName, c.Product);
     std::vector<String> req(i.Requires, i.Requires + i.RequiresCount);
-    for (const char* need : {"framework", "design", "net"})
+    // A design-time package needs its runtime package beside the framework's.
+    for (const char* need : {"framework", "design", "net", c.Product})
       EXPECT_NE(std::find(req.begin(), req.end(), need), req.end()) << need;
-    EXPECT_FALSE(i.DesignOnly);
+    EXPECT_TRUE(i.DesignOnly);
     EXPECT_FALSE(i.RunOnly);
 
     const TQxBitmapResource* r = p.FindBitmap(c.Bitmap);

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include <qx/framework/core/FormStream.h>
+#include <qx/udp_link/PacketText.h>
 #include "volume_fixture.h"
 
 namespace {
@@ -194,6 +195,42 @@ TEST_F(UdpLink, WithoutARemoteIPNothingActsButTheApplicationSeesEveryPacket) {
   for (const char* peer : {"127.0.0.1", "0.0.0.0", "10.1.2.3"}) Packet("AT+SETVOL=90", peer);
   EXPECT_EQ(Percent(), 40);
   EXPECT_EQ(app.PacketSenders, (std::vector<TObject*>(3, v)));
+}
+
+// The application learns what the parser made of each packet, before the component acts on it.
+TEST_F(UdpLink, EveryPacketIsHandedOnAsParsedBeforeItIsObeyed) {
+  struct Case {
+    const char* Text;
+    const char* Peer;
+    bool FromPeer;
+    std::vector<TQxUdpLine> Lines;
+  };
+  const Case cases[] = {
+      {"AT+VOLUP\r\nhello",
+       "127.0.0.1",
+       true,
+       {{"AT+VOLUP", TQxUdpCommand::VolumeUp, "\r\n"}, {"hello", TQxUdpCommand::None}}},
+      {"AT+GETVOL", "127.0.0.1", true, {{"AT+GETVOL", TQxUdpCommand::GetVolume}}},
+      {"AT+VOLUP", "127.0.0.2", false, {}},
+  };
+  auto* v = Linked();
+  v->SetFUdpAtEachLine(true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Text);
+    int calls = 0;
+    const int32_t before = Percent();
+    v->SetFOnUdpCommand(TOnUdpCommand::Callable(
+        [&](TObject* s, String peer, bool fromPeer, std::vector<TQxUdpLine> lines) {
+          ++calls;
+          EXPECT_EQ(s, v);
+          EXPECT_EQ(peer, c.Peer);
+          EXPECT_EQ(fromPeer, c.FromPeer);
+          EXPECT_EQ(lines, c.Lines);
+          EXPECT_EQ(Percent(), before);  // nothing obeyed yet
+        }));
+    Packet(c.Text, c.Peer);
+    EXPECT_EQ(calls, 1);
+  }
 }
 
 TEST_F(UdpLink, AnEmptySetVolumeWordTakesEveryPacketAsANumber) {

@@ -57,10 +57,11 @@ TEST_F(Component, ValuesAfterConstruction) {
                                         "OnUdpQuery",
                                         "AudioDevice",
                                         "OnDeviceChange",
-
                                         "UdpKeyFile",
                                         "UdpCounterFile",
-                                        "OnUdpKeyProblem"}));
+                                        "OnUdpKeyProblem",
+
+                                        "OnUdpCommand"}));
 }
 
 // A form holding the component, a track bar and a handler, as an application publishes it.
@@ -214,7 +215,7 @@ TEST_F(Component, OwnerFocusOnlyForAVisibleForm) {
   TOwned<TComponent> plain(new TComponent(nullptr));
   auto w = Make(plain.get());
   w->SetVolume(51);  // no form to give the focus to
-  EXPECT_EQ(Fvol.load(), 51);
+  EXPECT_EQ(Fvol, 51);
 }
 
 TEST_F(Component, TwoComponentsShareTheOverlayAndTheWindow) {

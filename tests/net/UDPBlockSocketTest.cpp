@@ -3,6 +3,7 @@
 #include <netdb.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <cerrno>
 
 #include <gtest/gtest.h>
 
@@ -221,6 +222,7 @@ TEST_F(UDPBlockSocketTest, BindingAPortAlreadyHeldFailsWith10048AndStaysVisible)
   second.CreateSocket();
   second.Bind("127.0.0.1", PortOf(Receiver));
   EXPECT_EQ(second.LastError(), 10048);
+  EXPECT_EQ(second.LastErrno(), EADDRINUSE);  // the system's words stay at hand
   EXPECT_EQ(second.LastErrorDesc(), "Address already in use");
   // The option set after binding must not hide the failure from a caller that checks after it.
   second.SetMulticastTTL(64);
@@ -229,6 +231,7 @@ TEST_F(UDPBlockSocketTest, BindingAPortAlreadyHeldFailsWith10048AndStaysVisible)
   TUDPBlockSocket foreign;
   foreign.Bind("192.0.2.1", "0");  // an address this host does not have; nothing is sent
   EXPECT_EQ(foreign.LastError(), 10049);
+  EXPECT_EQ(foreign.LastErrno(), EADDRNOTAVAIL);
 }
 
 TEST_F(UDPBlockSocketTest, RepliesGoToTheSenderReadLast) {

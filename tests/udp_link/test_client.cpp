@@ -1,5 +1,6 @@
 // One-shot sends: the datagram, the replies and the responses to them, over loopback.
 #include <gtest/gtest.h>
+#include <qx/udp_link/UDPClientThread.h>
 
 #include <thread>
 

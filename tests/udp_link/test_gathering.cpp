@@ -1,6 +1,8 @@
 // Gathering under hostile input: one sender per packet, bounded packets, over-long lines, line
 // ends on a UTF-8 wire.
 #include <gtest/gtest.h>
+#include <qx/net/blcksock.h>
+#include <qx/udp_link/PacketGatherer.h>
 
 #include <algorithm>
 #include <atomic>

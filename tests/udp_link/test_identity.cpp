@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <qx/framework/core/FormStream.h>
+#include <qx/framework/ui/Forms.h>
 #include <qx/platform/hostinfo/HostInfoDouble.h>
 #include "UdpTestKit.h"
 

@@ -1,10 +1,14 @@
 // Starting and stopping: status events, bind failures, the owner form's close hook, the designer,
 // destruction while active, and a receive thread that does not end in time.
 #include <gtest/gtest.h>
+#include <cerrno>
 
 #include <thread>
 
 #include <qx/framework/core/FormStream.h>
+#include <qx/framework/threads/Threads.h>
+#include <qx/framework/ui/Forms.h>
+#include <qx/udp_link/UDPServerThread.h>
 #include "UdpTestKit.h"
 
 namespace {
@@ -64,8 +68,9 @@ TEST(Lifecycle, TheBindOutcomeIsTheComponentsOwnWhenItsStatusIsRaised) {
   struct Case {
     bool Taken;
     int32_t Error;
+    int Errno;
   };
-  for (const Case c : {Case{true, 10048}, Case{false, 0}}) {
+  for (const Case c : {Case{true, 10048, EADDRINUSE}, Case{false, 0, 0}}) {
     SCOPED_TRACE(c.Taken);
     TOwned<TQxUDPS> u(new TQxUDPS(nullptr));
     u->SetFUDPRxPort(c.Taken ? IntToStr(holder.Port()) : "0");
@@ -76,6 +81,7 @@ TEST(Lifecycle, TheBindOutcomeIsTheComponentsOwnWhenItsStatusIsRaised) {
       EXPECT_EQ(std::this_thread::get_id(), mainThread);
       EXPECT_EQ(error, c.Error);
       EXPECT_EQ(u->UDPError(), error);
+      EXPECT_EQ(u->UDPErrno(), c.Errno);
       EXPECT_EQ(u->UDPActive(), active);
       EXPECT_EQ(u->BoundPort() > 0, active);
     }));

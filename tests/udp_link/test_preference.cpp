@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include <qx/udp_link/PacketGatherer.h>
+#include <qx/udp_link/PacketText.h>
 #include "UdpTestKit.h"
 
 namespace {

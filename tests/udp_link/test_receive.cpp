@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <qx/net/synachar.h>
+#include <qx/udp_link/PacketText.h>
 #include "UdpTestKit.h"
 
 class Receive : public ActiveUdpTest {};
