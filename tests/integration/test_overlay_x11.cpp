@@ -21,11 +21,13 @@
 #include <X11/keysym.h>
 #undef Screen
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -332,27 +334,30 @@ TEST_F(OverlayOnX11, FadeSetsTheOpacityHintAndHidingUnmaps) {
 }
 
 TEST_F(OverlayOnX11, ShowMessageIsAModalWindowDismissedWithReturn) {
-  // While ShowMessage waits, the loop still runs timers: one of them presses Return on it.
-  bool seen = false;
-  std::function<void()> press = [&] {
-    Window w = x.FindByName("Message");
-    if (w == 0 || !x.Viewable(w)) {
-      Application->StartTimer(std::chrono::milliseconds(50), press);
-      return;
-    }
-    seen = true;
-    XEvent e{};
-    e.xkey.type = KeyPress;
-    e.xkey.window = w;
-    e.xkey.root = DefaultRootWindow(x.D);
-    e.xkey.same_screen = True;
-    e.xkey.keycode = XKeysymToKeycode(x.D, XK_Return);
-    XSendEvent(x.D, w, False, KeyPressMask, &e);
-    XSync(x.D, False);
-  };
-  Application->StartTimer(std::chrono::milliseconds(50), press);
+  // While ShowMessage waits, the loop runs nothing of the application's (no timers): a thread
+  // of the test's own presses Return on the message over the test's own connection.
+  std::atomic<bool> seen{false};
   auto t0 = std::chrono::steady_clock::now();
+  std::thread presser([&] {
+    while (std::chrono::steady_clock::now() - t0 < std::chrono::seconds(30)) {
+      Window w = x.FindByName("Message");
+      if (w != 0 && x.Viewable(w)) {
+        seen = true;
+        XEvent e{};
+        e.xkey.type = KeyPress;
+        e.xkey.window = w;
+        e.xkey.root = DefaultRootWindow(x.D);
+        e.xkey.same_screen = True;
+        e.xkey.keycode = XKeysymToKeycode(x.D, XK_Return);
+        XSendEvent(x.D, w, False, KeyPressMask, &e);
+        XSync(x.D, False);
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));  // polls for the window
+    }
+  });
   ShowMessage("Mixer: no volume control\nSecond line");
+  presser.join();
   EXPECT_TRUE(seen);
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(60));
   EXPECT_EQ(x.FindByName("Message"), 0u);  // gone again
