@@ -28,5 +28,8 @@ grep -qx "ExecStart=$prefix/bin/qxvolumed \$QXVOLUMED_ARGS" "$root/lib/systemd/u
 # The installed daemon finds the installed libraries, not the build tree's.
 readelf -d "$root/bin/qxvolumed" | grep -q 'RUNPATH.*\$ORIGIN' || fail "relocatable run path"
 readelf -d "$root/bin/qxvolumed" | grep -q "$build" && fail "the build tree leaks into the run path"
-"$root/bin/qxvolumed" --help | grep -q -- '--remote-ip' || fail "the installed daemon runs"
+# Read whole before it is searched: grep -q leaving early would end a help longer than a pipe's
+# first write with SIGPIPE, and pipefail would take that for a failure.
+help="$("$root/bin/qxvolumed" --help)" && grep -q -- '--remote-ip' <<<"$help" ||
+  fail "the installed daemon runs"
 echo "install: ok"
